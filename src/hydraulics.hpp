@@ -1,0 +1,67 @@
+// Hydraulics of one circular pipe and the rational-method rainfall formulas.
+// Pure functions of their arguments; evaluation order is part of the behaviour.
+#pragma once
+
+#include <optional>
+
+namespace rillwright {
+
+enum class UnitSystem { us_customary, si };
+
+inline constexpr double kManningUs = 1.486;
+inline constexpr double kManningSi = 1.0;
+inline constexpr double kGravityUs = 32.2;
+inline constexpr double kGravitySi = 9.81;
+inline constexpr double kPi = 3.14159265358979323846;
+
+constexpr double manning_k(UnitSystem units) {
+    return units == UnitSystem::si ? kManningSi : kManningUs;
+}
+constexpr double gravity(UnitSystem units) {
+    return units == UnitSystem::si ? kGravitySi : kGravityUs;
+}
+
+// Geometry of a flow cross-section at one depth.
+struct SectionGeometry {
+    double area = 0.0;
+    double wetted_perimeter = 0.0;
+    double hydraulic_radius = 0.0;
+    double top_width = 0.0;
+};
+
+// Half-angle phi of the wetted arc of a circle of diameter `diameter` filled to
+// `depth`, the depth first clamped into [0, diameter] (NaN stays NaN).
+double circular_half_angle(double diameter, double depth);
+
+SectionGeometry circular_geometry(double diameter, double depth);
+
+// sqrt(slope) for a positive slope, else 0 (NaN included): flat and adverse
+// pipes carry nothing.
+double slope_term(double slope);
+
+// R^(2/3) from area and wetted perimeter; 0 when the perimeter is not positive.
+double radius_two_thirds(double area, double wetted_perimeter);
+
+double manning_capacity(double diameter, double n, double slope, UnitSystem units);
+double circular_flow(double diameter, double n, double slope, double depth, UnitSystem units);
+
+struct PeakFlow {
+    double flow = 0.0;
+    double depth = 0.0;
+};
+// Largest Manning flow over the 2000-depth scan and the (smallest) depth where it occurs.
+PeakFlow peak_flow_scan(double diameter, double n, double slope, double k);
+
+// Depth at which the pipe carries q; empty when it cannot.
+std::optional<double> normal_depth(double q, double diameter, double n, double slope, UnitSystem units);
+double critical_depth(double q, double diameter, UnitSystem units);
+
+double intensity(double a, double b, double c, double t_min);
+double rational_q(double c, double i, double area);
+
+// Shared search limits: the scan's depth count and the bisection stop rules.
+inline constexpr int kScanSteps = 2000;
+inline constexpr double kDepthTolerance = 1e-7;
+inline constexpr int kMaxHalvings = 200;
+
+}  // namespace rillwright

@@ -1,0 +1,5 @@
+#include "sections.hpp"
+
+namespace rillwright {
+// Conduit geometry: built in the network analysis work.
+}  // namespace rillwright
