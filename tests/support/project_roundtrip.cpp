@@ -3,10 +3,12 @@
 //
 //   project_roundtrip < project.json   read, write, read again; prints the text
 //   project_roundtrip demo             the demo project written, checked the same way
+//   project_roundtrip nonfinite        a project holding infinities and NaN, written only
 //
 // Exit status: 0 with the written text on stdout; 1 with the reader's message
 // on stdout; 2 when the written text does not read back to an equal project;
 // 3 when writing that again does not give the same text.
+#include <cmath>
 #include <iostream>
 #include <iterator>
 #include <string>
@@ -18,6 +20,14 @@ using namespace rillwright;
 
 int main(int argc, char** argv) {
     Project project;
+    if (argc > 1 && std::string_view(argv[1]) == "nonfinite") {
+        project.idf_a = INFINITY;
+        project.idf_b = -INFINITY;
+        project.tailwater = NAN;
+        project.background = BackgroundImage{"p.png", 0.0, 0.0, 1.0, INFINITY};
+        std::cout << write_project_json(project);
+        return 0;
+    }
     if (argc > 1 && std::string_view(argv[1]) == "demo") {
         project = demo_project();
     } else {
