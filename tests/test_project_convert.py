@@ -274,3 +274,11 @@ def test_analyze_file_reads_a_project(tmp_path):
     path = tmp_path / "demo.rwproj"
     path.write_text(rw.demo_project_json(), encoding="utf-8")
     assert rw.analyze_file(str(path)) == rw.analyze_project(rw.demo_project_json())
+
+
+def test_every_catchment_of_a_large_project_finds_its_node():
+    count = 3000
+    nodes = [node("N%d" % i, tc_inlet=1.0) for i in range(count)]
+    catchments = [catchment(inlet_node_id="N%d" % i) for i in reversed(range(count))]
+    result = analyze(minimal(nodes=nodes, catchments=catchments, min_tc=0.5))
+    assert {n["tc"] for n in result["nodes"]} == {1.592555596842233}

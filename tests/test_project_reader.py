@@ -303,3 +303,10 @@ def test_damaged_demo_text_gives_clean_errors(data):
     end = data.draw(st.integers(start, min(len(text), start + 8)))
     inserted = data.draw(st.text(alphabet='{}[]:,"\\ -.0123456789eEnulatrfs\n', max_size=4))
     assert_clean_error(text[:start] + inserted + text[end:])
+
+
+def test_large_text_error_position():
+    nodes = [node("N%d" % i, invert=100.0 + i * 1e-3) for i in range(20000)]
+    text = json.dumps(minimal(nodes=nodes), indent=2)
+    lines = text.split("\n")
+    assert reader_error(text + "\n  ]") == "trailing characters at line %d column 3" % (len(lines) + 1)
