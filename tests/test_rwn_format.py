@@ -119,7 +119,11 @@ def test_line_numbers_count_every_line(text, line):
 
 
 # Every character with the White_Space property but the line feed.
-WHITE_SPACE = "\t\x0b\x0c\r \x85\xa0\u1680" + "".join(map(chr, range(0x2000, 0x200B))) + "\u2028\u2029\u202f\u205f\u3000"
+WHITE_SPACE = (
+    "\t\x0b\x0c\r \x85\xa0\u1680"
+    + "".join(map(chr, range(0x2000, 0x200B)))
+    + "\u2028\u2029\u202f\u205f\u3000"
+)
 
 
 @pytest.mark.parametrize("space", WHITE_SPACE, ids=lambda s: f"U+{ord(s):04X}")
@@ -235,7 +239,10 @@ def test_node_kind_decides_flooding():
 
 
 def test_ids_are_taken_as_written():
-    text = "PIPE p\u00e9 n1 N\u00c41 10 1 0.013\nNODE n1 inlet 0 0 2 3 0 0\nNODE N\u00c41 outfall 0 0 1 3\nNODE a\x00b outfall 0 0 1 3"
+    text = (
+        "PIPE p\u00e9 n1 N\u00c41 10 1 0.013\nNODE n1 inlet 0 0 2 3 0 0\n"
+        "NODE N\u00c41 outfall 0 0 1 3\nNODE a\x00b outfall 0 0 1 3"
+    )
     result = rw.analyze_rwn(text)
     assert [n["id"] for n in result["nodes"]] == ["n1", "N\u00c41", "a\x00b"]
     assert [(p["id"], p["from"], p["to"]) for p in result["pipes"]] == [("p\u00e9", "n1", "N\u00c41")]
