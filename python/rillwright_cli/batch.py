@@ -63,11 +63,12 @@ class Progress:
             self.stream.flush()
 
 
-def run_batch(paths: List[str], workers: int, out: TextIO, progress_stream: TextIO = sys.stderr) -> Tuple[int, int]:
+def run_batch(paths: List[str], workers: int, out: TextIO,
+              progress_stream: Optional[TextIO] = None) -> Tuple[int, int]:
     """Analyses every file and writes their pipe rows in the order of `paths`.
     Returns (pipe rows written, files that failed)."""
     outcomes: List[Outcome] = [(None, None)] * len(paths)
-    progress = Progress(len(paths), progress_stream)
+    progress = Progress(len(paths), progress_stream or sys.stderr)
     workers = max(1, min(workers, len(paths)))
     if workers == 1:
         for index, path in enumerate(paths):

@@ -141,7 +141,7 @@ def draw_profile(series: ProfileSeries, title: str, out_path: str) -> None:
         axes.plot(xs, inverts, color="black", linewidth=1.2, zorder=2,
                   label="Pipe invert and crown" if k == 0 else None)
         axes.plot(xs, crowns, color="black", linewidth=1.2, zorder=2)
-        axes.annotate(f"{pipe.id}  {pipe.rise:g} ft, {pipe.length:g} ft long", ((xs[0] + xs[1]) / 2, min(inverts)),
+        axes.annotate(f"{pipe.id}: D {pipe.rise:g} ft, L {pipe.length:g} ft", ((xs[0] + xs[1]) / 2, min(inverts)),
                       xytext=(0, -14), textcoords="offset points", ha="center", va="top", fontsize=8)
     for k, node_id in enumerate(series.node_ids):
         axes.plot([stations[k]] * 2, [series.node_inverts[k], series.rims[k]], color="0.45", linewidth=4,
@@ -156,6 +156,7 @@ def draw_profile(series: ProfileSeries, title: str, out_path: str) -> None:
     axes.set_title(f"{title}: profile {series.node_ids[0]} to {series.node_ids[-1]}")
     axes.set_xlabel("Station (ft)")
     axes.set_ylabel("Elevation (ft)")
+    axes.set_axisbelow(True)  # keep grid lines behind structures that stand on a tick
     axes.grid(True, color="0.92")
     axes.margins(x=0.04, y=0.12)
     axes.legend(loc="upper right", fontsize=8)
