@@ -275,7 +275,6 @@ def test_profile_geometry_of_an_si_project_is_in_feet():
 
 
 def test_profile_drawing_is_written(tmp_path, capsys):
-    pytest.importorskip("matplotlib", reason="the drawing needs the plot extra")
     code, _, err = cli(capsys, "run", "--profile", tmp_path / "demo.png", "--from", "N2")
     assert (code, err) == (0, "")
     assert (tmp_path / "demo.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"

@@ -6,19 +6,20 @@ import concurrent.futures
 import csv
 import os
 import sys
-from typing import Any, Dict, List, Optional, TextIO, Tuple
+from typing import List, Optional, TextIO, Tuple
 
 from .inputs import InputError, analyse, one_line, read_source
 from .report import PIPE_KEYS, csv_cells
 
-# (pipe rows, None) on success, (None, message) on failure.
-Outcome = Tuple[Optional[List[Dict[str, Any]]], Optional[str]]
+# (CSV cells of the pipe rows, None) on success, (None, message) on failure.
+Outcome = Tuple[Optional[List[List[str]]], Optional[str]]
 
 
 def analyse_file(path: str) -> Outcome:
-    """Runs in a worker process; never raises, so one bad file cannot stop the others."""
+    """Runs in a worker process; never raises, so one bad file cannot stop the others.
+    The rows come back formatted, which keeps that work off the process that collects them."""
     try:
-        return analyse(read_source(path))["pipes"], None
+        return [csv_cells(row, PIPE_KEYS) for row in analyse(read_source(path))["pipes"]], None
     except InputError as error:
         return None, str(error)
     except (KeyboardInterrupt, SystemExit):
@@ -90,8 +91,8 @@ def run_batch(paths: List[str], workers: int, out: TextIO,
     writer.writerow(["project", *PIPE_KEYS])
     written = 0
     for path, (rows, _) in zip(paths, outcomes):
-        for row in rows or []:
-            writer.writerow([path, *csv_cells(row, PIPE_KEYS)])
+        for cells in rows or []:
+            writer.writerow([path, *cells])
             written += 1
     return written, progress.failed
 
