@@ -153,6 +153,23 @@ def test_json_prints_the_result(capsys):
     assert json.loads(out) == rillwright.analyze_project(DEMO)
 
 
+def test_numbers_that_are_not_finite(tmp_path, capsys):
+    # A rim given as nan leaves that node's freeboard not a number.
+    source = write(tmp_path / "odd.rwn", FLOODING_RWN.replace("108.0", "nan").replace("106.0", "inf"))
+    code, out, _ = cli(capsys, "run", source, "--json")
+    assert code == 0
+
+    def reject(constant):
+        raise AssertionError(f"{constant} is not JSON")
+    nodes = {n["id"]: n for n in json.loads(out, parse_constant=reject)["nodes"]}
+    assert (nodes["B"]["rim"], nodes["B"]["freeboard"], nodes["J"]["rim"]) == (None, None, None)
+
+    code, out, _ = cli(capsys, "run", source)
+    hgl = f"{nodes['B']['hgl']:.2f}"
+    assert table_lines(out, "Nodes")[4].split()[:5] == ["B", "10.00", "nan", hgl, "nan"]
+    assert out.splitlines()[-1].endswith(f"smallest freeboard {nodes['A']['freeboard']:.2f} ft at A")
+
+
 @pytest.mark.parametrize("name, text, kind", [
     ("net.rwn", "{ not json", "rwn"),
     ("net.RWPROJ", "NODE A inlet 0 0 1 2 1 1", "project"),
