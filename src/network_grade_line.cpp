@@ -43,7 +43,8 @@ struct PipeProfile {
 
 // Energy terms at a depth, the section taken at the depth clamped into [1e-4, rise].
 EnergyTerms terms_at(const PipeProfile& pipe, double depth) {
-    const SectionGeometry section = geometry_at_depth(pipe.conduit.shape, clamp_depth(depth, pipe.conduit.rise));
+    const SectionGeometry section =
+        flow_geometry_at_depth(pipe.conduit.shape, clamp_depth(depth, pipe.conduit.rise));
     return energy_terms(pipe.conduit, pipe.q, section);
 }
 
@@ -100,7 +101,8 @@ double part_full_hgl_up(const PipeProfile& pipe, double hgl_down) {
 // Full-pipe friction from the higher of the downstream grade line and the outlet crown.
 double surcharged_hgl_up(const PipeProfile& pipe, double hgl_down) {
     const PipeShape& shape = pipe.conduit.shape;
-    const SectionGeometry full{full_area(shape), full_wetted_perimeter(shape), full_hydraulic_radius(shape), 0.0};
+    const FullSection f = full_section(shape);
+    const SectionGeometry full{f.area, f.wetted_perimeter, f.hydraulic_radius, 0.0};
     const double friction = energy_terms(pipe.conduit, pipe.q, full).friction_slope;
     const double crown = pipe.invert_dn + pipe.conduit.rise;
     return max_of_numbers(hgl_down, crown) + friction * pipe.length;
