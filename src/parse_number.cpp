@@ -71,44 +71,9 @@ std::optional<double> exact_fast_path(const DecimalLiteral& literal) {
                               : significand / powers_of_ten[-literal.scale];
 }
 
-// The common short literal, [sign] digits [. digits], read in one tight loop:
-// the same significand and power of ten as the general path, so the same one
-// correctly rounded operation and the same bits. Anything else (an exponent, a
-// word, a long or malformed token) is left to the general path.
-std::optional<double> short_plain_decimal(std::string_view token) {
-    constexpr std::size_t longest = 17;  // < 10^17 digits fit; 10^k exact for k <= 17
-    if (token.empty() || token.size() > longest) return std::nullopt;
-    std::size_t i = 0;
-    const bool negative = token[0] == '-';
-    if (token[0] == '-' || token[0] == '+') ++i;
-    std::uint64_t significand = 0;
-    std::size_t digits = 0;
-    std::size_t fraction_digits = 0;
-    bool point = false;
-    for (; i < token.size(); ++i) {
-        const char ch = token[i];
-        if (is_digit(ch)) {
-            significand = significand * 10 + static_cast<std::uint64_t>(ch - '0');
-            ++digits;
-            fraction_digits += point;
-        } else if (ch == '.' && !point) {
-            point = true;
-        } else {
-            return std::nullopt;
-        }
-    }
-    if (digits == 0 || significand > (std::uint64_t{1} << 53)) return std::nullopt;
-    static constexpr double powers_of_ten[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,
-                                               1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17};
-    const double magnitude =
-        significand == 0 ? 0.0 : static_cast<double>(significand) / powers_of_ten[fraction_digits];
-    return negative ? -magnitude : magnitude;
-}
-
 }  // namespace
 
-std::optional<double> parse_number(std::string_view token) {
-    if (std::optional<double> value = short_plain_decimal(token)) return value;
+std::optional<double> parse_general_number(std::string_view token) {
     bool negative = false;
     std::string_view unsigned_text = token;
     if (!unsigned_text.empty() && (unsigned_text.front() == '+' || unsigned_text.front() == '-')) {
