@@ -20,13 +20,18 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import run  # noqa: E402  (the generator of the benchmark networks)
 
-CASES = [  # (pipes, mix, format, trivial)
-    (10_000, "circular", "rwn", False),
-    (10_000, "circular", "json", False),
-    (3_000, "mixed", "json", False),
-    (1_000, "elliptical", "json", False),
-    (2_000, "circular", "rwn", True),
-    (2_000, "mixed", "json", True),
+CASES = [  # (pipes, mix, format, trivial, diameter scale)
+    (10_000, "circular", "rwn", False, 1.0),
+    (10_000, "circular", "json", False, 1.0),
+    (3_000, "mixed", "json", False, 1.0),
+    (1_000, "elliptical", "json", False, 1.0),
+    (2_000, "circular", "rwn", True, 1.0),
+    (2_000, "mixed", "json", True, 1.0),
+    # Larger pipes: few surcharged, most profiles part full below the crown.
+    (5_000, "circular", "rwn", False, 1.5),
+    (5_000, "circular", "rwn", False, 2.5),
+    (2_000, "mixed", "json", False, 2.0),
+    (500, "elliptical", "json", False, 2.0),
 ]
 
 
@@ -38,10 +43,14 @@ def canonical(value) -> str:
     return "s:" + value
 
 
-def digest(pipes: int, mix: str, fmt: str, trivial: bool) -> dict:
+def digest(pipes: int, mix: str, fmt: str, trivial: bool, scale: float) -> dict:
     import rillwright
 
     network = run.generate(pipes, mix, trivial=trivial)
+    for pipe in network["pipes"]:
+        for key in ("diameter", "rise_ft", "span_ft"):
+            if key in pipe:
+                pipe[key] = round(pipe[key] * scale, 3)
     if fmt == "rwn":
         result = rillwright.analyze_rwn(run.as_rwn(network, False))
     else:
