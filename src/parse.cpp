@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -250,8 +251,13 @@ void reserve_records(std::string_view text, Network& network) {
         at = line_feed + 1;
     }
     constexpr std::size_t shortest_record = 16;  // "PIPE a b c 1 1 1", "NODE a outfall 0 0 1 1"
-    network.nodes.reserve(std::min(nodes, text.size() / shortest_record));
-    network.pipes.reserve(std::min(pipes, text.size() / shortest_record));
+    try {
+        network.nodes.reserve(std::min(nodes, text.size() / shortest_record));
+        network.pipes.reserve(std::min(pipes, text.size() / shortest_record));
+    } catch (const std::bad_alloc&) {
+        // Only a hint: the vectors grow as needed, and a text of bare keywords
+        // still gets its line's message.
+    }
 }
 
 }  // namespace
