@@ -57,15 +57,23 @@ public:
 
     EnergyTerms terms_at(double depth) {
         const double section_depth = clamp_depth(depth, pipe_.conduit.rise);
+        if (section_depth == pipe_.conduit.rise) {  // the full section, the commonest by far
+            if (!full_) full_ = compute(section_depth);
+            return *full_;
+        }
         const auto key = std::bit_cast<std::uint64_t>(section_depth);
         Slot& slot = slots_[(key * 0x9E3779B97F4A7C15ull) >> (64 - kSlotBits)];
         if (slot.filled && slot.key == key) return slot.terms;
-        const SectionGeometry section = flow_geometry_at_depth(pipe_.conduit.shape, section_depth);
-        slot = Slot{key, true, energy_terms(pipe_.conduit, pipe_.q, section)};
+        slot = Slot{key, true, compute(section_depth)};
         return slot.terms;
     }
 
 private:
+    EnergyTerms compute(double section_depth) const {
+        const SectionGeometry section = flow_geometry_at_depth(pipe_.conduit.shape, section_depth);
+        return energy_terms(pipe_.conduit, pipe_.q, section);
+    }
+
     static constexpr int kSlotBits = 6;
     struct Slot {
         std::uint64_t key = 0;
@@ -73,6 +81,7 @@ private:
         EnergyTerms terms;
     };
     const PipeProfile& pipe_;
+    std::optional<EnergyTerms> full_;
     std::array<Slot, std::size_t{1} << kSlotBits> slots_{};
 };
 
