@@ -5,7 +5,7 @@
 // kept here as they were first written. Random sections of all four shapes with
 // ordinary and degenerate n, slopes and flows; any difference in any bit fails.
 //
-// Built and run by tests/test_fast_paths.py:  fast_paths_check [sections]
+// Built and run by tests/test_fast_paths.py:  fast_paths_check [sections [seed]]
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -204,7 +204,7 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 int main(int argc, char** argv) {
     const int sections = argc > 1 ? std::atoi(argv[1]) : 4000;
-    std::mt19937_64 rng(20261208);
+    std::mt19937_64 rng(argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 20261208);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     const auto log_uniform = [&](double lo, double hi) { return lo * std::pow(hi / lo, unit(rng)); };
     int scans = 0;
@@ -214,7 +214,7 @@ int main(int argc, char** argv) {
         // scan: one in eight of them.
         const int kind = i % 8 == 7 ? 2 : std::array<int, 3>{0, 1, 3}[i % 3];
         const double rise = unit(rng) < 0.05 ? log_uniform(1e-4, 1e-2) : log_uniform(0.3, 25.0);
-        const double span = rise * log_uniform(0.2, 5.0);
+        const double span = rise * (unit(rng) < 0.1 ? log_uniform(0.01, 100.0) : log_uniform(0.2, 5.0));
         PipeShape shape;
         switch (kind) {
             case 0: shape = Circular{rise}; break;
