@@ -1,7 +1,14 @@
 """Benchmark of the network analysis: generated dendritic networks, from text to result dicts.
 
     python bench/run.py                       # 1,000 to 100,000 pipes, every shape mix
-    python bench/run.py --sizes 1000000 --mixes circular --formats rwn
+    python bench/run.py --sizes 10000 --mixes circular elliptical
+    python bench/run.py --sizes 1000000 --mixes circular --formats rwn   # a whole city
+
+The 1,000,000-pipe case is not in the default set: it takes a few minutes (most of
+it generating the network in Python) and about 3 GB of memory, most of which is the
+result itself (a dict per pipe and per node); it runs once instead of best of three.
+Mixes other than circular run from project JSON only (.rwn carries circular pipes).
+Timings on a shared machine are noisy: repeat a run and take the best figures.
 
 Each case runs in a fresh interpreter so that its peak memory is its own. Per case it
 prints the wall time from text to dicts, microseconds per pipe, the split between
@@ -16,7 +23,9 @@ How the split is measured (the module exposes only whole analyses):
 - conversion: a network of the same size whose analysis is trivial (no area, n = 0),
   minus its own reading time; what remains is almost all dict building;
 - analysis: the rest of the wall time.
-Only the standard library is used beside the module.
+"peak MB" is the case's whole process (the generated network and its texts included).
+Only the standard library is used beside the module. bench/snapshot.py checks that
+the results on these networks stay the same bit for bit.
 """
 from __future__ import annotations
 

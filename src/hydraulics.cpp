@@ -29,15 +29,32 @@ double circular_half_angle(double diameter, double depth) {
     return std::acos(1.0 - (y + y) / diameter);
 }
 
-SectionGeometry circular_geometry(double diameter, double depth) {
+// One body for the whole section and its parts, so that every caller gets the
+// same bits for the values it asks for.
+template <SectionParts parts>
+SectionGeometry circular_parts(double diameter, double depth) {
     const double phi = circular_half_angle(diameter, depth);
     const double theta = 2.0 * phi;
     SectionGeometry g;
     g.area = (theta - std::sin(theta)) * (diameter * diameter) * 0.125;
-    g.wetted_perimeter = diameter * theta * 0.5;
-    g.hydraulic_radius = g.wetted_perimeter > 0.0 ? g.area / g.wetted_perimeter : 0.0;
-    g.top_width = diameter * std::sin(theta * 0.5);
+    if constexpr (parts != SectionParts::surface) {
+        g.wetted_perimeter = diameter * theta * 0.5;
+        g.hydraulic_radius = g.wetted_perimeter > 0.0 ? g.area / g.wetted_perimeter : 0.0;
+    }
+    if constexpr (parts != SectionParts::flow) g.top_width = diameter * std::sin(theta * 0.5);
     return g;
+}
+
+SectionGeometry circular_geometry(double diameter, double depth) {
+    return circular_parts<SectionParts::all>(diameter, depth);
+}
+
+SectionGeometry circular_flow_geometry(double diameter, double depth) {
+    return circular_parts<SectionParts::flow>(diameter, depth);
+}
+
+SectionGeometry circular_surface_geometry(double diameter, double depth) {
+    return circular_parts<SectionParts::surface>(diameter, depth);
 }
 
 double slope_term(double slope) { return slope > 0.0 ? std::sqrt(slope) : 0.0; }

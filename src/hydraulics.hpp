@@ -35,6 +35,13 @@ double circular_half_angle(double diameter, double depth);
 
 SectionGeometry circular_geometry(double diameter, double depth);
 
+// The parts of a section that a computation needs, each with exactly the bits of
+// the whole geometry: `flow` leaves the top width 0 (Manning flow, friction),
+// `surface` leaves the wetted perimeter and hydraulic radius 0 (critical depth, areas).
+enum class SectionParts { all, flow, surface };
+SectionGeometry circular_flow_geometry(double diameter, double depth);
+SectionGeometry circular_surface_geometry(double diameter, double depth);
+
 // sqrt(slope) for a positive slope, else 0 (NaN included): flat and adverse
 // pipes carry nothing.
 double slope_term(double slope);

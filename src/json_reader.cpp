@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "json_text.hpp"
+#include "parse_number.hpp"
 
 namespace rillwright::json {
 
@@ -196,6 +197,12 @@ bool Reader::read_number(NumberToken& token) {
 }
 
 bool Reader::to_f64(const NumberToken& token, double& value) {
+    // Most numbers of a project are short plain decimals: the .rwn reader's
+    // shortest path reads them with the same correctly rounded result.
+    if (read_short_plain_decimal(std::string_view(token.first, static_cast<std::size_t>(token.last - token.first)),
+                                 value)) {
+        return true;
+    }
     return parse_float(token, value) || fail_at(token.last - 1, message::kNumberOutOfRange);
 }
 

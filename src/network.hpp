@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -82,10 +83,20 @@ struct PipeLink {
     std::size_t node;  // the node at the other end of the pipe
 };
 
+// One list of links per node, all in one array (no allocation per node).
+struct LinkLists {
+    std::vector<std::size_t> starts;  // node v's links are links[starts[v] .. starts[v + 1])
+    std::vector<PipeLink> links;
+
+    std::span<const PipeLink> operator[](std::size_t node) const {
+        return {links.data() + starts[node], links.data() + starts[node + 1]};
+    }
+};
+
 struct Topology {
     std::vector<std::pair<std::size_t, std::size_t>> pipe_ends;  // (from, to) node indices
-    std::vector<std::vector<PipeLink>> outgoing;                  // per node, in pipe order
-    std::vector<std::vector<PipeLink>> incoming;                  // per node, in pipe order
+    LinkLists outgoing;                                           // per node, in pipe order
+    LinkLists incoming;                                           // per node, in pipe order
     std::vector<std::size_t> order;                               // upstream before downstream
 };
 

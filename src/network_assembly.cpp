@@ -11,8 +11,8 @@ namespace {
 // Just-full Manning capacity on the slope used by the design.
 double full_capacity(const Pipe& pipe, double used_slope) {
     if (!(pipe.n > 0.0)) return 0.0;
-    return kManningUs / pipe.n * full_area(pipe.shape) * std::pow(full_hydraulic_radius(pipe.shape), 2.0 / 3.0) *
-           slope_term(used_slope);
+    const FullSection full = full_section(pipe.shape);
+    return kManningUs / pipe.n * full.area * std::pow(full.hydraulic_radius, 2.0 / 3.0) * slope_term(used_slope);
 }
 
 }  // namespace

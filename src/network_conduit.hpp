@@ -1,7 +1,9 @@
 // Hydraulics of one conduit of any shape in the network analysis (US customary:
 // k = 1.486, g = 32.2): Manning flow, the depth scan, normal and critical depth
-// searches, friction slope and velocity head. The searches are plain fixed-step
-// loops; their step counts and stop rules set the precision of every result.
+// searches, friction slope and velocity head. The step counts and stop rules of
+// the searches set the precision of every result; the scan's result is found
+// without evaluating all of its depths, but it is exactly the result of the
+// full scan (see scan_depths in the source, and tests/exactness).
 #pragma once
 
 #include <optional>
@@ -30,7 +32,8 @@ struct DepthScan {
     double peak_depth = 0.0;  // where the running maximum last rose strictly
 };
 
-// Manning flow at depths k * rise / 2000, k = 1 ... 2000; all zero when n <= 0.
+// The largest Manning flow at the depths k * rise / 2000, k = 1 ... 2000, and
+// the first depth where it occurs; all zero when n <= 0.
 DepthScan scan_depths(const Conduit& conduit);
 
 // The lower depth that carries q, bisected on [0, peak depth]; empty when the

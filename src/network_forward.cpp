@@ -57,7 +57,7 @@ PipeDesign design_pipe(const Network& network, const Topology& topology, std::si
     if (d.surcharged) {
         area = full_area(pipe.shape);
     } else {
-        area = geometry_at_depth(pipe.shape, d.normal_depth.value_or(conduit.rise)).area;
+        area = surface_geometry_at_depth(pipe.shape, d.normal_depth.value_or(conduit.rise)).area;
     }
     d.velocity = area > 0.0 ? d.design_q / area : 0.0;
     d.travel_time = d.velocity > 0.0 ? pipe.length / d.velocity / 60.0 : 0.0;

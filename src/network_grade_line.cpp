@@ -2,6 +2,9 @@
 // solved as a free supercritical outlet, a surcharged full pipe, or a part-full
 // standard-step profile, and the loss of its upstream structure is added.
 #include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <limits>
 
@@ -42,19 +45,54 @@ struct PipeProfile {
 };
 
 // Energy terms at a depth, the section taken at the depth clamped into [1e-4, rise].
-EnergyTerms terms_at(const PipeProfile& pipe, double depth) {
-    const SectionGeometry section = geometry_at_depth(pipe.conduit.shape, clamp_depth(depth, pipe.conduit.rise));
-    return energy_terms(pipe.conduit, pipe.q, section);
-}
+//
+// Each section of one pipe's profile is computed once: every reach starts its
+// bisection from the same critical depth, every trial above the crown takes the
+// full section, and neighbouring reaches retrace the same first trial depths.
+// The terms are a pure function of the clamped depth, so a remembered value is
+// exactly the value a new computation would give.
+class ProfileSections {
+public:
+    explicit ProfileSections(const PipeProfile& pipe) : pipe_(pipe) {}
+
+    EnergyTerms terms_at(double depth) {
+        const double section_depth = clamp_depth(depth, pipe_.conduit.rise);
+        if (section_depth == pipe_.conduit.rise) {  // the full section, the commonest by far
+            if (!full_) full_ = compute(section_depth);
+            return *full_;
+        }
+        const auto key = std::bit_cast<std::uint64_t>(section_depth);
+        Slot& slot = slots_[(key * 0x9E3779B97F4A7C15ull) >> (64 - kSlotBits)];
+        if (slot.filled && slot.key == key) return slot.terms;
+        slot = Slot{key, true, compute(section_depth)};
+        return slot.terms;
+    }
+
+private:
+    EnergyTerms compute(double section_depth) const {
+        const SectionGeometry section = flow_geometry_at_depth(pipe_.conduit.shape, section_depth);
+        return energy_terms(pipe_.conduit, pipe_.q, section);
+    }
+
+    static constexpr int kSlotBits = 6;
+    struct Slot {
+        std::uint64_t key = 0;
+        bool filled = false;
+        EnergyTerms terms;
+    };
+    const PipeProfile& pipe_;
+    std::optional<EnergyTerms> full_;
+    std::array<Slot, std::size_t{1} << kSlotBits> slots_{};
+};
 
 // One reach of the standard-step profile: the depth at the reach's upstream end.
-double step_reach(const PipeProfile& pipe, double depth, double z_down, double z_up, double dx, double critical,
-                  double fallback) {
-    const EnergyTerms down = terms_at(pipe, depth);
+double step_reach(const PipeProfile& pipe, ProfileSections& sections, double depth, double z_down, double z_up,
+                  double dx, double critical, double fallback) {
+    const EnergyTerms down = sections.terms_at(depth);
     const double energy_down = depth + z_down + down.velocity_head;
     // Depths above the crown use the full section: the excess is pressure head.
     const auto residual = [&](double trial) {
-        const EnergyTerms up = terms_at(pipe, trial);
+        const EnergyTerms up = sections.terms_at(trial);
         return trial + z_up + up.velocity_head -
                (energy_down + 0.5 * (down.friction_slope + up.friction_slope) * dx);
     };
@@ -89,10 +127,11 @@ double part_full_hgl_up(const PipeProfile& pipe, double hgl_down) {
     const double dx = pipe.length / kReaches;
     const double fallback = std::max(pipe.normal_or_rise, critical);
     double depth = std::max(start - pipe.invert_dn, critical);
+    ProfileSections sections(pipe);
     for (int j = 0; j < kReaches; ++j) {
         const double z_down = pipe.invert_dn + j * dx * s0;
         const double z_up = pipe.invert_dn + (j + 1) * dx * s0;
-        depth = step_reach(pipe, depth, z_down, z_up, dx, critical, fallback);
+        depth = step_reach(pipe, sections, depth, z_down, z_up, dx, critical, fallback);
     }
     return pipe.invert_up + depth;
 }
@@ -100,7 +139,8 @@ double part_full_hgl_up(const PipeProfile& pipe, double hgl_down) {
 // Full-pipe friction from the higher of the downstream grade line and the outlet crown.
 double surcharged_hgl_up(const PipeProfile& pipe, double hgl_down) {
     const PipeShape& shape = pipe.conduit.shape;
-    const SectionGeometry full{full_area(shape), full_wetted_perimeter(shape), full_hydraulic_radius(shape), 0.0};
+    const FullSection f = full_section(shape);
+    const SectionGeometry full{f.area, f.wetted_perimeter, f.hydraulic_radius, 0.0};
     const double friction = energy_terms(pipe.conduit, pipe.q, full).friction_slope;
     const double crown = pipe.invert_dn + pipe.conduit.rise;
     return max_of_numbers(hgl_down, crown) + friction * pipe.length;

@@ -1,7 +1,9 @@
 #include "parse.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -228,10 +230,41 @@ Fault read_line(const Line& line, Network& network) {
     return unknown_keyword(line.number, keyword);
 }
 
+// Room for the records before reading them: growing the vectors line by line
+// would copy every record several times and touch twice the memory. The counts
+// are of lines whose first word starts like NODE or PIPE (an upper bound for
+// ordinary text), capped by the shortest line such a record can have, so that
+// a text of bare keywords cannot make the reservation outgrow the text.
+void reserve_records(std::string_view text, Network& network) {
+    std::size_t nodes = 0;
+    std::size_t pipes = 0;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
+        if (text.size() - at >= 4) {
+            const std::string_view word = text.substr(at, 4);
+            if (equals_ignoring_ascii_case(word, "node")) ++nodes;
+            else if (equals_ignoring_ascii_case(word, "pipe")) ++pipes;
+        }
+        const std::size_t line_feed = text.find('\n', at);
+        if (line_feed == std::string_view::npos) break;
+        at = line_feed + 1;
+    }
+    constexpr std::size_t shortest_record = 16;  // "PIPE a b c 1 1 1", "NODE a outfall 0 0 1 1"
+    try {
+        network.nodes.reserve(std::min(nodes, text.size() / shortest_record));
+        network.pipes.reserve(std::min(pipes, text.size() / shortest_record));
+    } catch (const std::bad_alloc&) {
+        // Only a hint: the vectors grow as needed, and a text of bare keywords
+        // still gets its line's message.
+    }
+}
+
 }  // namespace
 
 Outcome<Network> parse_rwn(std::string_view text) {
     Network network;
+    reserve_records(text, network);
     Line line;
     std::size_t at = 0;
     while (at < text.size()) {

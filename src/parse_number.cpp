@@ -73,7 +73,7 @@ std::optional<double> exact_fast_path(const DecimalLiteral& literal) {
 
 }  // namespace
 
-std::optional<double> parse_number(std::string_view token) {
+std::optional<double> parse_general_number(std::string_view token) {
     bool negative = false;
     std::string_view unsigned_text = token;
     if (!unsigned_text.empty() && (unsigned_text.front() == '+' || unsigned_text.front() == '-')) {

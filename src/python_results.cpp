@@ -17,24 +17,37 @@ constexpr std::array<const char*, 6> kNodeKeys = {"id", "tc", "rim", "hgl", "fre
 // A creation failure of a basic object is an internal fault, not a data error.
 class CreationFailed {};
 
+// A failed insertion keeps the host's exception and stops the conversion.
+class InsertionFailed {};
+
+// The keys of one kind of record, and a dict holding them all, in order, with
+// None values: each record's dict starts as a copy of it, which takes one
+// allocation of the final size instead of growing key by key, and keeps the
+// key order. Every value is then replaced.
 template <std::size_t N>
 class KeySet {
 public:
     explicit KeySet(const std::array<const char*, N>& names) {
+        template_ = PyDict_New();
+        if (template_ == nullptr) throw CreationFailed{};
         for (std::size_t i = 0; i < N; ++i) {
             keys_[i] = PyUnicode_FromString(names[i]);
             if (keys_[i] == nullptr) throw CreationFailed{};
+            if (PyDict_SetItem(template_, keys_[i], Py_None) < 0) throw InsertionFailed{};
         }
     }
     ~KeySet() {
         for (PyObject* key : keys_) Py_XDECREF(key);
+        Py_XDECREF(template_);
     }
     KeySet(const KeySet&) = delete;
     KeySet& operator=(const KeySet&) = delete;
     PyObject* operator[](std::size_t i) const { return keys_[i]; }
+    PyObject* new_record() const { return PyDict_Copy(template_); }
 
 private:
     std::array<PyObject*, N> keys_{};
+    PyObject* template_ = nullptr;
 };
 
 // Owns one reference until released.
@@ -56,9 +69,6 @@ public:
 private:
     PyObject* object_;
 };
-
-// A failed insertion keeps the host's exception and stops the conversion.
-class InsertionFailed {};
 
 PyObject* text(const std::string& value) {
     return PyUnicode_FromStringAndSize(value.data(), static_cast<Py_ssize_t>(value.size()));
@@ -96,7 +106,7 @@ bool reported_surcharge(const PipeResult& pipe) {
 }
 
 PyObject* pipe_dict(const KeySet<17>& k, const PipeResult& p) {
-    Ref dict(PyDict_New());
+    Ref dict(k.new_record());
     DictBuilder d(dict.get());
     d.put(k[0], text(p.id));
     d.put(k[1], text(p.from));
@@ -119,7 +129,7 @@ PyObject* pipe_dict(const KeySet<17>& k, const PipeResult& p) {
 }
 
 PyObject* node_dict(const KeySet<6>& k, const NodeResult& n) {
-    Ref dict(PyDict_New());
+    Ref dict(k.new_record());
     DictBuilder d(dict.get());
     d.put(k[0], text(n.id));
     d.put(k[1], number(n.tc));
@@ -132,10 +142,12 @@ PyObject* node_dict(const KeySet<6>& k, const NodeResult& n) {
 
 template <class Record, std::size_t N, class Convert>
 PyObject* list_of(const std::vector<Record>& records, const KeySet<N>& keys, Convert convert) {
-    Ref list(PyList_New(0));
-    for (const Record& record : records) {
-        Ref item(convert(keys, record));
-        if (PyList_Append(list.get(), item.get()) < 0) throw InsertionFailed{};
+    // Sized up front; a list whose later slots are still empty is released
+    // safely if a record fails.
+    Ref list(PyList_New(static_cast<Py_ssize_t>(records.size())));
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        PyObject* item = convert(keys, records[i]);
+        if (PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item) < 0) throw InsertionFailed{};  // steals item
     }
     return list.release();
 }

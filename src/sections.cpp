@@ -44,14 +44,25 @@ SectionGeometry box_geometry(const Box& box, double depth) {
     return with_radius(y * box.span, 2.0 * y + box.span, box.span);
 }
 
-// A circle of diameter `rise` stretched horizontally by span / rise.
+// A circle of diameter `rise` stretched horizontally by span / rise. The
+// perimeter integration is by far the dearest part, so it is skipped when only
+// the area and top width are wanted.
+template <SectionParts parts>
 SectionGeometry elliptical_geometry(const Elliptical& ellipse, double depth) {
     const double y = clamp_to_rise(depth, ellipse.rise);
     const double theta = 2.0 * circular_half_angle(ellipse.rise, y);
     const double area =
         (theta - std::sin(theta)) * (ellipse.rise * ellipse.rise) * 0.125 * (ellipse.span / ellipse.rise);
-    const double perimeter = elliptical_wetted_perimeter(y, ellipse.rise, ellipse.span);
-    return with_radius(area, perimeter, ellipse.span * std::sin(theta * 0.5));
+    if constexpr (parts == SectionParts::surface) {
+        SectionGeometry g;
+        g.area = area;
+        g.top_width = ellipse.span * std::sin(theta * 0.5);
+        return g;
+    } else {
+        const double perimeter = elliptical_wetted_perimeter(y, ellipse.rise, ellipse.span);
+        if constexpr (parts == SectionParts::flow) return with_radius(area, perimeter, 0.0);
+        return with_radius(area, perimeter, ellipse.span * std::sin(theta * 0.5));
+    }
 }
 
 // Height of the straight walls below the springing line of the crown.
@@ -80,11 +91,30 @@ double shape_rise(const PipeShape& shape) {
 }
 
 SectionGeometry geometry_at_depth(const PipeShape& shape, double depth) {
-    return std::visit(Overloaded{[&](const Circular& c) { return circular_geometry(c.diameter, depth); },
-                                 [&](const Box& b) { return box_geometry(b, depth); },
-                                 [&](const Elliptical& e) { return elliptical_geometry(e, depth); },
-                                 [&](const Arch& a) { return arch_geometry(a, depth); }},
-                      shape);
+    return std::visit(
+        Overloaded{[&](const Circular& c) { return circular_geometry(c.diameter, depth); },
+                   [&](const Box& b) { return box_geometry(b, depth); },
+                   [&](const Elliptical& e) { return elliptical_geometry<SectionParts::all>(e, depth); },
+                   [&](const Arch& a) { return arch_geometry(a, depth); }},
+        shape);
+}
+
+SectionGeometry flow_geometry_at_depth(const PipeShape& shape, double depth) {
+    return std::visit(
+        Overloaded{[&](const Circular& c) { return circular_flow_geometry(c.diameter, depth); },
+                   [&](const Box& b) { return box_geometry(b, depth); },
+                   [&](const Elliptical& e) { return elliptical_geometry<SectionParts::flow>(e, depth); },
+                   [&](const Arch& a) { return arch_geometry(a, depth); }},
+        shape);
+}
+
+SectionGeometry surface_geometry_at_depth(const PipeShape& shape, double depth) {
+    return std::visit(
+        Overloaded{[&](const Circular& c) { return circular_surface_geometry(c.diameter, depth); },
+                   [&](const Box& b) { return box_geometry(b, depth); },
+                   [&](const Elliptical& e) { return elliptical_geometry<SectionParts::surface>(e, depth); },
+                   [&](const Arch& a) { return arch_geometry(a, depth); }},
+        shape);
 }
 
 double full_area(const PipeShape& shape) {
@@ -112,6 +142,14 @@ double full_wetted_perimeter(const PipeShape& shape) {
 double full_hydraulic_radius(const PipeShape& shape) {
     const double perimeter = full_wetted_perimeter(shape);
     return perimeter > 0.0 ? full_area(shape) / perimeter : 0.0;
+}
+
+FullSection full_section(const PipeShape& shape) {
+    FullSection full;
+    full.area = full_area(shape);
+    full.wetted_perimeter = full_wetted_perimeter(shape);
+    full.hydraulic_radius = full.wetted_perimeter > 0.0 ? full.area / full.wetted_perimeter : 0.0;
+    return full;
 }
 
 // Arc length of both sides up to the water surface, by Simpson's rule over the

@@ -1,6 +1,8 @@
 """Reading .rwproj JSON: every message with its position, defaults, lenience."""
 
 import json
+import math
+import random
 import re
 
 import pytest
@@ -249,6 +251,23 @@ def test_strings_decode_every_escape():
 def test_numbers_read_correctly_rounded(written, value):
     text = json.dumps(minimal(nodes=[node("A", rim=0.0)])).replace('"rim": 0.0', '"rim": ' + written)
     assert rw.analyze_project(text)["nodes"][0]["rim"] == value
+
+
+def test_short_decimals_read_correctly_rounded():
+    # Up to 17 characters without an exponent: the reader's shortest path.
+    rng = random.Random(11)
+    written = ["9007199254740993", "-900719925474099.3", "-0", "0.00000000000001"]
+    for _ in range(2000):
+        digits = "".join(rng.choice("0123456789") for _ in range(rng.randint(1, 15)))
+        digits = digits.lstrip("0") or "0"
+        fraction = "".join(rng.choice("0123456789") for _ in range(rng.randint(1, 8)))
+        written.append(rng.choice(["", "-"]) + digits + ("." + fraction if rng.random() < 0.8 else ""))
+    nodes = [node(f"N{i}", rim=0.0) for i in range(len(written))]
+    tokens = iter(written)
+    text = re.sub(r'"rim": 0\.0\b', lambda _: '"rim": ' + next(tokens), json.dumps(minimal(nodes=nodes)))
+    rims = [n["rim"] for n in rw.analyze_project(text)["nodes"]]
+    for token, rim in zip(written, rims):
+        assert rim == float(token) and math.copysign(1, rim) == math.copysign(1, float(token)), token
 
 
 def test_32_bit_numbers_round_once_from_the_decimal(roundtrip):

@@ -1,6 +1,7 @@
 """The plain-text .rwn network format, as read by analyze_rwn."""
 
 import math
+import random
 
 import pytest
 
@@ -172,6 +173,22 @@ def test_numbers_are_correctly_rounded(token):
         assert math.isnan(node["rim"])
     else:
         assert node["rim"] == expected and math.copysign(1, node["rim"]) == math.copysign(1, expected)
+
+
+def test_short_decimals_are_correctly_rounded():
+    # Plain decimals of up to 17 characters take the reader's shortest path;
+    # every digit count, point position and sign, and significands around 2**53.
+    rng = random.Random(5)
+    tokens = ["9007199254740993.", "900719925474099.3", "-9007199254740992", "0.00000000000001", "12345678901234567"]
+    for _ in range(3000):
+        digits = "".join(rng.choice("0123456789") for _ in range(rng.randint(1, 16)))
+        point = rng.randint(0, len(digits))
+        token = digits[:point] + "." + digits[point:] if rng.random() < 0.8 else digits
+        tokens.append(rng.choice(["", "-", "+"]) + token)
+    text = "".join(f"NODE N{i} outfall 0 0 0 {t}\n" for i, t in enumerate(tokens))
+    rims = [node["rim"] for node in rw.analyze_rwn(text)["nodes"]]
+    for token, rim in zip(tokens, rims):
+        assert rim == float(token) and math.copysign(1, rim) == math.copysign(1, float(token)), token
 
 
 # ---- What a successful parse delivers -------------------------------------------
