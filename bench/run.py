@@ -87,7 +87,7 @@ def generate(pipes: int, mix: str, seed: int = 7, trivial: bool = False) -> dict
         for i in range(count, 0, -1):  # children always have larger indices
             area_total[parents[i]] += area_total[i]
         for k, (child, parent, length, slope) in enumerate(links[made:made + count]):
-            flow = 0.6 * area_total[child - base] * 4.0 + 0.5
+            flow = 0.6 * area_total[child - base] * 11.0 + 0.5  # about the intensity at 10 min
             # Full-flow diameter from Manning, then a margin: most part full, some undersized.
             full = (flow * 0.013 / (0.4632 * math.sqrt(slope))) ** 0.375
             factor = 0.75 if rng.random() < 0.1 else rng.uniform(1.05, 1.5)
