@@ -1,0 +1,158 @@
+// The hydraulic grade line, walked from the outfalls upstream. Each pipe is
+// solved as a free supercritical outlet, a surcharged full pipe, or a part-full
+// standard-step profile, and the loss of its upstream structure is added.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "network_conduit.hpp"
+#include "network_losses.hpp"
+#include "network_passes.hpp"
+
+namespace rillwright {
+
+namespace {
+
+constexpr double kNotSet = std::numeric_limits<double>::quiet_NaN();
+constexpr double kAdverseSlope = -1e-6;
+constexpr double kShortestProfile = 1e-9;  // ft: shorter pipes carry the water surface straight up
+constexpr double kSmallestDepth = 1e-4;    // ft: section values are taken at no less than this depth
+constexpr double kSupercriticalMargin = 0.98;
+constexpr int kReaches = 12;
+constexpr int kMaxReachHalvings = 80;
+
+// +1 or -1 by the sign bit (so -0 is negative); NaN for a NaN residual, which
+// equals no sign.
+double sign_of(double residual) {
+    if (std::isnan(residual)) return residual;
+    return std::signbit(residual) ? -1.0 : 1.0;
+}
+
+double clamp_depth(double depth, double rise) { return std::clamp(depth, kSmallestDepth, rise); }
+
+// Everything one pipe's profile needs besides the downstream grade line.
+struct PipeProfile {
+    const Conduit& conduit;
+    double q;
+    double length;
+    double invert_up;
+    double invert_dn;
+    double normal_or_rise;  // h0
+    double critical;        // yc
+};
+
+// Energy terms at a depth, the section taken at the depth clamped into [1e-4, rise].
+EnergyTerms terms_at(const PipeProfile& pipe, double depth) {
+    const SectionGeometry section = geometry_at_depth(pipe.conduit.shape, clamp_depth(depth, pipe.conduit.rise));
+    return energy_terms(pipe.conduit, pipe.q, section);
+}
+
+// One reach of the standard-step profile: the depth at the reach's upstream end.
+double step_reach(const PipeProfile& pipe, double depth, double z_down, double z_up, double dx, double critical,
+                  double fallback) {
+    const EnergyTerms down = terms_at(pipe, depth);
+    const double energy_down = depth + z_down + down.velocity_head;
+    // Depths above the crown use the full section: the excess is pressure head.
+    const auto residual = [&](double trial) {
+        const EnergyTerms up = terms_at(pipe, trial);
+        return trial + z_up + up.velocity_head -
+               (energy_down + 0.5 * (down.friction_slope + up.friction_slope) * dx);
+    };
+
+    double lo = critical;
+    double residual_lo = residual(lo);
+    if (residual_lo == 0.0) return critical;
+    double hi = std::max(depth + 2.0, 2.0 * pipe.conduit.rise);
+    if (sign_of(residual_lo) == sign_of(residual(hi))) return fallback;
+    for (int halvings = 1; halvings <= kMaxReachHalvings; ++halvings) {
+        const double mid = (lo + hi) / 2.0;
+        const double residual_mid = residual(mid);
+        if (sign_of(residual_mid) == sign_of(residual_lo)) {
+            lo = mid;
+            residual_lo = residual_mid;
+        } else {
+            hi = mid;
+        }
+        if (hi - lo < kDepthTolerance) break;
+    }
+    return std::max((lo + hi) / 2.0, critical);
+}
+
+// Part-full flow, subcritical or with a drowned outlet: the water surface
+// starts no lower than critical depth above the outlet invert.
+double part_full_hgl_up(const PipeProfile& pipe, double hgl_down) {
+    const double critical = std::max(pipe.critical, kSmallestDepth);
+    const double start = max_of_numbers(hgl_down, pipe.invert_dn + critical);
+    if (pipe.q <= 0.0 || pipe.length <= kShortestProfile) return start + (pipe.invert_up - pipe.invert_dn);
+
+    const double s0 = (pipe.invert_up - pipe.invert_dn) / pipe.length;
+    const double dx = pipe.length / kReaches;
+    const double fallback = std::max(pipe.normal_or_rise, critical);
+    double depth = std::max(start - pipe.invert_dn, critical);
+    for (int j = 0; j < kReaches; ++j) {
+        const double z_down = pipe.invert_dn + j * dx * s0;
+        const double z_up = pipe.invert_dn + (j + 1) * dx * s0;
+        depth = step_reach(pipe, depth, z_down, z_up, dx, critical, fallback);
+    }
+    return pipe.invert_up + depth;
+}
+
+// Full-pipe friction from the higher of the downstream grade line and the outlet crown.
+double surcharged_hgl_up(const PipeProfile& pipe, double hgl_down) {
+    const PipeShape& shape = pipe.conduit.shape;
+    const SectionGeometry full{full_area(shape), full_wetted_perimeter(shape), full_hydraulic_radius(shape), 0.0};
+    const double friction = energy_terms(pipe.conduit, pipe.q, full).friction_slope;
+    const double crown = pipe.invert_dn + pipe.conduit.rise;
+    return max_of_numbers(hgl_down, crown) + friction * pipe.length;
+}
+
+}  // namespace
+
+GradeLine grade_line(const Network& network, const Topology& topology, const DesignFlows& design) {
+    const std::size_t pipe_count = network.pipes.size();
+    GradeLine grade;
+    grade.node_hgl.assign(network.nodes.size(), kNotSet);
+    grade.hgl_up.assign(pipe_count, std::nullopt);
+    grade.hgl_dn.assign(pipe_count, std::nullopt);
+    grade.critical_depth.resize(pipe_count);
+    for (std::size_t p = 0; p < pipe_count; ++p) {
+        grade.critical_depth[p] = critical_depth_search(network.pipes[p].shape, design.pipes[p].design_q);
+    }
+
+    // Every node downstream of I was visited before I, so hgl[I] is final here.
+    for (auto it = topology.order.rbegin(); it != topology.order.rend(); ++it) {
+        const std::size_t i = *it;
+        const Node& node = network.nodes[i];
+        double& hgl = grade.node_hgl[i];
+        if (node.kind == NodeKind::Outfall && std::isnan(hgl)) hgl = network.settings.tailwater.value_or(node.invert);
+        if (std::isnan(hgl)) hgl = node.invert;
+
+        for (const PipeLink& in : topology.incoming[i]) {
+            const std::size_t p = in.pipe;
+            const PipeDesign& d = design.pipes[p];
+            grade.hgl_dn[p] = hgl;
+            if (d.slope < kAdverseSlope) continue;  // nothing flows up to J through an adverse pipe
+
+            const Pipe& pipe = network.pipes[p];
+            const PipeInverts inverts = pipe_inverts(network, topology, p);
+            const Conduit conduit(pipe.shape, pipe.n, d.used_slope);
+            const PipeProfile profile{conduit,      d.design_q, pipe.length, inverts.up, inverts.down,
+                                      d.normal_depth.value_or(conduit.rise), grade.critical_depth[p]};
+
+            double hgl_up;
+            const bool free_outlet = !d.surcharged && kSupercriticalMargin * profile.critical > profile.normal_or_rise &&
+                                     hgl <= inverts.down + conduit.rise;
+            if (free_outlet) {
+                hgl_up = inverts.up + profile.normal_or_rise;  // no structure loss
+            } else {
+                hgl_up = d.surcharged ? surcharged_hgl_up(profile, hgl) : part_full_hgl_up(profile, hgl);
+                hgl_up += structure_loss(network, topology, design, {p, in.node, i, hgl_up, inverts.up});
+            }
+            grade.hgl_up[p] = hgl_up;
+            grade.node_hgl[in.node] = max_of_numbers(grade.node_hgl[in.node], hgl_up);
+        }
+    }
+    return grade;
+}
+
+}  // namespace rillwright

@@ -1,0 +1,87 @@
+#include "network_losses.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "network_conduit.hpp"
+
+namespace rillwright {
+
+namespace {
+
+constexpr double kFullDepthRatio = 3.2;  // relative depth from which the HEC-22 corrections are complete
+
+struct Vec {
+    double x;
+    double y;
+};
+
+Vec between(const Node& from, const Node& to) { return {to.x - from.x, to.y - from.y}; }
+
+// Cosine of the angle between two plan directions, 1 when either has no length.
+double cosine(Vec u, Vec w) {
+    const double length_u = std::sqrt(u.x * u.x + u.y * u.y);
+    const double length_w = std::sqrt(w.x * w.x + w.y * w.y);
+    if (length_u == 0.0 || length_w == 0.0) return 1.0;
+    return std::clamp((u.x * w.x + u.y * w.y) / (length_u * length_w), -1.0, 1.0);
+}
+
+// Deflection at the pipe's downstream node I, between the pipe and the first
+// pipe leaving I: 0 for a straight run, the whole coefficient for a reversal.
+double bend_factor(const Network& network, const Topology& topology, const LossSite& site) {
+    const double coefficient = network.settings.bend_loss_coeff;
+    const auto& leaving = topology.outgoing[site.downstream];
+    if (!(coefficient > 0.0) || leaving.empty()) return 0.0;
+    const Node& j = network.nodes[site.upstream];
+    const Node& i = network.nodes[site.downstream];
+    const Node& next = network.nodes[leaving.front().node];
+    return coefficient * (1.0 - cosine(between(j, i), between(i, next))) / 2.0;
+}
+
+// Access-hole loss coefficient; the angle is measured at J, between the first
+// pipe entering J and this pipe.
+double hec22_coefficient(const Network& network, const Topology& topology, const LossSite& site) {
+    const DesignSettings& settings = network.settings;
+    const double outlet_rise = shape_rise(network.pipes[site.pipe].shape);
+    if (outlet_rise <= 0.0) return 0.0;
+
+    const Node& j = network.nodes[site.upstream];
+    const Node& i = network.nodes[site.downstream];
+    double inflow_rise = 0.0;
+    double cos_theta = 1.0;
+    if (const auto& entering = topology.incoming[site.upstream]; !entering.empty()) {
+        const PipeLink inflow = entering.front();
+        inflow_rise = shape_rise(network.pipes[inflow.pipe].shape);
+        cos_theta = cosine(between(network.nodes[inflow.node], j), between(j, i));
+    }
+
+    const double ratio = settings.access_hole_diam_ft / outlet_rise;
+    const double depth_ratio = max_of_numbers(site.hgl_up - site.invert_up, 0.0) / outlet_rise;
+    const double c = std::clamp(cos_theta, -1.0, 1.0);
+    const double sin_theta = std::sqrt(1.0 - c * c);
+    const double initial = 1.4 * std::pow(ratio, 0.15) * sin_theta + 0.1 * ratio * (1.0 - sin_theta);
+    const bool deep = depth_ratio >= kFullDepthRatio;
+    const double depth_correction = deep ? 1.0 : std::clamp(0.5 * std::pow(depth_ratio, 0.6), 0.0, 1.0);
+    double diameter_correction = 1.0;
+    if (deep && inflow_rise > 0.0) {
+        const double size_ratio = outlet_rise / inflow_rise;
+        diameter_correction = size_ratio * size_ratio * size_ratio;
+    }
+    double coefficient = diameter_correction * initial * depth_correction;
+    if (settings.structure_loss_factor > 0.0) coefficient *= settings.structure_loss_factor;
+    return coefficient < 0.0 ? 0.0 : coefficient;
+}
+
+}  // namespace
+
+double structure_loss(const Network& network, const Topology& topology, const DesignFlows& design,
+                      const LossSite& site) {
+    const double velocity = design.pipes[site.pipe].velocity;
+    if (network.settings.hec22_structure_loss) {
+        return hec22_coefficient(network, topology, site) * (velocity * velocity) / kVelocityHeadDivisor;
+    }
+    const double k = network.settings.junction_k + bend_factor(network, topology, site);
+    return velocity * velocity * k / kVelocityHeadDivisor;
+}
+
+}  // namespace rillwright

@@ -1,0 +1,69 @@
+// The stages of one analysis run, in the order analyze_network calls them, and
+// the working arrays they hand on. Owned by the run and dropped with it.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "network.hpp"
+
+namespace rillwright {
+
+// Every pipe's shape and length must be sizes the hydraulics can work with;
+// returns the message for the first pipe that is not, or nothing.
+std::optional<std::string> check_pipe_sizes(const Network& network);
+
+// The larger of two values, where a number wins over NaN.
+inline double max_of_numbers(double a, double b) {
+    if (a != a) return b;
+    if (b != b) return a;
+    return a < b ? b : a;
+}
+
+// The pipe's inverts: its own when given, else those of its end nodes.
+struct PipeInverts {
+    double up = 0.0;
+    double down = 0.0;
+};
+inline PipeInverts pipe_inverts(const Network& network, const Topology& topology, std::size_t pipe) {
+    const Pipe& p = network.pipes[pipe];
+    const auto [from, to] = topology.pipe_ends[pipe];
+    return {p.invert_up.value_or(network.nodes[from].invert), p.invert_dn.value_or(network.nodes[to].invert)};
+}
+
+struct PipeDesign {
+    double slope = 0.0;
+    double used_slope = 0.0;
+    double intensity = 0.0;
+    double design_q = 0.0;
+    double max_capacity = 0.0;
+    std::optional<double> normal_depth;
+    bool surcharged = false;
+    double velocity = 0.0;
+    double travel_time = 0.0;
+};
+
+struct DesignFlows {
+    std::vector<double> total_ca;  // per node
+    std::vector<double> tc;        // per node
+    std::vector<PipeDesign> pipes;
+};
+
+// Contributing C*A and the rational-method forward pass, upstream to outfall.
+DesignFlows design_flows(const Network& network, const Topology& topology);
+
+struct GradeLine {
+    std::vector<double> node_hgl;  // per node
+    std::vector<std::optional<double>> hgl_up;
+    std::vector<std::optional<double>> hgl_dn;
+    std::vector<double> critical_depth;  // per pipe, of the design flow
+};
+
+// The hydraulic grade line, outfalls upstream, with structure losses.
+GradeLine grade_line(const Network& network, const Topology& topology, const DesignFlows& design);
+
+AnalysisResult assemble_result(const Network& network, const Topology& topology, const DesignFlows& design,
+                               const GradeLine& grade);
+
+}  // namespace rillwright
