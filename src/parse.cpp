@@ -51,15 +51,14 @@ std::string unknown_node_kind(std::size_t line, std::string_view kind) {
 
 // ---- Lines and tokens -------------------------------------------------------
 
-// Byte length of the white-space character starting at text[at], or 0. White
-// space is every character with the Unicode White_Space property; matching
-// their UTF-8 forms byte by byte is exact, because a lead byte never occurs
-// inside another character's encoding.
-std::size_t white_space_length(std::string_view text, std::size_t at) {
+// Byte length of the non-ASCII white-space character starting at text[at], or
+// 0. White space is every character with the Unicode White_Space property;
+// matching their UTF-8 forms byte by byte is exact, because a lead byte never
+// occurs inside another character's encoding.
+std::size_t wide_white_space_length(std::string_view text, std::size_t at) {
     auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    unsigned char lead = byte(at);
-    if (lead < 0x80) return (lead == 0x20 || (lead >= 0x09 && lead <= 0x0D)) ? 1 : 0;
     std::size_t left = text.size() - at;
+    unsigned char lead = byte(at);
     if (lead == 0xC2) {
         // U+0085, U+00A0
         return left >= 2 && (byte(at + 1) == 0x85 || byte(at + 1) == 0xA0) ? 2 : 0;
@@ -79,6 +78,28 @@ std::size_t white_space_length(std::string_view text, std::size_t at) {
             return second == 0x80 && third == 0x80 ? 3 : 0;
         default:
             return 0;
+    }
+}
+
+// What a byte can start, for the hot loop of the tokenizer.
+enum class ByteClass : unsigned char { ordinary, space, maybe_wide_space };
+
+constexpr std::array<ByteClass, 256> byte_classes = [] {
+    std::array<ByteClass, 256> classes{};
+    for (unsigned char ch : {0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x20}) classes[ch] = ByteClass::space;
+    for (unsigned char lead : {0xC2, 0xE1, 0xE2, 0xE3}) classes[lead] = ByteClass::maybe_wide_space;
+    return classes;
+}();
+
+// Byte length of the white-space character starting at text[at], or 0.
+inline std::size_t white_space_length(std::string_view text, std::size_t at) {
+    switch (byte_classes[static_cast<unsigned char>(text[at])]) {
+        case ByteClass::ordinary:
+            return 0;
+        case ByteClass::space:
+            return 1;
+        default:
+            return wide_white_space_length(text, at);
     }
 }
 
