@@ -5,23 +5,14 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
+#include "fuzz_check.hpp"
 #include "hydraulics.hpp"
 
 using namespace rillwright;
 
 namespace {
-
-#define REQUIRE(condition)                                                              \
-    do {                                                                                \
-        if (!(condition)) {                                                             \
-            std::fprintf(stderr, "property failed at line %d: %s\n", __LINE__, #condition); \
-            std::abort();                                                               \
-        }                                                                               \
-    } while (0)
 
 // Bit-for-bit equality, with every NaN equal to every other NaN.
 bool same(double a, double b) {
