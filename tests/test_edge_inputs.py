@@ -269,6 +269,7 @@ def test_a_200_mb_project_text(kind, outcome):
     assert run.returncode == 0, run.stderr
     result, seconds, peak_per_byte = json.loads(run.stdout)
     assert result == outcome
-    assert seconds < 10
-    # The str and its UTF-8 copy, and not much more.
-    assert peak_per_byte < 3.0
+    if "libasan" not in os.environ.get("LD_PRELOAD", ""):  # the sanitizer's allocator is slower and keeps more
+        assert seconds < 10
+        # The str and its UTF-8 copy, and not much more.
+        assert peak_per_byte < 3.0
