@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "file_text.hpp"
 #include "fuzz_check.hpp"
 #include "network.hpp"
 #include "project.hpp"
@@ -21,7 +22,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
 
+    // Escapes decode to whole characters: the texts the Python layer turns into
+    // str objects are valid UTF-8 whenever the input is.
+    const Project& read = *project.value;
+    if (is_valid_utf8(text)) {
+        REQUIRE(is_valid_utf8(read.name));
+        for (const ProjectNode& node : read.nodes) REQUIRE(is_valid_utf8(node.id));
+        for (const ProjectPipe& pipe : read.pipes)
+            REQUIRE(is_valid_utf8(pipe.id) && is_valid_utf8(pipe.from) && is_valid_utf8(pipe.to));
+    }
+
     const std::string written = write_project_json(*project.value);
+    REQUIRE(is_valid_utf8(written) || !is_valid_utf8(text));
     const Outcome<Project> reread = parse_project(written);
     if (!reread.ok()) std::fprintf(stderr, "written text does not read back: %s\n%s\n", reread.error.c_str(), written.c_str());
     REQUIRE(reread.ok());
