@@ -1,5 +1,6 @@
 #include "json_reader.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdint>
@@ -131,14 +132,10 @@ bool parse_float(const NumberToken& token, Float& value) {
 }  // namespace
 
 std::string Reader::error() const {
-    std::size_t line = 1;
-    std::size_t line_start = 0;
-    for (std::size_t i = 0; i < error_offset_; ++i) {
-        if (begin_[i] == '\n') {
-            ++line;
-            line_start = i + 1;
-        }
-    }
+    const std::string_view read(begin_, error_offset_);
+    const std::size_t line = 1 + static_cast<std::size_t>(std::count(read.begin(), read.end(), '\n'));
+    const std::size_t last_feed = read.rfind('\n');
+    const std::size_t line_start = last_feed == std::string_view::npos ? 0 : last_feed + 1;
     std::string text = message_;
     text.append(" at line ").append(std::to_string(line));
     text.append(" column ").append(std::to_string(error_offset_ - line_start));

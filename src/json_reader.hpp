@@ -9,6 +9,11 @@
 // end of text at the end of the text (column 0 when the text ends with a line
 // feed or is empty), a bad scalar at its last character, a missing field at the
 // closing brace of its record.
+//
+// An invalid-type message describes what it found as JSON shows it: an integer
+// by its digits as written, a fraction or exponent number by the shortest
+// decimal that reads back to the same double, ".0" kept on integral values
+// ("floating point `10.0`"), a string as a JSON string literal.
 #pragma once
 
 #include <cstddef>
@@ -119,11 +124,11 @@ public:
 
     // Error recording; each returns false.
     bool fail_here(std::string_view message);               // at the last character consumed
-    bool fail_at(const char* character, std::string_view message);  // at that character
+    bool fail_at_cursor(std::string_view message) { return fail_at(cur_, message); }  // at the next one
     bool fail_at_end(std::string_view message);             // at the end of the text
-    bool fail_at_cursor(std::string_view message) { return fail_at(cur_, message); }
 
 private:
+    bool fail_at(const char* character, std::string_view message);  // at that character
     bool read_escaped_rest(const char* run_start, const char* p, std::string_view& text);
     bool read_hex4(const char*& p, unsigned& code);
     bool read_unicode_escape(const char*& p);

@@ -1,6 +1,5 @@
 // The rational-method pass: contributing C*A, times of concentration and every
 // pipe's design flow, capacity scan, normal depth, velocity and travel time.
-#include <algorithm>
 #include <cmath>
 
 #include "hydraulics.hpp"

@@ -2,6 +2,7 @@
 // the working arrays they hand on. Owned by the run and dropped with it.
 #pragma once
 
+#include <cmath>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,8 +17,8 @@ std::optional<std::string> check_pipe_sizes(const Network& network);
 
 // The larger of two values, where a number wins over NaN.
 inline double max_of_numbers(double a, double b) {
-    if (a != a) return b;
-    if (b != b) return a;
+    if (std::isnan(a)) return b;
+    if (std::isnan(b)) return a;
     return a < b ? b : a;
 }
 

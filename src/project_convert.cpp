@@ -4,6 +4,8 @@
 // return period.
 #include <cmath>
 #include <cstdint>
+#include <string_view>
+#include <unordered_map>
 
 #include "project.hpp"
 
@@ -91,21 +93,30 @@ double kirpich_tc(double flow_length_ft, double slope) {
            (std::pow(flow_length_ft, kKirpichLengthExponent) * kKirpichCoefficient);
 }
 
-void merge_catchment(std::vector<Node>& nodes, const ProjectCatchment& catchment) {
+// The first node of each id, so that many catchments cost one lookup each.
+using FirstNodeIndex = std::unordered_map<std::string_view, std::size_t>;
+
+FirstNodeIndex index_first_nodes(const std::vector<Node>& nodes) {
+    FirstNodeIndex index;
+    index.reserve(nodes.size());
+    for (std::size_t i = 0; i < nodes.size(); ++i) index.try_emplace(nodes[i].id, i);
+    return index;
+}
+
+void merge_catchment(std::vector<Node>& nodes, const FirstNodeIndex& first_node, const ProjectCatchment& catchment) {
     if (!catchment.inlet_node_id) return;
     const double area = polygon_area_sqft(catchment.vertices) / kSquareFeetPerAcre;
     if (area == 0.0) return;
     const double tc = kirpich_tc(catchment.flow_length_ft, catchment.slope);
-    for (Node& node : nodes) {
-        if (node.id != *catchment.inlet_node_id) continue;
-        const double total = area + node.area_ac;
-        if (total > 0.0) {
-            node.c = (area * catchment.c + node.area_ac * node.c) / total;
-            node.area_ac = total;
-        }
-        node.tc_inlet = max_number(node.tc_inlet, tc);
-        return;
+    const auto found = first_node.find(*catchment.inlet_node_id);
+    if (found == first_node.end()) return;
+    Node& node = nodes[found->second];
+    const double total = area + node.area_ac;
+    if (total > 0.0) {
+        node.c = (area * catchment.c + node.area_ac * node.c) / total;
+        node.area_ac = total;
     }
+    node.tc_inlet = max_number(node.tc_inlet, tc);
 }
 
 // Rounded half away from zero, at least 1 (NaN included), at most the largest u32.
@@ -175,7 +186,12 @@ Network convert_project(const Project& project) {
     for (const ProjectNode& node : project.nodes) network.nodes.push_back(convert_node(node, si, feet));
     network.pipes.reserve(project.pipes.size());
     for (const ProjectPipe& pipe : project.pipes) network.pipes.push_back(convert_pipe(pipe, feet));
-    for (const ProjectCatchment& catchment : project.catchments) merge_catchment(network.nodes, catchment);
+    if (!project.catchments.empty()) {
+        const FirstNodeIndex first_node = index_first_nodes(network.nodes);
+        for (const ProjectCatchment& catchment : project.catchments) {
+            merge_catchment(network.nodes, first_node, catchment);
+        }
+    }
     network.idf = select_idf_curve(project);
     network.settings = convert_settings(project, si, feet);
     return network;
