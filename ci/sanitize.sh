@@ -20,6 +20,8 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE="
     -DRILLWRIGHT_EXTRA_FLAGS="$sanitize;-fno-sanitize-recover=all;-fno-omit-frame-pointer;-g" \
     -DCMAKE_MODULE_LINKER_FLAGS="$sanitize" -DCMAKE_SHARED_LINKER_FLAGS="$sanitize" >/dev/null
 cmake --build "$build" -j2
+# The companion package's sources join its private extension in the build tree.
+cp -r python/rillwright_tools/. "$build/rillwright_tools/"
 
 # CPython leaks by design at exit, so leak detection stays off here; the fuzz
 # targets check the core for leaks instead.

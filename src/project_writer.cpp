@@ -3,98 +3,12 @@
 #include <charconv>
 #include <cmath>
 
-#include "json_text.hpp"
+#include "json_writer.hpp"
 #include "project.hpp"
 
 namespace rillwright {
 
 namespace {
-
-class JsonWriter {
-public:
-    JsonWriter() { out_.reserve(128); }
-
-    std::string take() { return std::move(out_); }
-
-    void begin_object() { open('{'); }
-    void end_object() { close('}'); }
-    void begin_array() { open('['); }
-    void end_array() { close(']'); }
-
-    // Starts a member of the current object; its value follows.
-    void key(std::string_view name) {
-        next_item();
-        append_json_string(out_, name);
-        out_.append(": ");
-    }
-    // Starts an element of the current array.
-    void element() { next_item(); }
-
-    void number(double value) {
-        if (std::isfinite(value)) {
-            append_shortest(out_, value);
-        } else {
-            null();
-        }
-    }
-    void number(float value) {
-        if (std::isfinite(value)) {
-            append_shortest(out_, value);
-        } else {
-            null();
-        }
-    }
-    void integer(std::uint32_t value) {
-        char digits[16];
-        const auto result = std::to_chars(digits, digits + sizeof digits, value);
-        out_.append(digits, result.ptr);
-    }
-    void boolean(bool value) { out_.append(value ? "true" : "false"); }
-    void text(std::string_view value) { append_json_string(out_, value); }
-    void null() { out_.append("null"); }
-
-    void optional_number(const std::optional<double>& value) {
-        if (value) {
-            number(*value);
-        } else {
-            null();
-        }
-    }
-    void optional_text(const std::optional<std::string>& value) {
-        if (value) {
-            text(*value);
-        } else {
-            null();
-        }
-    }
-
-private:
-    void open(char bracket) {
-        out_.push_back(bracket);
-        ++depth_;
-        empty_ = true;
-    }
-    // An empty container closes on its own line: "[]".
-    void close(char bracket) {
-        --depth_;
-        if (!empty_) new_line();
-        out_.push_back(bracket);
-        empty_ = false;
-    }
-    void next_item() {
-        if (!empty_) out_.push_back(',');
-        new_line();
-        empty_ = false;
-    }
-    void new_line() {
-        out_.push_back('\n');
-        out_.append(static_cast<std::size_t>(depth_) * 2, ' ');
-    }
-
-    std::string out_;
-    int depth_ = 0;
-    bool empty_ = true;  // nothing written yet in the innermost open container
-};
 
 void write_inlet(JsonWriter& w, const InletOverrides& inlet) {
     w.begin_object();

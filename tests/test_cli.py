@@ -12,16 +12,11 @@ import pytest
 
 import rillwright
 
-try:
-    import rillwright_cli
-except ImportError:  # a source tree with only the extension built: the package lives in python/
-    sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "python"))
-    import rillwright_cli
-
-from rillwright_cli.cli import main
-from rillwright_cli.inputs import Source, geometry, kind_of
-from rillwright_cli.profile import InputError, profile_path, profile_series
-from rillwright_cli.report import NODE_KEYS, PIPE_KEYS
+import rillwright_tools
+from rillwright_tools.cli import main
+from rillwright_tools.inputs import Source, geometry, kind_of
+from rillwright_tools.profile import InputError, profile_path, profile_series
+from rillwright_tools.report import NODE_KEYS, PIPE_KEYS
 
 DEMO = rillwright.demo_project_json()
 
@@ -237,9 +232,9 @@ def test_usage_errors_exit_2(capsys, args):
 def test_command_reports_without_traceback(tmp_path):
     env = dict(os.environ)
     env["PYTHONPATH"] = os.pathsep.join(
-        [str(Path(rillwright.__file__).parent), str(Path(rillwright_cli.__file__).parents[1]),
+        [str(Path(rillwright.__file__).parent), str(Path(rillwright_tools.__file__).parents[1]),
          env.get("PYTHONPATH", "")])
-    run = subprocess.run([sys.executable, "-m", "rillwright_cli", "run", "missing.rwproj"], cwd=tmp_path,
+    run = subprocess.run([sys.executable, "-m", "rillwright_tools", "run", "missing.rwproj"], cwd=tmp_path,
                          env=env, capture_output=True, text=True)
     assert run.returncode == 1 and run.stdout == ""
     assert run.stderr == "rillwright: error: cannot read missing.rwproj: No such file or directory\n"

@@ -1,0 +1,48 @@
+"""`rillwright run`: design tables, CSV, JSON and the profile drawing of one network."""
+
+from __future__ import annotations
+
+import argparse
+import os
+import sys
+
+from ..inputs import analyse, demo_source, geometry, read_source
+from ..profile import draw_profile, profile_path, profile_series
+from ..report import NODE_KEYS, PIPE_KEYS, print_report, to_json
+from .common import drawing_file, write_csv_file
+
+
+def register(commands: argparse._SubParsersAction) -> None:
+    run = commands.add_parser(
+        "run", help="analyse a network and print its design tables",
+        description="Analyse a .rwn or .rwproj file (or the built-in demo) and print the pipe and node tables.")
+    run.add_argument("file", nargs="?", metavar="FILE",
+                     help=".rwn or .rwproj file; content starting with '{' is read as a project "
+                          "(default: the built-in demo)")
+    run.add_argument("--csv", metavar="DIR", help="also write pipes.csv and nodes.csv into DIR")
+    run.add_argument("--json", action="store_true", help="print the result as JSON instead of tables")
+    run.add_argument("--profile", metavar="FILE", type=drawing_file,
+                     help="draw the longitudinal profile to FILE (.png or .svg)")
+    run.add_argument("--from", dest="start", metavar="NODE",
+                     help="start the profile at NODE (default: the upstream end of the longest flow path)")
+    run.set_defaults(handler=handle, usage=run)
+
+
+def handle(args: argparse.Namespace) -> int:
+    if args.start is not None and args.profile is None:
+        args.usage.error("--from needs --profile")
+    source = demo_source() if args.file is None else read_source(args.file)
+    result = analyse(source)
+    title = result["name"] or (os.path.basename(source.label) if args.file else "demo")
+
+    if args.json:
+        sys.stdout.write(to_json(result) + "\n")
+    else:
+        print_report(result, title, sys.stdout)
+    if args.csv is not None:
+        write_csv_file(args.csv, "pipes.csv", result["pipes"], PIPE_KEYS)
+        write_csv_file(args.csv, "nodes.csv", result["nodes"], NODE_KEYS)
+    if args.profile is not None:
+        shape = geometry(source)
+        draw_profile(profile_series(profile_path(shape, args.start), shape, result), title, args.profile)
+    return 0

@@ -1,0 +1,162 @@
+"""Networks as the companion package takes them: a path or text, told apart by the
+same rule everywhere, read into the records the core analyses, and analysed."""
+
+from __future__ import annotations
+
+import json
+import math
+import os
+from dataclasses import dataclass
+from typing import Any, Dict, List, Optional, Union, cast
+
+import rillwright
+
+from . import _core
+
+
+
+class InputError(Exception):
+    """A file that cannot be read or analysed. The message is one line meant for the user."""
+
+
+@dataclass(frozen=True)
+class Source:
+    """One network as text, with what it is and where it came from."""
+
+    label: str  # the path as given, "demo", or "<text>"
+    kind: str  # "project" or "rwn"
+    text: str
+
+    @property
+    def format(self) -> str:
+        """The name of the format as the companion functions take it: "rwproj" or "rwn"."""
+        return "rwproj" if self.kind == "project" else "rwn"
+
+
+@dataclass(frozen=True)
+class NodeGeometry:
+    id: str
+    invert: float
+    rim: float
+
+
+@dataclass(frozen=True)
+class PipeGeometry:
+    id: str
+    from_node: str
+    to_node: str
+    length: float
+    rise: float  # diameter of a circular pipe, rise of the other shapes
+    invert_up: float
+    invert_dn: float
+
+
+@dataclass(frozen=True)
+class Geometry:
+    nodes: Dict[str, NodeGeometry]  # the first node of each id, as the analysis resolves it
+    node_order: List[str]
+    pipes: List[PipeGeometry]
+
+
+def one_line(message: str) -> str:
+    return " ".join(str(message).split())
+
+
+def kind_of(path: str, text: str) -> str:
+    extension = os.path.splitext(path)[1].lower()
+    if extension == ".rwn":
+        return "rwn"
+    if extension == ".rwproj":
+        return "project"
+    return "project" if text.lstrip().startswith("{") else "rwn"
+
+
+def read_source(path: str) -> Source:
+    try:
+        with open(path, encoding="utf-8") as handle:
+            text = handle.read()
+    except OSError as error:
+        raise InputError(f"cannot read {path}: {error.strerror or error}") from None
+    except UnicodeDecodeError as error:
+        raise InputError(f"cannot read {path}: not UTF-8 text (bad byte at offset {error.start})") from None
+    return Source(label=path, kind=kind_of(path, text), text=text)
+
+
+def demo_source() -> Source:
+    try:
+        text = rillwright.demo_project_json()
+    except ValueError as error:
+        raise InputError(f"demo: {one_line(str(error))}") from None
+    return Source(label="demo", kind="project", text=text)
+
+
+def analyze(source: Source) -> Dict[str, Any]:
+    """The module's analysis of the source; ValueError when it cannot be analysed."""
+    if source.kind == "project":
+        return cast(Dict[str, Any], rillwright.analyze_project(source.text))
+    return cast(Dict[str, Any], rillwright.analyze_rwn(source.text))
+
+
+def analyse(source: Source) -> Dict[str, Any]:
+    """`analyze` for the command line: the failure as an InputError naming the file."""
+    try:
+        return analyze(source)
+    except ValueError as error:
+        raise InputError(f"{source.label}: {one_line(str(error))}") from None
+
+
+def resolve(source: Union[str, "os.PathLike[str]", None] = None, *, text: Optional[str] = None,
+            format: Optional[str] = None) -> Source:
+    """The network a companion function is given: a path to a .rwn or .rwproj file (told
+    apart as `rillwright run` tells them), or its text with `text=` and `format=`.
+    Raises OSError for a file that cannot be read and ValueError for a bad format."""
+    if format is not None and format not in FORMATS:
+        raise ValueError(f'format must be "rwn" or "rwproj", not {format!r}')
+    if text is not None:
+        if source is not None:
+            raise TypeError("give either a source path or text=, not both")
+        if not isinstance(text, str):
+            raise TypeError(f"text must be a str, not {type(text).__name__}")
+        if format is None:
+            raise ValueError('text= needs format="rwn" or format="rwproj"')
+        return Source(label="<text>", kind=FORMATS[format], text=text)
+    if source is None:
+        raise TypeError("a source path or text= is required")
+    path = os.fspath(source)
+    if not isinstance(path, str):
+        path = os.fsdecode(path)
+    try:
+        with open(path, encoding="utf-8") as handle:
+            content = handle.read()
+    except UnicodeDecodeError as error:
+        raise ValueError(f"cannot read {path}: not UTF-8 text (bad byte at offset {error.start})") from None
+    kind = FORMATS[format] if format is not None else kind_of(path, content)
+    return Source(label=path, kind=kind, text=content)
+
+
+FORMATS = {"rwn": "rwn", "rwproj": "project"}
+
+
+def records(source: Source) -> Dict[str, Any]:
+    """The network as the analysis reads it, in US customary units: {"settings", "nodes",
+    "pipes"}, every record in input order. Raises ValueError with the readers' messages."""
+    return cast(Dict[str, Any], json.loads(_core.network_records(source.text, source.format)))
+
+
+def geometry(source: Source) -> Geometry:
+    """Geometry of a network that the analysis has already accepted."""
+    network = records(source)
+    by_id: Dict[str, NodeGeometry] = {}
+    for node in network["nodes"]:
+        by_id.setdefault(node["id"], NodeGeometry(node["id"], node["invert"], node["rim"]))
+    pipes = []
+    for pipe in network["pipes"]:
+        up = pipe["invert_up"] if pipe["invert_up"] is not None else _invert_of(by_id, pipe["from"])
+        dn = pipe["invert_dn"] if pipe["invert_dn"] is not None else _invert_of(by_id, pipe["to"])
+        pipes.append(PipeGeometry(pipe["id"], pipe["from"], pipe["to"], pipe["length"], pipe["rise"], up, dn))
+    return Geometry(by_id, list(by_id), pipes)
+
+
+def _invert_of(nodes: Dict[str, NodeGeometry], node_id: str) -> float:
+    node = nodes.get(node_id)
+    return node.invert if node is not None else math.nan

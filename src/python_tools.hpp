@@ -1,0 +1,23 @@
+// The companion package's private extension, `rillwright_tools._core`: entry
+// points over the same core as the module. Results that are more than an
+// analysis come back as compact JSON text, which the package reads with json.
+#pragma once
+
+#include "network_source.hpp"
+#include "python_support.hpp"
+
+namespace rillwright::python {
+
+// Reads the `text` and `format` arguments of `function` ("rwn" or "rwproj")
+// into a network. Returns false with an exception set: TypeError for a
+// non-str argument, ValueError for an unknown format or a network that cannot
+// be read (with the module's messages).
+bool load_source(PyObject* text, PyObject* format, const char* function, LoadedNetwork* out);
+
+// A str holding `json`, or nullptr with an exception set.
+PyObject* json_text(const std::string& json);
+
+// Entry points, in the order of the module's table.
+PyObject* py_tools_network_records(PyObject* module, PyObject* args, PyObject* kwargs);
+
+}  // namespace rillwright::python
