@@ -7,13 +7,6 @@ namespace rillwright::python {
 
 namespace {
 
-constexpr int kKeywordCall = METH_VARARGS | METH_KEYWORDS;
-
-template <class F>
-PyCFunction as_cfunction(F function) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
 PyMethodDef kFunctions[] = {
     {"network_records", as_cfunction(py_tools_network_records), kKeywordCall,
      "network_records(text, format)\n--\n\n"
