@@ -91,7 +91,7 @@ std::string several_outlets(std::string_view node, const std::vector<std::string
 }
 
 std::string parallel(const std::vector<std::string>& pipes, std::string_view from, std::string_view to) {
-    return "pipes " + id_list(pipes) + " all run from " + quoted(from) + " to " + quoted(to) + "; " + quoted(to) +
+    return "pipes " + id_list(pipes) + (pipes.size() == 2 ? " both" : " all") + " run from " + quoted(from) + " to " + quoted(to) + "; " + quoted(to) +
            " receives the flow from " + quoted(from) + " " + times_text(pipes.size());
 }
 

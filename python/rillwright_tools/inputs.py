@@ -53,7 +53,7 @@ class PipeGeometry:
 
 @dataclass(frozen=True)
 class Geometry:
-    nodes: Dict[str, NodeGeometry]  # the first node of each id, as the analysis resolves it
+    nodes: Dict[str, NodeGeometry]  # the last node of each id, as the analysis resolves it
     node_order: List[str]
     pipes: List[PipeGeometry]
 
@@ -148,7 +148,7 @@ def geometry(source: Source) -> Geometry:
     network = records(source)
     by_id: Dict[str, NodeGeometry] = {}
     for node in network["nodes"]:
-        by_id.setdefault(node["id"], NodeGeometry(node["id"], node["invert"], node["rim"]))
+        by_id[node["id"]] = NodeGeometry(node["id"], node["invert"], node["rim"])  # the last one wins
     pipes = []
     for pipe in network["pipes"]:
         up = pipe["invert_up"] if pipe["invert_up"] is not None else _invert_of(by_id, pipe["from"])
