@@ -68,7 +68,7 @@ EXPECTED: Dict[str, List[List[str]]] = {
     "parallel-pipes": [["T21", "R1"]],
     "adverse": [["L6P2"], ["L12P2"]],
     "zero-length": [["T51"]],
-    "smaller-downstream": [["T37", "T36"]],
+    "smaller-downstream": [["T36", "T35"], ["R1", "T20"], ["R2", "T40"]],
     "large-area": [[f"T{HUGE}"]],
 }
 
