@@ -289,15 +289,15 @@ def draw_profile(series: ProfileSeries, title: str, out_path: str) -> None:
     pipe_order = sorted(range(len(series.pipes)), key=lambda k: (not series.adverse[k], k))
     for k in pipe_order:
         pipe = series.pipes[k]
-        words = f"{pipe.id}: {size_text(pipe, series.si)}, L {pipe.length:.0f} ft" + \
+        label = f"{pipe.id}: {size_text(pipe, series.si)}, L {pipe.length:.0f} ft" + \
             (" ADVERSE" if series.adverse[k] else "")
         # Below its neighbours too, whose ends can lie lower than its own.
         near = series.pipes[max(k - 1, 0):k + 2]
         low = min([v for p in near for v in (p.invert_up, p.invert_dn) if math.isfinite(v)] or [top])
-        placer.place((stations[k] + stations[k + 1]) / 2, low, words, (-5, -16), fontsize=7.5,
+        placer.place((stations[k] + stations[k + 1]) / 2, low, label, (-5, -16), fontsize=7.5,
                      color="#cc4125" if series.adverse[k] else "0.15")
 
-    handles = [Patch(facecolor="0.85", edgecolor="black", label="Pipe")]
+    handles: List[Any] = [Patch(facecolor="0.85", edgecolor="black", label="Pipe")]
     if any(series.adverse):
         handles.append(Patch(facecolor="#f6b26b", edgecolor="#cc4125", hatch="///", label="Adverse pipe (uphill)"))
     handles += [Patch(facecolor="0.45", label="Structure"),
