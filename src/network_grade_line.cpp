@@ -171,7 +171,16 @@ GradeLine grade_line(const Network& network, const Topology& topology, const Des
             const std::size_t p = in.pipe;
             const PipeDesign& d = design.pipes[p];
             grade.hgl_dn[p] = hgl;
-            if (d.slope < kAdverseSlope) continue;  // nothing flows up to J through an adverse pipe
+            if (d.slope < kAdverseSlope && d.design_q <= 0.0) {
+                // An adverse pipe without flow holds a level pool: the downstream water
+                // backs up through it, and no structure loss is charged.
+                const double level = max_of_numbers(hgl, pipe_inverts(network, topology, p).up);
+                grade.hgl_up[p] = level;
+                grade.node_hgl[in.node] = max_of_numbers(grade.node_hgl[in.node], level);
+                continue;
+            }
+            // An adverse pipe with flow has no capacity, so it is flagged surcharged and
+            // solved as a full pipe under pressure like any other.
 
             const Pipe& pipe = network.pipes[p];
             const PipeInverts inverts = pipe_inverts(network, topology, p);

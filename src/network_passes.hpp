@@ -11,9 +11,10 @@
 
 namespace rillwright {
 
-// Every pipe's shape and length must be sizes the hydraulics can work with;
-// returns the message for the first pipe that is not, or nothing.
-std::optional<std::string> check_pipe_sizes(const Network& network);
+// Every value the analysis computes with must be a finite number, and every
+// pipe's shape and length a size the hydraulics can work with; returns the
+// message for the first value that is not (settings, nodes, pipes), or nothing.
+std::optional<std::string> check_values(const Network& network);
 
 // The larger of two values, where a number wins over NaN.
 inline double max_of_numbers(double a, double b) {

@@ -11,6 +11,10 @@ PyMethodDef kFunctions[] = {
     {"network_records", as_cfunction(py_tools_network_records), kKeywordCall,
      "network_records(text, format)\n--\n\n"
      "The network as the analysis reads it, as JSON text: settings, nodes, pipes."},
+    {"network_findings", as_cfunction(py_tools_network_findings), kKeywordCall,
+     "network_findings(text, format)\n--\n\n"
+     "Findings that need only the records and the topology, as JSON text: a list of\n"
+     "{severity, code, ids, message}, errors first."},
     {nullptr, nullptr, 0, nullptr},
 };
 

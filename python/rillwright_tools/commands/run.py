@@ -6,9 +6,11 @@ import argparse
 import os
 import sys
 
+from ..check import findings, pipe_marks
 from ..inputs import analyse, demo_source, geometry, read_source
 from ..profile import draw_profile, profile_path, profile_series
 from ..report import NODE_KEYS, PIPE_KEYS, print_report, to_json
+from .check import run_line
 from .common import drawing_file, write_csv_file
 
 
@@ -38,7 +40,9 @@ def handle(args: argparse.Namespace) -> int:
     if args.json:
         sys.stdout.write(to_json(result) + "\n")
     else:
-        print_report(result, title, sys.stdout)
+        shape = geometry(source)
+        print_report(result, title, sys.stdout, marks=pipe_marks(shape, result),
+                     footer=[run_line(findings(source, result), args.file)])
     if args.csv is not None:
         write_csv_file(args.csv, "pipes.csv", result["pipes"], PIPE_KEYS)
         write_csv_file(args.csv, "nodes.csv", result["nodes"], NODE_KEYS)
