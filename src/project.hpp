@@ -38,6 +38,7 @@ struct ProjectNode {
     InletOverrides inlet;
     std::optional<std::string> bypass_to;
     double diameter_ft = 4.0;
+    Benching benching = Benching::flat;  // written only when not flat
 
     bool operator==(const ProjectNode&) const = default;
 };
@@ -128,6 +129,9 @@ struct Project {
     double junction_k = 0.0;
     double bend_loss_coeff = 0.0;
     bool hec22_structure_loss = false;
+    // "hec22_energy" selects the energy-level method; any other text, like none,
+    // keeps the two methods above. Written only when present.
+    std::optional<std::string> structure_loss_method;
     double access_hole_diam_ft = 0.0;
     double design_return_period_years = 10.0;
     double p2_rainfall_in = 3.0;

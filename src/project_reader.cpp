@@ -118,6 +118,18 @@ bool read_units(Reader& in, UnitSystem& value) {
     return true;
 }
 
+// A structure's benching is written by its text form only.
+bool read_benching(Reader& in, Benching& value) {
+    char c;
+    if (!in.peek_value(c)) return false;
+    if (c != '"') return in.fail_at_cursor(message::kExpectedString);
+    std::string_view text;
+    if (!in.read_string(text)) return false;
+    const std::optional<Benching> benching = benching_from_text(text);
+    if (!benching) return in.fail_here(message::unknown_benching(text));
+    value = *benching;
+    return true;
+}
 
 // ---- Records and lists -----------------------------------------------------
 
@@ -225,7 +237,7 @@ bool read_inlet(Reader& in, InletOverrides& inlet) {
     });
 }
 
-constexpr RecordSchema<12> kNodeSchema{"struct ProjectNode",
+constexpr RecordSchema<13> kNodeSchema{"struct ProjectNode",
                                        {{{"id", true},
                                          {"kind", true},
                                          {"x", true},
@@ -237,7 +249,8 @@ constexpr RecordSchema<12> kNodeSchema{"struct ProjectNode",
                                          {"tc_inlet", true},
                                          {"inlet", false},
                                          {"bypass_to", false},
-                                         {"diameter_ft", false}}}};
+                                         {"diameter_ft", false},
+                                         {"benching", false}}}};
 
 bool read_node(Reader& in, ProjectNode& node) {
     return read_record(in, kNodeSchema, [&](int field) {
@@ -253,7 +266,8 @@ bool read_node(Reader& in, ProjectNode& node) {
             case 8: return read_f64(in, node.tc_inlet);
             case 9: return read_inlet(in, node.inlet);
             case 10: return read_optional_text(in, node.bypass_to);
-            default: return read_f64(in, node.diameter_ft);
+            case 11: return read_f64(in, node.diameter_ft);
+            default: return read_benching(in, node.benching);
         }
     });
 }
@@ -383,7 +397,7 @@ bool read_report(Reader& in, ReportInfo& report) {
     });
 }
 
-constexpr RecordSchema<22> kProjectSchema{"struct Project",
+constexpr RecordSchema<23> kProjectSchema{"struct Project",
                                           {{{"name", true},
                                             {"idf_a", true},
                                             {"idf_b", true},
@@ -393,6 +407,7 @@ constexpr RecordSchema<22> kProjectSchema{"struct Project",
                                             {"junction_k", true},
                                             {"bend_loss_coeff", false},
                                             {"hec22_structure_loss", false},
+                                            {"structure_loss_method", false},
                                             {"access_hole_diam_ft", false},
                                             {"design_return_period_years", false},
                                             {"p2_rainfall_in", false},
@@ -419,18 +434,19 @@ bool read_project(Reader& in, Project& project) {
             case 6: return read_f64(in, project.junction_k);
             case 7: return read_f64(in, project.bend_loss_coeff);
             case 8: return read_bool(in, project.hec22_structure_loss);
-            case 9: return read_f64(in, project.access_hole_diam_ft);
-            case 10: return read_f64(in, project.design_return_period_years);
-            case 11: return read_f64(in, project.p2_rainfall_in);
-            case 12: return read_f64(in, project.min_slope);
-            case 13: return read_list(in, project.nodes, read_node);
-            case 14: return read_list(in, project.pipes, read_pipe);
-            case 15: return read_list(in, project.catchments, read_catchment);
-            case 16: return read_optional_record(in, project.background, read_background);
-            case 17: return read_optional_record(in, project.background_dxf, read_background_dxf);
-            case 18: return read_list(in, project.idf_curves, read_idf_entry);
-            case 19: return read_units(in, project.units);
-            case 20: return read_report(in, project.report);
+            case 9: return read_text(in, project.structure_loss_method.emplace());
+            case 10: return read_f64(in, project.access_hole_diam_ft);
+            case 11: return read_f64(in, project.design_return_period_years);
+            case 12: return read_f64(in, project.p2_rainfall_in);
+            case 13: return read_f64(in, project.min_slope);
+            case 14: return read_list(in, project.nodes, read_node);
+            case 15: return read_list(in, project.pipes, read_pipe);
+            case 16: return read_list(in, project.catchments, read_catchment);
+            case 17: return read_optional_record(in, project.background, read_background);
+            case 18: return read_optional_record(in, project.background_dxf, read_background_dxf);
+            case 19: return read_list(in, project.idf_curves, read_idf_entry);
+            case 20: return read_units(in, project.units);
+            case 21: return read_report(in, project.report);
             default: return read_u32(in, project.format_version);
         }
     });

@@ -51,6 +51,10 @@ void write_node(JsonWriter& w, const ProjectNode& node) {
     w.optional_text(node.bypass_to);
     w.key("diameter_ft");
     w.number(node.diameter_ft);
+    if (node.benching != Benching::flat) {  // the default is left out, so older files keep their text
+        w.key("benching");
+        w.text(benching_name(node.benching));
+    }
     w.end_object();
 }
 
@@ -206,6 +210,10 @@ std::string write_project_json(const Project& project) {
     w.number(project.bend_loss_coeff);
     w.key("hec22_structure_loss");
     w.boolean(project.hec22_structure_loss);
+    if (project.structure_loss_method) {  // absent by default, and then left out
+        w.key("structure_loss_method");
+        w.text(*project.structure_loss_method);
+    }
     w.key("access_hole_diam_ft");
     w.number(project.access_hole_diam_ft);
     w.key("design_return_period_years");
