@@ -2,7 +2,8 @@
 // every intermediate value of the method out, computed by the same function as
 // the grade-line pass. The Python side checks the arguments and names them in
 // its messages; this entry only refuses what it cannot compute.
-#include <cmath>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "energy_loss.hpp"
@@ -37,9 +38,18 @@ std::string structure_json(const EnergyStructure& s) {
     JsonWriter w(JsonWriter::Style::compact);
     w.begin_object();
     const std::pair<const char*, double> fields[] = {
-        {"ei", s.ei},   {"di", s.di}, {"eai_outlet", s.eai_outlet}, {"eai_submerged", s.eai_submerged},
-        {"eai_unsubmerged", s.eai_unsubmerged}, {"eai", s.eai}, {"cb", s.cb}, {"c_theta", s.c_theta},
-        {"cp", s.cp},   {"ha", s.ha}, {"ea", s.ea}, {"egl", s.egl},
+        {"ei", s.ei},
+        {"di", s.di},
+        {"eai_outlet", s.eai_outlet},
+        {"eai_submerged", s.eai_submerged},
+        {"eai_unsubmerged", s.eai_unsubmerged},
+        {"eai", s.eai},
+        {"cb", s.cb},
+        {"c_theta", s.c_theta},
+        {"cp", s.cp},
+        {"ha", s.ha},
+        {"ea", s.ea},
+        {"egl", s.egl},
     };
     for (const auto& [name, value] : fields) {
         w.key(name);
@@ -53,10 +63,10 @@ std::string structure_json(const EnergyStructure& s) {
 
 PyObject* py_tools_hec22_energy_structure(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
-        const char* const names[] = {"outflow_q",      "outflow_rise", "outflow_full_area",
-                                     "outflow_velocity", "outflow_hgl",  "outflow_invert",
-                                     "outflow_critical_depth", "inflows", "surface_q",
-                                     "surface_elevation", "benching",   nullptr};
+        const char* const names[] = {"outflow_q",         "outflow_rise",   "outflow_full_area",
+                                     "outflow_velocity",  "outflow_hgl",    "outflow_invert",
+                                     "outflow_critical_depth", "inflows",   "surface_q",
+                                     "surface_elevation", "benching",       nullptr};
         EnergyStructureInputs inputs;
         PyObject* flat_inflows;
         PyObject* benching_text;

@@ -78,6 +78,8 @@ def test_calculator_follows_each_step(changes, branch):
 
 
 def test_plunge_height_is_capped_at_ten_rises():
+    with pytest.raises(TypeError):
+        rwt.hec22_energy_structure(12.0, 1.5)  # the arguments are keyword-only
     at = {h: rwt.hec22_energy_structure(**structure(inflows=[(3.0, 100.0 + h * 1.5, 180.0)])) for h in (5, 10, 40)}
     assert at[40] == at[10] != at[5]
 
@@ -106,8 +108,6 @@ def test_benching_at_both_ends_and_between(benching, q, region):
 def test_calculator_refuses_bad_arguments(changes, message):
     with pytest.raises(ValueError, match=message):
         rwt.hec22_energy_structure(**structure(**changes))
-    with pytest.raises(TypeError):
-        rwt.hec22_energy_structure(12.0, 1.5)  # keyword-only
 
 
 # ---- Projects analysed with the method ----------------------------------------
@@ -248,7 +248,6 @@ def test_without_the_method_results_are_unchanged(hec22, method):
 @pytest.mark.parametrize("text, message", [
     ('{"nodes": [{"benching": "steep"}]}',
      "unknown variant `steep`, expected one of `flat`, `depressed`, `half`, `full`, `improved` at line 1 column 31"),
-    ('{"nodes": [{"benching": "Flat"}]}', "unknown variant `Flat`, expected one of"),
     ('{"nodes": [{"benching": 1}]}', 'expected `"` at line 1 column 25'),
     ('{"nodes": [{"benching": "flat", "benching": "half"}]}', "duplicate field `benching` at line 1 column 42"),
     ('{"structure_loss_method": 1}', "invalid type: integer `1`, expected a string at line 1 column 27"),

@@ -6,7 +6,8 @@ from __future__ import annotations
 
 import json
 import math
-from typing import Dict, Iterable, List, Optional, Sequence, Tuple
+import numbers
+from typing import Dict, Iterable, List, Optional, Tuple
 
 from . import _core
 
@@ -17,7 +18,7 @@ RESULT_KEYS = ("ei", "di", "eai_outlet", "eai_submerged", "eai_unsubmerged", "ea
 
 
 def _number(name: str, value: object) -> float:
-    if isinstance(value, bool) or not isinstance(value, (int, float)):
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
         raise TypeError(f"{name} must be a number, not {type(value).__name__}")
     number = float(value)
     if not math.isfinite(number):
@@ -39,12 +40,13 @@ def _not_negative(name: str, value: object) -> float:
     return number
 
 
-def _inflows(inflows: Iterable[Sequence[float]]) -> List[float]:
+def _inflows(inflows: Iterable[Tuple[float, float, float]]) -> List[float]:
     flat: List[float] = []
     for k, inflow in enumerate(inflows):
-        if isinstance(inflow, (str, bytes)) or not isinstance(inflow, Sequence) or len(inflow) != 3:
-            raise ValueError(f"inflows[{k}] must be a (q, invert, angle_deg) triple")
-        q, invert, angle = inflow
+        try:
+            q, invert, angle = inflow
+        except (TypeError, ValueError):
+            raise ValueError(f"inflows[{k}] must be a (q, invert, angle_deg) triple") from None
         angle = _number(f"inflows[{k}] angle_deg", angle)
         if not 0.0 <= angle <= 180.0:
             raise ValueError(f"inflows[{k}] angle_deg must lie between 0 and 180, not {angle!r}")
