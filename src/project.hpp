@@ -129,9 +129,6 @@ struct Project {
     double junction_k = 0.0;
     double bend_loss_coeff = 0.0;
     bool hec22_structure_loss = false;
-    // "hec22_energy" selects the energy-level method; any other text, like none,
-    // keeps the two methods above. Written only when present.
-    std::optional<std::string> structure_loss_method;
     double access_hole_diam_ft = 0.0;
     double design_return_period_years = 10.0;
     double p2_rainfall_in = 3.0;
@@ -145,6 +142,9 @@ struct Project {
     UnitSystem units = UnitSystem::us_customary;
     ReportInfo report;
     std::uint32_t format_version = 1;
+    // "hec22_energy" selects the energy-level structure loss; any other text,
+    // like none, keeps hec22_structure_loss's choice. Written only when present.
+    std::optional<std::string> structure_loss_method;
 
     bool operator==(const Project&) const = default;
 };

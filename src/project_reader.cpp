@@ -407,7 +407,6 @@ constexpr RecordSchema<23> kProjectSchema{"struct Project",
                                             {"junction_k", true},
                                             {"bend_loss_coeff", false},
                                             {"hec22_structure_loss", false},
-                                            {"structure_loss_method", false},
                                             {"access_hole_diam_ft", false},
                                             {"design_return_period_years", false},
                                             {"p2_rainfall_in", false},
@@ -420,7 +419,8 @@ constexpr RecordSchema<23> kProjectSchema{"struct Project",
                                             {"idf_curves", false},
                                             {"units", false},
                                             {"report", false},
-                                            {"format_version", false}}}};
+                                            {"format_version", false},
+                                            {"structure_loss_method", false}}}};
 
 bool read_project(Reader& in, Project& project) {
     return read_record(in, kProjectSchema, [&](int field) {
@@ -434,20 +434,20 @@ bool read_project(Reader& in, Project& project) {
             case 6: return read_f64(in, project.junction_k);
             case 7: return read_f64(in, project.bend_loss_coeff);
             case 8: return read_bool(in, project.hec22_structure_loss);
-            case 9: return read_text(in, project.structure_loss_method.emplace());
-            case 10: return read_f64(in, project.access_hole_diam_ft);
-            case 11: return read_f64(in, project.design_return_period_years);
-            case 12: return read_f64(in, project.p2_rainfall_in);
-            case 13: return read_f64(in, project.min_slope);
-            case 14: return read_list(in, project.nodes, read_node);
-            case 15: return read_list(in, project.pipes, read_pipe);
-            case 16: return read_list(in, project.catchments, read_catchment);
-            case 17: return read_optional_record(in, project.background, read_background);
-            case 18: return read_optional_record(in, project.background_dxf, read_background_dxf);
-            case 19: return read_list(in, project.idf_curves, read_idf_entry);
-            case 20: return read_units(in, project.units);
-            case 21: return read_report(in, project.report);
-            default: return read_u32(in, project.format_version);
+            case 9: return read_f64(in, project.access_hole_diam_ft);
+            case 10: return read_f64(in, project.design_return_period_years);
+            case 11: return read_f64(in, project.p2_rainfall_in);
+            case 12: return read_f64(in, project.min_slope);
+            case 13: return read_list(in, project.nodes, read_node);
+            case 14: return read_list(in, project.pipes, read_pipe);
+            case 15: return read_list(in, project.catchments, read_catchment);
+            case 16: return read_optional_record(in, project.background, read_background);
+            case 17: return read_optional_record(in, project.background_dxf, read_background_dxf);
+            case 18: return read_list(in, project.idf_curves, read_idf_entry);
+            case 19: return read_units(in, project.units);
+            case 20: return read_report(in, project.report);
+            case 21: return read_u32(in, project.format_version);
+            default: return read_text(in, project.structure_loss_method.emplace());
         }
     });
 }

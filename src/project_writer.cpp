@@ -210,10 +210,6 @@ std::string write_project_json(const Project& project) {
     w.number(project.bend_loss_coeff);
     w.key("hec22_structure_loss");
     w.boolean(project.hec22_structure_loss);
-    if (project.structure_loss_method) {  // absent by default, and then left out
-        w.key("structure_loss_method");
-        w.text(*project.structure_loss_method);
-    }
     w.key("access_hole_diam_ft");
     w.number(project.access_hole_diam_ft);
     w.key("design_return_period_years");
@@ -240,6 +236,10 @@ std::string write_project_json(const Project& project) {
     write_report(w, project.report);
     w.key("format_version");
     w.integer(project.format_version);
+    if (project.structure_loss_method) {  // absent by default, and then left out
+        w.key("structure_loss_method");
+        w.text(*project.structure_loss_method);
+    }
     w.end_object();
     return w.take();
 }
