@@ -2,6 +2,7 @@
 
 #include <type_traits>
 
+#include "energy_loss.hpp"
 #include "json_writer.hpp"
 
 namespace rillwright {
@@ -33,6 +34,8 @@ void write_settings(JsonWriter& w, const Network& network) {
     w.number(s.access_hole_diam_ft);
     w.key("hec22_structure_loss");
     w.boolean(s.hec22_structure_loss);
+    w.key("energy_structure_loss");
+    w.boolean(s.energy_structure_loss);
     w.key("structure_loss_factor");
     w.number(s.structure_loss_factor);
     w.key("frequency_factor");
@@ -61,6 +64,8 @@ void write_node(JsonWriter& w, const Node& node) {
     w.number(node.c);
     w.key("tc_inlet");
     w.number(node.tc_inlet);
+    w.key("benching");
+    w.text(benching_name(node.benching));
     w.end_object();
 }
 

@@ -51,6 +51,10 @@ void write_node(JsonWriter& w, const ProjectNode& node) {
     w.optional_text(node.bypass_to);
     w.key("diameter_ft");
     w.number(node.diameter_ft);
+    if (node.benching != Benching::flat) {  // the default is left out, so older files keep their text
+        w.key("benching");
+        w.text(benching_name(node.benching));
+    }
     w.end_object();
 }
 
@@ -232,6 +236,10 @@ std::string write_project_json(const Project& project) {
     write_report(w, project.report);
     w.key("format_version");
     w.integer(project.format_version);
+    if (project.structure_loss_method) {  // absent by default, and then left out
+        w.key("structure_loss_method");
+        w.text(*project.structure_loss_method);
+    }
     w.end_object();
     return w.take();
 }

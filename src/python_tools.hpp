@@ -20,5 +20,6 @@ PyObject* json_text(const std::string& json);
 // Entry points, in the order of the module's table.
 PyObject* py_tools_network_records(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* py_tools_network_findings(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* py_tools_hec22_energy_structure(PyObject* module, PyObject* args, PyObject* kwargs);
 
 }  // namespace rillwright::python

@@ -15,6 +15,10 @@ PyMethodDef kFunctions[] = {
      "network_findings(text, format)\n--\n\n"
      "Findings that need only the records and the topology, as JSON text: a list of\n"
      "{severity, code, ids, message}, errors first."},
+    {"hec22_energy_structure", as_cfunction(py_tools_hec22_energy_structure), kKeywordCall,
+     "hec22_energy_structure(outflow_q, outflow_rise, outflow_full_area, outflow_velocity, outflow_hgl, "
+     "outflow_invert, outflow_critical_depth, inflows, surface_q, surface_elevation, benching)\n--\n\n"
+     "The energy-level method at one structure, as JSON text; inflows is a flat (q, invert, angle) list."},
     {nullptr, nullptr, 0, nullptr},
 };
 

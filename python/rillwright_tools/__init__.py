@@ -6,6 +6,12 @@ file, or the network's text with `text=` and `format="rwn"|"rwproj"`.
 """
 
 from .check import check
+from .energy import hec22_energy_structure
 from .inputs import Source, resolve
 
-__all__ = ["Source", "check", "resolve"]
+__all__ = [
+    "Source",
+    "check",
+    "hec22_energy_structure",
+    "resolve",
+]
