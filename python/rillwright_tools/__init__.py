@@ -6,5 +6,6 @@ file, or the network's text with `text=` and `format="rwn"|"rwproj"`.
 """
 
 from .inputs import Source, resolve
+from .interchange import from_geojson, plan_view, read_swmm, to_geojson, write_swmm
 
-__all__ = ["Source", "resolve"]
+__all__ = ["Source", "resolve", "read_swmm", "write_swmm", "to_geojson", "from_geojson", "plan_view"]
