@@ -150,6 +150,10 @@ class _Importer:
         if units not in US_FLOW_UNITS | SI_FLOW_UNITS:
             raise ValueError(f"[OPTIONS]: unknown FLOW_UNITS {units!r}")
         self.si = units in SI_FLOW_UNITS
+        # Tags written by the export: a junction standing for an outfall that SWMM could not
+        # take as one, and the stand-in outfall and conduit behind it.
+        self.tags = {(tokens[0].upper(), tokens[1]): tokens[2] for _, tokens in sections.get("TAGS", [])
+                     if len(tokens) > 2}
         self.elevation_offsets = self.options.get("LINK_OFFSETS", "DEPTH").upper().startswith("ELEV")
 
     def find(self, nodes: Dict[str, dict], name: str) -> Optional[str]:
@@ -189,6 +193,10 @@ class _Importer:
         nodes: Dict[str, dict] = {}
 
         def add(name: str, kind: str, invert: float, depth: float, **extra: object) -> None:
+            if self.tags.get(("NODE", name)) == "stand-in":
+                return
+            if self.tags.get(("NODE", name)) == "outfall":
+                kind = "outfall"
             nodes[name] = {"id": name, "kind": kind, "x": 0.0, "y": 0.0, "invert": invert, "rim": invert,
                            "area_ac": 0.0, "c": 0.0, "tc_inlet": 0.0, "_depth": depth, "_ends": [], **extra}
 
@@ -242,6 +250,8 @@ class _Importer:
         pipes = []
         for number, tokens in conduits.rows(7):
             name = tokens[0]
+            if self.tags.get(("LINK", name)) == "stand-in":
+                continue
             for end in (tokens[1], tokens[2]):
                 if self.find(nodes, end) is None:
                     raise ValueError(f"[CONDUITS] line {number}: conduit {name!r} names unknown node {end!r}")
@@ -311,6 +321,13 @@ class _Importer:
 
     def set_rims(self, nodes: Dict[str, dict], pipes: List[dict]) -> None:
         for node in nodes.values():
+            tag = self.tags.get(("NODE", node["id"]), "")
+            if node["kind"] == "outfall" and tag.startswith("rim="):
+                try:
+                    node["rim"] = float(tag[4:])
+                    continue
+                except ValueError:
+                    pass
             if node["_depth"] > 0:
                 node["rim"] = node["invert"] + node["_depth"]
             elif node["_ends"]:

@@ -4,7 +4,10 @@ design flows, each structure's own runoff entering as a constant inflow.
 * Own runoff of a structure: min(C x frequency factor, 1) x A x i, with i the intensity
   the analysis used at that structure (that of its first outgoing pipe in the result; the
   IDF curve at the structure's time of concentration where no pipe leaves it).
-* Outfalls are FIXED at the tailwater when the network has one, FREE otherwise.
+* Outfalls are FIXED at the tailwater when the network has one, FREE otherwise. SWMM
+  takes one link per outfall: an outfall with more becomes a junction (tagged "outfall")
+  draining through a short conduit to a stand-in outfall (both tagged "stand-in"). A
+  plain outfall keeps its rim in a tag "rim=<elevation>". The import reads these tags.
 * Shapes: circular CIRCULAR, box RECT_CLOSED, elliptical HORIZ_ELLIPSE (VERT_ELLIPSE
   when the rise exceeds the span), arch ARCH; SWMM draws the last two from its standard
   shapes of the same rise and span.
@@ -118,19 +121,33 @@ def write_swmm(source: Source, result: Optional[Dict[str, Any]] = None) -> str:
         ends.setdefault(pipe["from"], []).append((inv_up, rise))
         ends.setdefault(pipe["to"], []).append((inv_dn, rise))
 
-    junctions, outfalls = [], []
+    junctions, outfalls, tags = [], [], []
+    links = {pipe["id"] for pipe in pipes}
     for node in nodes.values():
-        if node["kind"] == "outfall":
-            if settings["tailwater"] is not None:
-                outfalls.append(f"{name_of(node['id'])} {number(length(node['invert']))} FIXED "
-                                f"{number(length(settings['tailwater']))} NO")
-            else:
-                outfalls.append(f"{name_of(node['id'])} {number(length(node['invert']))} FREE NO")
+        node_id = node["id"]
+        if node["kind"] == "outfall" and len(ends.get(node_id, [])) != 1:
+            # A SWMM outfall takes exactly one link: a junction of the same id, tagged so that
+            # the import restores the outfall, drains through a short conduit to a stand-in.
+            outlet = unique(f"{node_id}_outfall", nodes)
+            link = unique(f"{node_id}_outlet", links)
+            rise = math.sqrt(sum(r * r for _, r in ends.get(node_id, [(0.0, 1.0)]))) * 1.5
+            if node["rim"] > node["invert"]:
+                rise = min(rise, node["rim"] - node["invert"])
+            junctions.append(f"{name_of(node_id)} {number(length(node['invert']))} "
+                             f"{number(length(node['rim'] - node['invert'] if node['rim'] > node['invert'] else rise))} 0 0 0")
+            outfalls.append(outfall_line(outlet, node["invert"] - 0.1, settings["tailwater"], length))
+            conduits.append(f"{name_of(link)} {name_of(node_id)} {name_of(outlet)} {number(length(100.0))} 0.013 0 0 0 0")
+            xsections.append(f"{name_of(link)} CIRCULAR {number(length(rise))} 0 0 0 1")
+            tags += [f"Node {name_of(node_id)} outfall", f"Node {name_of(outlet)} stand-in",
+                     f"Link {name_of(link)} stand-in"]
+        elif node["kind"] == "outfall":
+            outfalls.append(outfall_line(node_id, node["invert"], settings["tailwater"], length))
+            tags.append(f"Node {name_of(node_id)} rim={number(length(node['rim']))}")  # SWMM outfalls have none
         else:
             depth = node["rim"] - node["invert"]
             # SWMM reads a maximum depth of 0 as "up to the highest crown": keep the rim exact
             # where it sits above the invert, and a sliver otherwise.
-            junctions.append(f"{name_of(node['id'])} {number(length(node['invert']))} "
+            junctions.append(f"{name_of(node_id)} {number(length(node['invert']))} "
                              f"{number(length(depth)) if depth > 0 else '0.001'} 0 0 0")
     section("JUNCTIONS", "Name Elevation MaxDepth InitDepth SurDepth Aponded", junctions)
     section("OUTFALLS", "Name Elevation Type Stage Gated", outfalls)
@@ -150,6 +167,7 @@ def write_swmm(source: Source, result: Optional[Dict[str, Any]] = None) -> str:
         section("INFILTRATION", "Subcatchment MaxRate MinRate Decay DryTime MaxInfil",
                 [f"{name_of(c['id'])} 3.0 0.5 4 7 0" for c in catchments])
         section("TIMESERIES", "Name Time Value", ["dry 0:00 0.0", "dry 6:00 0.0"])
+    section("TAGS", "Type Name Tag", tags)
     section("REPORT", "Reporting Options", ["INPUT NO", "CONTROLS NO", "NODES ALL", "LINKS ALL"])
     section("COORDINATES", "Node X-Coord Y-Coord",
             [f"{name_of(node['id'])} {number(length(node['x']))} {number(length(node['y']))}" for node in nodes.values()])
@@ -157,6 +175,18 @@ def write_swmm(source: Source, result: Optional[Dict[str, Any]] = None) -> str:
             [f"{name_of(c['id'])} {number(x / FT_PER_M if si else x)} {number(y / FT_PER_M if si else y)}"
              for c in catchments for x, y in c["ring"]])
     return "\n".join(out) + "\n"
+
+
+def unique(name: str, taken: Any) -> str:
+    while name in taken:
+        name += "_"
+    return name
+
+
+def outfall_line(name: str, invert_ft: float, tailwater: Optional[float], length: Any) -> str:
+    if tailwater is not None:
+        return f"{name_of(name)} {number(length(invert_ft))} FIXED {number(length(tailwater))} NO"
+    return f"{name_of(name)} {number(length(invert_ft))} FREE NO"
 
 
 def impervious_of(c: float) -> float:
