@@ -125,13 +125,17 @@ def draw_plan(source: Source, result: Dict[str, Any], out_path: str, *, title: O
     place_labels(figure, axes, label_items, list(nodes.values()))
     draw_scale_bar(axes, unit)
     draw_north_arrow(axes)
-    figure.savefig(out_path)
+    figure.savefig(out_path, bbox_inches="tight", pad_inches=0.15)
 
 
 def place_labels(figure: Any, axes: Any, items: List[Tuple[str, float, float, float]],
-                 markers: List[Tuple[float, float]]) -> None:
+                 markers: List[Tuple[float, float]]) -> List[Box]:
     """Labels in priority order, each in the first free spot around its point; a label
-    that would overlap one already placed (or a structure) is left out."""
+    that would overlap one already placed (or a structure) is left out. Returns the
+    pixel boxes of the labels placed."""
+    from matplotlib.patheffects import withStroke
+
+    halo = [withStroke(linewidth=2.5, foreground="white")]  # readable where a label crosses a pipe
     to_pixels = axes.transData.transform
     frame = axes.get_window_extent()
     per_point = figure.dpi / 72.0
@@ -151,12 +155,13 @@ def place_labels(figure: Any, axes: Any, items: List[Tuple[str, float, float, fl
             bottom = py + gap * 0.5 if dy > 0 else py - gap * 0.5 - h
             box = (left, bottom, left + w, bottom + h)
             inside = frame.x0 <= box[0] and box[2] <= frame.x1 and frame.y0 <= box[1] and box[3] <= frame.y1
-            if inside and not any(_overlap(box, other) for other in taken[: marker_count] + taken[marker_count:]):
+            if inside and not any(_overlap(box, other) for other in taken):
                 taken.append(box)
                 axes.annotate(text, (x, y), xytext=(dx * 4, dy * 2), textcoords="offset points", fontsize=size,
                               ha="left" if dx > 0 else "right", va="bottom" if dy > 0 else "top",
-                              color="black" if size > 7 else "#555555", zorder=7)
+                              color="black" if size > 7 else "#444444", zorder=7, path_effects=halo)
                 break
+    return taken[marker_count:]
 
 
 def _overlap(a: Box, b: Box) -> bool:
