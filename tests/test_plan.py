@@ -25,7 +25,7 @@ def test_svg_plan_labels_ids_and_has_its_legend(tmp_path, name, project_text):
     rwt.plan_view(None, out, text=project_text, format="rwproj")
     svg = out.read_text()
     project = json.loads(project_text)
-    labelled = [n["id"] for n in project["nodes"] if f"<!-- {n['id']} -->" in svg]  # text is drawn as paths
+    labelled = [n["id"] for n in project["nodes"] if f'id="label-{n["id"]}"' in svg]
     assert len(labelled) >= (len(project["nodes"]) if name == "demo" else len(project["nodes"]) // 3)
     unit = " m -->" if project.get("units") == "si" else " ft -->"
     for word in ("design flow / capacity", "<!-- outfall -->", unit, "<!-- N -->"):

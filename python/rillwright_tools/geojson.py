@@ -14,6 +14,7 @@ from typing import Any, Dict, List, Optional, Tuple, Union
 
 from .inputs import Source, analyze, records
 
+SETTINGS_MEMBER = "rillwright_project"
 NODE_KEYS = ("id", "kind", "invert", "rim", "area_ac", "c", "tc_inlet")
 PIPE_KEYS = ("id", "from", "to", "length", "diameter", "n", "shape", "rise_ft", "span_ft", "invert_up", "invert_dn")
 CATCHMENT_KEYS = ("id", "c", "flow_length_ft", "slope", "inlet_node_id")
@@ -58,8 +59,8 @@ def to_geojson(source: Source, result: Optional[Dict[str, Any]] = None, *, analy
     pipe_results = result["pipes"] if result else [None] * len(network["pipes"])
     source_pipes = project.get("pipes") or [None] * len(network["pipes"])
     for pipe, given, outcome in zip(network["pipes"], source_pipes, pipe_results):
-        ends = [nodes.get(pipe["from"]), nodes.get(pipe["to"])]
-        geometry = {"type": "LineString", "coordinates": [list(p) for p in ends]} if None not in ends else None
+        up, down = nodes.get(pipe["from"]), nodes.get(pipe["to"])
+        geometry = {"type": "LineString", "coordinates": [list(up), list(down)]} if up and down else None
         properties = {key: given.get(key) for key in PIPE_KEYS if key in given} if given else {
             "id": pipe["id"], "from": pipe["from"], "to": pipe["to"], "length": pipe["length"],
             "diameter": pipe["rise"], "n": pipe["n"], "shape": pipe["shape"]}
@@ -76,8 +77,13 @@ def to_geojson(source: Source, result: Optional[Dict[str, Any]] = None, *, analy
         if catchment.get("drains_to") is not None:
             properties["drains_to"] = catchment["drains_to"]
         features.append(feature({"type": "Polygon", "coordinates": [ring]}, properties))
-    return {"type": "FeatureCollection", "name": (result or {}).get("name") or project.get("name", ""),
-            "features": features}
+    collection: Dict[str, Any] = {"type": "FeatureCollection",
+                                  "name": (result or {}).get("name") or project.get("name", ""), "features": features}
+    if project:
+        # The design settings ride along as a foreign member, so that a layer read back
+        # analyses as the project did.
+        collection[SETTINGS_MEMBER] = {k: v for k, v in project.items() if k not in ("nodes", "pipes", "catchments")}
+    return collection
 
 
 def load(obj_or_path: Union[Dict[str, Any], str, "os.PathLike[str]"]) -> Dict[str, Any]:
@@ -101,7 +107,8 @@ PIPE_DEFAULTS = {"length": None, "diameter": 0.0, "n": 0.013, "shape": "circular
 def from_geojson(obj_or_path: Union[Dict[str, Any], str, "os.PathLike[str]"],
                  mapping: Optional[Dict[str, str]] = None, *, tolerance: float = 1.0,
                  name: str = "GeoJSON network") -> str:
-    """A project from Points (structures) and LineStrings (pipes). `mapping` maps a
+    """A project from Points (structures) and LineStrings (pipes), with Polygons as
+    catchments and the design settings that `to_geojson` wrote. `mapping` maps a
     project key ("id", "kind", "invert", "rim", "diameter", "from", "to", ...) to the
     attribute that holds it. A pipe's length defaults to the length of its line; every
     other missing required value is an error naming the feature."""
@@ -118,7 +125,7 @@ def from_geojson(obj_or_path: Union[Dict[str, Any], str, "os.PathLike[str]"],
             return default
         return got
 
-    nodes, lines = [], []
+    nodes, lines, catchments = [], [], []
     for index, item in enumerate(collection["features"]):
         geometry = (item or {}).get("geometry") or {}
         props = (item or {}).get("properties") or {}
@@ -127,6 +134,14 @@ def from_geojson(obj_or_path: Union[Dict[str, Any], str, "os.PathLike[str]"],
             nodes.append((index, props, geometry.get("coordinates") or []))
         elif kind == "LineString":
             lines.append((index, props, geometry.get("coordinates") or []))
+        elif kind == "Polygon" and geometry.get("coordinates"):
+            ring = [list(map(float, p[:2])) for p in geometry["coordinates"][0]]
+            if len(ring) > 1 and ring[0] == ring[-1]:
+                ring.pop()
+            catchments.append({"id": str(props.get("id", f"A{index}")), "vertices": ring,
+                               "c": props.get("c") or 0.0, "flow_length_ft": props.get("flow_length_ft") or 0.0,
+                               "slope": props.get("slope") or 0.0, "inlet_node_id": props.get("inlet_node_id"),
+                               **({"drains_to": props["drains_to"]} if props.get("drains_to") else {})})
     project_nodes = []
     for index, props, point in nodes:
         what = f"feature {index} (Point)"
@@ -134,7 +149,7 @@ def from_geojson(obj_or_path: Union[Dict[str, Any], str, "os.PathLike[str]"],
         what = f"structure {ident!r}"
         if len(point) < 2:
             raise ValueError(f"{what} has no coordinates")
-        node = {"id": ident, "x": float(point[0]), "y": float(point[1])}
+        node: Dict[str, Any] = {"id": ident, "x": float(point[0]), "y": float(point[1])}
         for key, default in NODE_DEFAULTS.items():
             node[key] = value(props, key, default, what)
         project_nodes.append(node)
@@ -146,7 +161,7 @@ def from_geojson(obj_or_path: Union[Dict[str, Any], str, "os.PathLike[str]"],
         what = f"pipe {ident!r} (feature {index})"
         if len(line) < 2:
             raise ValueError(f"{what} has fewer than two positions")
-        ends = []
+        ends: List[str] = []
         for key, position in (("from", line[0]), ("to", line[-1])):
             named = props.get(names.get(key, key))
             if named is not None:
@@ -155,7 +170,7 @@ def from_geojson(obj_or_path: Union[Dict[str, Any], str, "os.PathLike[str]"],
                 ends.append(str(named))
             else:
                 ends.append(_nearest(positions, position, tolerance, what, key))
-        pipe = {"id": ident, "from": ends[0], "to": ends[1]}
+        pipe: Dict[str, Any] = {"id": ident, "from": ends[0], "to": ends[1]}
         drawn = sum(math.dist(line[k][:2], line[k + 1][:2]) for k in range(len(line) - 1))
         for key, default in PIPE_DEFAULTS.items():
             fallback = drawn if key == "length" else default
@@ -168,8 +183,11 @@ def from_geojson(obj_or_path: Union[Dict[str, Any], str, "os.PathLike[str]"],
                 raise ValueError(f"{what} has no {names.get('diameter', 'diameter')!r}")
             pipe["diameter"] = pipe["rise_ft"]
         pipes.append(pipe)
-    project = {"name": name, "idf_a": 120.0, "idf_b": 10.0, "idf_c": 0.8, "min_tc": 10.0, "junction_k": 0.5,
-               "nodes": project_nodes, "pipes": pipes}
+    project = {"name": name, "idf_a": 120.0, "idf_b": 10.0, "idf_c": 0.8, "min_tc": 10.0, "junction_k": 0.5}
+    settings = collection.get(SETTINGS_MEMBER)
+    if isinstance(settings, dict):
+        project.update(settings)
+    project.update(nodes=project_nodes, pipes=pipes, catchments=catchments)
     return json.dumps(project, indent=1)
 
 

@@ -96,7 +96,7 @@ def draw_plan(source: Source, result: Dict[str, Any], out_path: str, *, title: O
 
     handles: List[Any] = []
     if node_values is not None:
-        valued = [i for i in ordinary if node_values.get(i) is not None and math.isfinite(node_values[i])]
+        valued = [i for i in ordinary if _finite(node_values.get(i))]
         never = [i for i in ordinary if i not in valued]
         if valued:
             marks = scatter(valued, c=[node_values[i] for i in valued], cmap=colormaps["viridis"], s=34,
@@ -159,9 +159,14 @@ def place_labels(figure: Any, axes: Any, items: List[Tuple[str, float, float, fl
                 taken.append(box)
                 axes.annotate(text, (x, y), xytext=(dx * 4, dy * 2), textcoords="offset points", fontsize=size,
                               ha="left" if dx > 0 else "right", va="bottom" if dy > 0 else "top",
-                              color="black" if size > 7 else "#444444", zorder=7, path_effects=halo)
+                              color="black" if size > 7 else "#444444", zorder=7, path_effects=halo,
+                              gid=f"label-{text}")
                 break
     return taken[marker_count:]
+
+
+def _finite(value: Optional[float]) -> bool:
+    return value is not None and math.isfinite(value)
 
 
 def _overlap(a: Box, b: Box) -> bool:
