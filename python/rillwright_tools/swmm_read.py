@@ -28,6 +28,9 @@ FT_PER_M = 3.280839895013123
 US_FLOW_UNITS = {"CFS", "GPM", "MGD"}
 SI_FLOW_UNITS = {"CMS", "LPS", "MLD"}
 NOT_PIPES = ("PUMPS", "ORIFICES", "WEIRS", "OUTLETS")
+SETTINGS_PREFIX = "rillwright-settings "
+KEPT_SETTINGS = ("idf_a", "idf_b", "idf_c", "min_tc", "junction_k", "bend_loss_coeff", "hec22_structure_loss",
+                 "access_hole_diam_ft", "design_return_period_years", "p2_rainfall_in", "min_slope", "idf_curves")
 
 # Full area / (full height)^2 of SWMM's tabulated closed shapes.
 TABLE_SHAPES = {"EGG": 0.5105, "HORSESHOE": 0.8293, "GOTHIC": 0.6554, "CATENARY": 0.70277,
@@ -60,6 +63,10 @@ def split_sections(text: str) -> Dict[str, List[Line]]:
     sections: Dict[str, List[Line]] = {}
     current: Optional[List[Line]] = None
     for number, raw in enumerate(text.lstrip("\ufeff").splitlines(), 1):
+        if current is not None and current is sections.get("TITLE") and not raw.lstrip().startswith(("[", ";")):
+            if raw.strip():
+                current.append((number, [raw.strip()]))  # title lines are free text
+            continue
         tokens = tokenize(raw)
         if not tokens:
             continue
@@ -176,7 +183,9 @@ class _Importer:
         self.set_rims(nodes, pipes)
         catchments = self.read_subcatchments(nodes)
         self.read_coordinates(nodes)
-        title = [" ".join(tokens) for _, tokens in self.sections.get("TITLE", [])]
+        title = [tokens[0] for _, tokens in self.sections.get("TITLE", [])]
+        settings = [line for line in title if line.startswith(SETTINGS_PREFIX)]
+        title = [line for line in title if not line.startswith(SETTINGS_PREFIX)]
         project = {
             "name": title[0] if title else (self.stem or "SWMM model"),
             "idf_a": 120.0 / 0.03937007874015748 if self.si else 120.0, "idf_b": 10.0, "idf_c": 0.8,
@@ -185,6 +194,13 @@ class _Importer:
             "pipes": pipes, "catchments": catchments,
             "units": "si" if self.si else "us_customary",
         }
+        if settings:
+            try:
+                written = json.loads(settings[0][len(SETTINGS_PREFIX):])
+            except ValueError:
+                written = None
+            if isinstance(written, dict):
+                project.update({k: v for k, v in written.items() if k in KEPT_SETTINGS})
         return json.dumps(project, indent=1), self.report
 
     # Nodes -------------------------------------------------------------------------------
@@ -197,6 +213,12 @@ class _Importer:
                 return
             if self.tags.get(("NODE", name)) == "outfall":
                 kind = "outfall"
+            tag = self.tags.get(("NODE", name), "")
+            if tag.startswith("tc="):
+                try:
+                    extra["tc_inlet"] = float(tag[3:])
+                except ValueError:
+                    pass
             nodes[name] = {"id": name, "kind": kind, "x": 0.0, "y": 0.0, "invert": invert, "rim": invert,
                            "area_ac": 0.0, "c": 0.0, "tc_inlet": 0.0, "_depth": depth, "_ends": [], **extra}
 

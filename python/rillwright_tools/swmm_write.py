@@ -7,7 +7,9 @@ design flows, each structure's own runoff entering as a constant inflow.
 * Outfalls are FIXED at the tailwater when the network has one, FREE otherwise. SWMM
   takes one link per outfall: an outfall with more becomes a junction (tagged "outfall")
   draining through a short conduit to a stand-in outfall (both tagged "stand-in"). A
-  plain outfall keeps its rim in a tag "rim=<elevation>". The import reads these tags.
+  plain outfall keeps its rim in a tag "rim=<elevation>", a structure whose inlet time is
+  not 10 min keeps it in a tag "tc=<minutes>", and the design settings (IDF curve, losses)
+  sit in one "rillwright-settings {...}" line of [TITLE]. The import reads all of these.
 * Shapes: circular CIRCULAR, box RECT_CLOSED, elliptical HORIZ_ELLIPSE (VERT_ELLIPSE
   when the rise exceeds the span), arch ARCH; SWMM draws the last two from its standard
   shapes of the same rise and span.
@@ -26,7 +28,7 @@ from typing import Any, Dict, List, Optional, Tuple
 import rillwright
 
 from .inputs import Source, analyze, records
-from .swmm_read import FT_PER_M
+from .swmm_read import FT_PER_M, KEPT_SETTINGS, SETTINGS_PREFIX
 
 ACRES_PER_HECTARE = 2.4710516301527603
 CFS_PER_CMS = FT_PER_M ** 3
@@ -87,7 +89,8 @@ def write_swmm(source: Source, result: Optional[Dict[str, Any]] = None) -> str:
             out.extend(["", f"[{name}]", f";;{header}", *rows])
 
     title = result.get("name") or project.get("name") or "network"
-    out += ["[TITLE]", f";;Exported by rillwright from {source.label}", str(title).replace("\n", " "), "",
+    out += ["[TITLE]", f";;Exported by rillwright from {source.label}", str(title).replace("\n", " "),
+            SETTINGS_PREFIX + design_settings(project, settings), "",
             "[OPTIONS]", f"FLOW_UNITS           {'CMS' if si else 'CFS'}", "INFILTRATION         HORTON",
             "FLOW_ROUTING         DYNWAVE", "LINK_OFFSETS         DEPTH", "FORCE_MAIN_EQUATION  H-W",
             "START_DATE           01/01/2000", "START_TIME           00:00:00",
@@ -144,6 +147,8 @@ def write_swmm(source: Source, result: Optional[Dict[str, Any]] = None) -> str:
             outfalls.append(outfall_line(node_id, node["invert"], settings["tailwater"], length))
             tags.append(f"Node {name_of(node_id)} rim={number(length(node['rim']))}")  # SWMM outfalls have none
         else:
+            if node["tc_inlet"] != 10.0:  # the inlet time SWMM has no field for
+                tags.append(f"Node {name_of(node_id)} tc={number(node['tc_inlet'])}")
             depth = node["rim"] - node["invert"]
             # SWMM reads a maximum depth of 0 as "up to the highest crown": keep the rim exact
             # where it sits above the invert, and a sliver otherwise.
@@ -175,6 +180,18 @@ def write_swmm(source: Source, result: Optional[Dict[str, Any]] = None) -> str:
             [f"{name_of(c['id'])} {number(x / FT_PER_M if si else x)} {number(y / FT_PER_M if si else y)}"
              for c in catchments for x, y in c["ring"]])
     return "\n".join(out) + "\n"
+
+
+def design_settings(project: Dict[str, Any], settings: Dict[str, Any]) -> str:
+    """The design storm and loss settings as one compact JSON title line, which SWMM shows
+    as text and the import reads back; SWMM lines hold at most 1024 characters."""
+    chosen = {key: (project if project else settings)[key] for key in KEPT_SETTINGS
+              if key in (project if project else settings)}
+    text = json.dumps(chosen, separators=(",", ":"), allow_nan=False)
+    if len(text) > 900:
+        chosen.pop("idf_curves", None)
+        text = json.dumps(chosen, separators=(",", ":"), allow_nan=False)
+    return text
 
 
 def unique(name: str, taken: Any) -> str:
