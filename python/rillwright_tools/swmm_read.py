@@ -131,8 +131,10 @@ class _Section:
 
 
 def read_text(path_or_text: Union[str, "os.PathLike[str]"]) -> Tuple[str, str]:
-    """(text, name): a path, or the model's text itself when it holds a line break or a '['."""
-    if isinstance(path_or_text, str) and ("\n" in path_or_text or "[" in path_or_text):
+    """(text, name): a path, or the model's text itself when it holds a line break, or a
+    '[' and names no file."""
+    if isinstance(path_or_text, str) and (
+            "\n" in path_or_text or ("[" in path_or_text and not os.path.isfile(path_or_text))):
         return path_or_text, ""
     path = Path(os.fspath(path_or_text))
     return path.read_text(encoding="utf-8", errors="replace"), path.stem
