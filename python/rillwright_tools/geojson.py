@@ -13,6 +13,7 @@ from pathlib import Path
 from typing import Any, Dict, List, Optional, Tuple, Union
 
 from .inputs import Source, analyze, records
+from .swmm_read import FT_PER_M
 
 SETTINGS_MEMBER = "rillwright_project"
 NODE_KEYS = ("id", "kind", "invert", "rim", "area_ac", "c", "tc_inlet")
@@ -39,7 +40,7 @@ def to_geojson(source: Source, result: Optional[Dict[str, Any]] = None, *, analy
     network = records(source)
     project = json.loads(source.text) if source.kind == "project" else {}
     si = project.get("units") == "si"
-    scale = 1 / 3.280839895013123 if si else 1.0  # back to the project's own plan units
+    scale = 1 / FT_PER_M if si else 1.0  # back to the project's own plan units
     if result is None and analyse:
         result = analyze(source)
     node_results = {n["id"]: n for n in result["nodes"]} if result else {}
@@ -69,7 +70,8 @@ def to_geojson(source: Source, result: Optional[Dict[str, Any]] = None, *, analy
                 properties[key] = value
         features.append(feature(geometry, properties))  # type: ignore[arg-type]
     for catchment in project.get("catchments", []):
-        ring = [list(v) for v in catchment.get("vertices", [])]
+        # Catchment outlines are kept in feet in every project: back to the plan units.
+        ring = [[v[0] * scale, v[1] * scale] for v in catchment.get("vertices", [])]
         if len(ring) < 3:
             continue
         ring.append(list(ring[0]))  # a linear ring closes on its first position
@@ -187,6 +189,9 @@ def from_geojson(obj_or_path: Union[Dict[str, Any], str, "os.PathLike[str]"],
     settings = collection.get(SETTINGS_MEMBER)
     if isinstance(settings, dict):
         project.update(settings)
+    if project.get("units") == "si":
+        for catchment in catchments:
+            catchment["vertices"] = [[x * FT_PER_M, y * FT_PER_M] for x, y in catchment["vertices"]]
     project.update(nodes=project_nodes, pipes=pipes, catchments=catchments)
     return json.dumps(project, indent=1)
 

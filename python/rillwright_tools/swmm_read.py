@@ -22,7 +22,10 @@ import math
 import os
 from dataclasses import dataclass, field
 from pathlib import Path
-from typing import Dict, List, Optional, Sequence, Tuple, Union
+from typing import Dict, List, Optional, Tuple, Union
+
+from .swmm_shapes import full_area
+from .swmm_text import Line, Section, split_sections
 
 FT_PER_M = 3.280839895013123
 US_FLOW_UNITS = {"CFS", "GPM", "MGD"}
@@ -31,11 +34,6 @@ NOT_PIPES = ("PUMPS", "ORIFICES", "WEIRS", "OUTLETS")
 SETTINGS_PREFIX = "rillwright-settings "
 KEPT_SETTINGS = ("idf_a", "idf_b", "idf_c", "min_tc", "junction_k", "bend_loss_coeff", "hec22_structure_loss",
                  "access_hole_diam_ft", "design_return_period_years", "p2_rainfall_in", "min_slope", "idf_curves")
-
-# Full area / (full height)^2 of SWMM's tabulated closed shapes.
-TABLE_SHAPES = {"EGG": 0.5105, "HORSESHOE": 0.8293, "GOTHIC": 0.6554, "CATENARY": 0.70277,
-                "SEMIELLIPTICAL": 0.785, "BASKETHANDLE": 0.7862, "SEMICIRCULAR": 1.2697}
-
 
 @dataclass
 class ImportReport:
@@ -52,82 +50,6 @@ class ImportReport:
 
     def __str__(self) -> str:
         return "\n".join(self.lines())
-
-
-Line = Tuple[int, List[str]]
-
-
-def split_sections(text: str) -> Dict[str, List[Line]]:
-    """{SECTION: [(line number, tokens)]}: comments dropped, names upper-cased, quoted
-    tokens kept whole; a section given twice continues where it left off."""
-    sections: Dict[str, List[Line]] = {}
-    current: Optional[List[Line]] = None
-    for number, raw in enumerate(text.lstrip("\ufeff").splitlines(), 1):
-        if current is not None and current is sections.get("TITLE") and not raw.lstrip().startswith(("[", ";")):
-            if raw.strip():
-                current.append((number, [raw.strip()]))  # title lines are free text
-            continue
-        tokens = tokenize(raw)
-        if not tokens:
-            continue
-        if tokens[0].startswith("["):
-            name = tokens[0].strip("[]").upper()
-            current = sections.setdefault(name, [])
-        elif current is not None:
-            current.append((number, tokens))
-    return sections
-
-
-def tokenize(line: str) -> List[str]:
-    tokens: List[str] = []
-    token, quoted, have = [], False, False
-    for char in line:
-        if quoted:
-            if char == '"':
-                quoted = False
-            else:
-                token.append(char)
-        elif char == '"':
-            quoted = have = True
-        elif char == ";":
-            break
-        elif char.isspace():
-            if have:
-                tokens.append("".join(token))
-            token, have = [], False
-        else:
-            token.append(char)
-            have = True
-    if have:
-        tokens.append("".join(token))
-    return tokens
-
-
-class _Section:
-    """Reads the fields of one section's lines with messages naming section and line."""
-
-    def __init__(self, name: str, lines: List[Line]):
-        self.name, self.lines = name, lines
-
-    def rows(self, minimum: int):
-        for number, tokens in self.lines:
-            if len(tokens) < minimum:
-                raise ValueError(f"[{self.name}] line {number}: expected at least {minimum} fields, "
-                                 f"found {len(tokens)}")
-            yield number, tokens
-
-    def number(self, number: int, tokens: List[str], index: int, what: str, default: Optional[float] = None) -> float:
-        if index >= len(tokens):
-            if default is None:
-                raise ValueError(f"[{self.name}] line {number}: missing {what}")
-            return default
-        try:
-            value = float(tokens[index])
-        except ValueError:
-            raise ValueError(f"[{self.name}] line {number}: {what} is not a number: {tokens[index]!r}") from None
-        if not math.isfinite(value):
-            raise ValueError(f"[{self.name}] line {number}: {what} is not finite: {tokens[index]!r}")
-        return value
 
 
 def read_text(path_or_text: Union[str, "os.PathLike[str]"]) -> Tuple[str, str]:
@@ -173,8 +95,8 @@ class _Importer:
             self._folded = {key.upper(): key for key in reversed(list(nodes))}
         return self._folded.get(name.upper())
 
-    def section(self, name: str) -> _Section:
-        return _Section(name, self.sections.get(name, []))
+    def section(self, name: str) -> Section:
+        return Section(name, self.sections.get(name, []))
 
     def project(self) -> Tuple[str, ImportReport]:
         nodes = self.read_nodes()
@@ -409,33 +331,3 @@ class _Importer:
             if found is not None:
                 nodes[found]["x"] = section.number(number, tokens, 1, "x")
                 nodes[found]["y"] = section.number(number, tokens, 2, "y")
-
-
-def full_area(kind: str, geom: Sequence[float]) -> Optional[float]:
-    """Full-flow area of a SWMM section that has no counterpart here; None for an unknown shape."""
-    y, w, g3, g4 = geom
-    if kind in TABLE_SHAPES:
-        return TABLE_SHAPES[kind] * y * y
-    if kind in ("RECT_OPEN",):
-        return y * w
-    if kind == "TRAPEZOIDAL":
-        return y * (w + 0.5 * (g3 + g4) * y)
-    if kind == "TRIANGULAR":
-        return 0.5 * y * w
-    if kind == "PARABOLIC":
-        return 2.0 / 3.0 * y * w
-    if kind == "POWER":
-        return y * w * g3 / (g3 + 1.0) if g3 > 0 else y * w
-    if kind == "RECT_TRIANGULAR":
-        return w * (y - g3) + 0.5 * w * g3
-    if kind in ("RECT_ROUND", "MODBASKETHANDLE"):
-        radius = g3 if g3 >= w / 2 else w / 2
-        theta = 2.0 * math.asin(min(1.0, w / (2.0 * radius))) if radius > 0 else 0.0
-        rise = radius - math.sqrt(max(radius * radius - w * w / 4.0, 0.0))
-        return w * (y - rise) + radius * radius / 2.0 * (theta - math.sin(theta))
-    if kind == "FILLED_CIRCULAR":
-        radius = y / 2.0
-        filled = min(max(w, 0.0), y)
-        theta = 2.0 * math.acos(1.0 - filled / radius) if radius > 0 else 0.0
-        return math.pi * radius * radius - radius * radius / 2.0 * (theta - math.sin(theta))
-    return None

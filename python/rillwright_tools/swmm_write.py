@@ -74,7 +74,6 @@ def write_swmm(source: Source, result: Optional[Dict[str, Any]] = None) -> str:
     project = json.loads(source.text) if source.kind == "project" else {}
     si = project.get("units") == "si"
     length = (lambda feet: feet / FT_PER_M) if si else (lambda feet: feet)
-    area = (lambda acres: acres / ACRES_PER_HECTARE) if si else (lambda acres: acres)
     flow = (lambda cfs: cfs / CFS_PER_CMS) if si else (lambda cfs: cfs)
     settings = network["settings"]
     nodes = {}
