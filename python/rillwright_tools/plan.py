@@ -45,7 +45,7 @@ def draw_plan(source: Source, result: Dict[str, Any], out_path: str, *, title: O
     pad = 0.06 * max(x1 - x0, y1 - y0, 1.0)
     x0, x1, y0, y1 = x0 - pad, x1 + pad, y0 - pad, y1 + pad
     width = 11.0
-    height = min(max(width * 0.8 * (y1 - y0) / (x1 - x0), 5.0), 11.0) + 1.2
+    height = min(max(width * 0.8 * (y1 - y0) / (x1 - x0), 3.0), 11.0) + 1.2
     figure = Figure(figsize=(width, height), dpi=150, layout="constrained")
     axes = figure.add_subplot()
     axes.set_aspect("equal", adjustable="box")
@@ -81,7 +81,7 @@ def draw_plan(source: Source, result: Dict[str, Any], out_path: str, *, title: O
     lines.set_array(ratios)
     axes.add_collection(lines)
     bar = figure.colorbar(lines, ax=axes, shrink=0.8, pad=0.01, extend="max" if max(ratios, default=0) > top else "neither")
-    bar.set_label("pipe design flow / capacity (above 1: surcharged)")
+    bar.set_label("pipe design flow / capacity (> 1: surcharged)")
 
     node_result = {n["id"]: n for n in result["nodes"]}
     kinds = {n["id"]: n["kind"] for n in network["nodes"]}
