@@ -8,10 +8,16 @@ file, or the network's text with `text=` and `format="rwn"|"rwproj"`.
 from .check import check
 from .energy import hec22_energy_structure
 from .inputs import Source, resolve
+from .interchange import from_geojson, plan_view, read_swmm, to_geojson, write_swmm
 
 __all__ = [
     "Source",
     "check",
+    "from_geojson",
     "hec22_energy_structure",
+    "plan_view",
+    "read_swmm",
     "resolve",
+    "to_geojson",
+    "write_swmm",
 ]
