@@ -19,5 +19,6 @@ PyObject* json_text(const std::string& json);
 
 // Entry points, in the order of the module's table.
 PyObject* py_tools_network_records(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* py_tools_design(PyObject* module, PyObject* args, PyObject* kwargs);
 
 }  // namespace rillwright::python

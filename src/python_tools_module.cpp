@@ -18,6 +18,10 @@ PyMethodDef kFunctions[] = {
     {"network_records", as_cfunction(py_tools_network_records), kKeywordCall,
      "network_records(text, format)\n--\n\n"
      "The network as the analysis reads it, as JSON text: settings, nodes, pipes."},
+    {"design", as_cfunction(py_tools_design), kKeywordCall,
+     "design(text, format, catalogue, max_fill, min_size, no_smaller_downstream, min_velocity, "
+     "max_velocity, min_cover, min_freeboard, fixed)\n--\n\n"
+     "Sizes every pipe from the catalogue; the result as JSON text, or {\"option_error\": message}."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -5,6 +5,7 @@ file, or the network's text with `text=` and `format="rwn"|"rwproj"`.
     import rillwright_tools as rwt
 """
 
+from .design import DesignOptionError, design
 from .inputs import Source, resolve
 
-__all__ = ["Source", "resolve"]
+__all__ = ["DesignOptionError", "Source", "design", "resolve"]

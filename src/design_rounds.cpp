@@ -1,0 +1,136 @@
+// Grade-line rounds. After the sizing pass the grade line is run; while a
+// structure other than an outfall has less freeboard than min_freeboard, one
+// pipe on its path to the outfall grows by one catalogue step, and the sizing
+// pass runs again with every present size as a lower bound. Floors only rise
+// and each round raises one, so the rounds end.
+//
+// The path of a structure follows, from node to node, the outgoing pipe that
+// sets the node's grade line (the highest upstream grade line; the first such
+// pipe on a tie) down to an outfall. On it the pipe to grow is the one with
+// the largest head loss (grade line at its upstream end minus that at its
+// downstream end: its friction and the loss of the structure it leaves) among
+// the pipes that can still grow (sized, not yet at the largest size); on equal
+// losses, the one nearest the structure. A pipe grows at most one step per
+// round, whichever structures ask for it.
+#include <cmath>
+
+#include "design.hpp"
+#include "design_messages.hpp"
+
+namespace rillwright::design {
+
+namespace {
+
+double freeboard(const Network& network, const GradeLine& grade, std::size_t v) {
+    return network.nodes[v].rim - grade.node_hgl[v];
+}
+
+bool short_of_freeboard(const Network& network, const GradeLine& grade, std::size_t v, double limit) {
+    return network.nodes[v].kind != NodeKind::Outfall && freeboard(network, grade, v) < limit;  // false for NaN
+}
+
+// The pipe that sets node v's grade line, or none (no outgoing pipe with a grade line).
+std::optional<std::size_t> controlling_pipe(const Topology& topology, const GradeLine& grade, std::size_t v) {
+    std::optional<std::size_t> best;
+    for (const PipeLink& out : topology.outgoing[v]) {
+        const auto& level = grade.hgl_up[out.pipe];
+        if (!level) continue;
+        if (!best || *grade.hgl_up[*best] < *level) best = out.pipe;
+    }
+    return best;
+}
+
+struct PathEnd {
+    std::size_t node = 0;                // where the path stops: an outfall, or a node without a way on
+    std::optional<std::size_t> to_grow;  // the pipe to grow, if any
+    bool any_growable = false;           // some pipe could grow but has no head loss
+};
+
+bool can_grow(const SizingPlan& plan, const Network& network, const std::vector<PipeChoice>& choices,
+              std::size_t p) {
+    if (plan.roles[p] != Role::sized) return false;
+    const auto& sizes = plan.tables.shapes[network.pipes[p].shape.index()];
+    return static_cast<std::size_t>(choices[p].step) + 1 < sizes.size();
+}
+
+PathEnd walk_path(const Network& network, const Topology& topology, const GradeLine& grade,
+                  const SizingPlan& plan, const std::vector<PipeChoice>& choices, std::size_t v) {
+    PathEnd end;
+    double largest_loss = 0.0;
+    std::size_t node = v;
+    while (network.nodes[node].kind != NodeKind::Outfall) {
+        const std::optional<std::size_t> pipe = controlling_pipe(topology, grade, node);
+        if (!pipe) break;
+        if (can_grow(plan, network, choices, *pipe)) {
+            end.any_growable = true;
+            const double loss = *grade.hgl_up[*pipe] - *grade.hgl_dn[*pipe];
+            if (loss > largest_loss) {
+                largest_loss = loss;
+                end.to_grow = *pipe;
+            }
+        }
+        node = topology.pipe_ends[*pipe].second;
+    }
+    end.node = node;
+    return end;
+}
+
+// The water level where the path ends already leaves the structure short:
+// no pipe on the way can lower it.
+bool outlet_too_high(const Network& network, const GradeLine& grade, std::size_t v, const PathEnd& end,
+                     double limit) {
+    return network.nodes[end.node].kind == NodeKind::Outfall &&
+           !(network.nodes[v].rim - grade.node_hgl[end.node] >= limit);
+}
+
+// Why a structure the rounds left short of freeboard cannot be helped.
+std::string reason(const Network& network, const GradeLine& grade, std::size_t v, const PathEnd& end,
+                   double limit) {
+    const Node& last = network.nodes[end.node];
+    if (outlet_too_high(network, grade, v, end, limit)) {
+        return messages::outlet_too_high(last.id, grade.node_hgl[end.node]);
+    }
+    return end.any_growable ? messages::path_without_loss(last.id) : messages::path_at_largest(last.id);
+}
+
+}  // namespace
+
+Run run_design(Network network, const Topology& topology, SizingPlan& plan) {
+    Run run;
+    DesignFlows flows = size_forward(network, topology, plan, run.choices);
+    GradeLine grade = grade_line(network, topology, flows);
+
+    if (const std::optional<double> limit = plan.options.min_freeboard) {
+        std::vector<char> grows(network.pipes.size(), 0);
+        for (;;) {
+            bool any = false;
+            for (std::size_t v = 0; v < network.nodes.size(); ++v) {
+                if (!short_of_freeboard(network, grade, v, *limit)) continue;
+                const PathEnd end = walk_path(network, topology, grade, plan, run.choices, v);
+                if (end.to_grow && !outlet_too_high(network, grade, v, end, *limit)) {
+                    grows[*end.to_grow] = 1;
+                    any = true;
+                }
+            }
+            if (!any) break;
+            for (std::size_t p = 0; p < network.pipes.size(); ++p) {
+                if (plan.roles[p] != Role::sized) continue;
+                plan.floors[p] = run.choices[p].step + grows[p];
+                grows[p] = 0;
+            }
+            flows = size_forward(network, topology, plan, run.choices);
+            grade = grade_line(network, topology, flows);
+            ++run.rounds;
+        }
+        for (std::size_t v = 0; v < network.nodes.size(); ++v) {
+            if (!short_of_freeboard(network, grade, v, *limit)) continue;
+            const PathEnd end = walk_path(network, topology, grade, plan, run.choices, v);
+            run.short_structures.push_back(ShortStructure{v, reason(network, grade, v, end, *limit)});
+        }
+    }
+    run.result = assemble_result(network, topology, flows, grade);
+    run.network = std::move(network);
+    return run;
+}
+
+}  // namespace rillwright::design
