@@ -75,8 +75,9 @@ PathEnd walk_path(const Network& network, const Topology& topology, const GradeL
     return end;
 }
 
-// The water level where the path ends already leaves the structure short:
-// no pipe on the way can lower it.
+// The water level where the path ends leaves the structure short. Told only
+// once nothing can grow: a larger pipe can still drop the grade line below a
+// high tailwater where its outlet runs free.
 bool outlet_too_high(const Network& network, const GradeLine& grade, std::size_t v, const PathEnd& end,
                      double limit) {
     return network.nodes[end.node].kind == NodeKind::Outfall &&
@@ -107,7 +108,7 @@ Run run_design(Network network, const Topology& topology, SizingPlan& plan) {
             for (std::size_t v = 0; v < network.nodes.size(); ++v) {
                 if (!short_of_freeboard(network, grade, v, *limit)) continue;
                 const PathEnd end = walk_path(network, topology, grade, plan, run.choices, v);
-                if (end.to_grow && !outlet_too_high(network, grade, v, end, *limit)) {
+                if (end.to_grow) {
                     grows[*end.to_grow] = 1;
                     any = true;
                 }
