@@ -7,7 +7,7 @@ import argparse
 import json
 import os
 import sys
-from typing import Any, Dict, List, Optional
+from typing import Any, Dict, List
 
 from ..design import DesignOptionError, design
 from ..inputs import InputError, one_line, read_source
@@ -125,8 +125,7 @@ def print_design(result: Dict[str, Any], title: str, output: str, out: Any) -> N
         lines.extend(f"  {violation['message']}" for violation in violations)
     else:
         lines.append("No violations.")
-    rounds: Optional[int] = result["rounds"]
-    if rounds:
-        lines.append(f"Grade-line rounds: {rounds}")
+    if result["rounds"]:
+        lines.append(f"Grade-line rounds: {result['rounds']}")
     lines.append(f"Sized network written to {output}")
     out.write("\n".join(lines) + "\n")
