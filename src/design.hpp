@@ -38,6 +38,7 @@ struct Options {
     std::optional<double> min_cover;      // ft
     std::optional<double> min_freeboard;  // ft
     std::vector<std::string> fixed;       // pipe ids that keep their size
+    bool whole_network = false;           // rounds on the whole network at once (the plain way, for tests)
 };
 
 // ---- The catalogue, ready for one network ----------------------------------

@@ -111,14 +111,16 @@ PyObject* py_tools_design(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         const char* const names[] = {"text",         "format",       "catalogue",  "max_fill",
                                      "min_size",     "no_smaller_downstream",     "min_velocity",
-                                     "max_velocity", "min_cover",    "min_freeboard", "fixed", nullptr};
+                                     "max_velocity", "min_cover",    "min_freeboard", "fixed", "whole_network", nullptr};
         PyObject *text, *format, *catalogue, *max_fill, *min_size, *no_smaller, *min_velocity, *max_velocity,
             *min_cover, *min_freeboard, *fixed;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOOOOOOOOO:design", const_cast<char**>(names), &text, &format,
-                                         &catalogue, &max_fill, &min_size, &no_smaller, &min_velocity, &max_velocity,
-                                         &min_cover, &min_freeboard, &fixed))
+        int whole_network = 0;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOOOOOOOOO|p:design", const_cast<char**>(names), &text,
+                                         &format, &catalogue, &max_fill, &min_size, &no_smaller, &min_velocity,
+                                         &max_velocity, &min_cover, &min_freeboard, &fixed, &whole_network))
             return nullptr;
         design::Options options;
+        options.whole_network = whole_network != 0;
         if (!read_catalogue(catalogue, &options.catalogue)) return nullptr;
         if (!convert_double(max_fill, "max_fill", &options.max_fill)) return nullptr;
         if (!optional_double(min_size, "min_size", &options.min_size)) return nullptr;

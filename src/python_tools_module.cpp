@@ -20,8 +20,9 @@ PyMethodDef kFunctions[] = {
      "The network as the analysis reads it, as JSON text: settings, nodes, pipes."},
     {"design", as_cfunction(py_tools_design), kKeywordCall,
      "design(text, format, catalogue, max_fill, min_size, no_smaller_downstream, min_velocity, "
-     "max_velocity, min_cover, min_freeboard, fixed)\n--\n\n"
-     "Sizes every pipe from the catalogue; the result as JSON text, or {\"option_error\": message}."},
+     "max_velocity, min_cover, min_freeboard, fixed, whole_network=False)\n--\n\n"
+     "Sizes every pipe from the catalogue; the result as JSON text, or {\"option_error\": message}. "
+     "whole_network runs the grade-line rounds on the whole network at once instead of part by part."},
     {nullptr, nullptr, 0, nullptr},
 };
 

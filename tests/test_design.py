@@ -8,6 +8,7 @@ import pytest
 
 import rillwright as rw
 import rillwright_tools as rwt
+from rillwright_tools import _core
 from rillwright_tools.cli import main
 
 CATALOGUE = {
@@ -197,6 +198,24 @@ def test_freeboard_rounds_fix_a_structure_and_report_one_they_cannot():
     as_given = rw.analyze_rwn(text)["nodes"]
     assert {v["id"] for v in stuck["violations"]} == {n["id"] for n in as_given[:4] if n["freeboard"] < 3.0}
     assert all("fixed or at its largest" in v["message"] for v in stuck["violations"])
+
+
+@pytest.mark.parametrize("shape", ["circular", "arch"])
+def test_rounds_part_by_part_size_as_rounds_on_the_whole_network(shape):
+    """Separate trees go through their grade-line rounds one by one; the result must be
+    that of the plain rounds on the whole network, byte for byte."""
+    forest = {"nodes": [], "pipes": []}
+    for seed in range(4):
+        tree = network(seed, shape, count=15 + 5 * seed)
+        rename = {n["id"]: f"T{seed}{n['id']}" for n in tree["nodes"]}
+        forest["nodes"] += [dict(n, id=rename[n["id"]]) for n in tree["nodes"]]
+        forest["pipes"] += [dict(p, id=f"T{seed}{p['id']}", **{"from": rename[p["from"]], "to": rename[p["to"]]})
+                            for p in tree["pipes"]]
+    text = json.dumps(dict(network(0, shape), **forest))
+    args = (text, "rwproj", None, 1.0, None, True, None, None, None, 4.0, [])
+    by_part = _core.design(*args)
+    assert json.loads(by_part)["rounds"] > 0
+    assert by_part == _core.design(*args, whole_network=True)
 
 
 def test_checks_are_reported_not_forced():
