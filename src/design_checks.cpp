@@ -1,4 +1,5 @@
-// The violations of a design: pipes no catalogue size could satisfy, checks
+// The violations of a design: pipes no catalogue size could satisfy or that
+// keep a given size too small for their flow, checks
 // reported rather than forced (velocity, cover), and structures the grade-line
 // rounds could not bring to min_freeboard. Pipes first, in pipe order, then
 // structures in node order.
@@ -48,6 +49,10 @@ std::vector<Violation> violations(const Network& given, const Topology& topology
             found.push_back({"size", pipe.id, messages::not_listed(pipe.id, kShapeNames[given.pipes[p].shape.index()])});
         } else if (plan.roles[p] == Role::sized && run.choices[p].governed == Governor::no_size_fits) {
             found.push_back({"size", pipe.id, size_violation(pipe, result, plan)});
+        }
+        if (plan.roles[p] != Role::sized && !(result.design_q <= options.max_fill * result.capacity)) {
+            found.push_back({"size", pipe.id,
+                             messages::kept_too_small(pipe.id, result.design_q, options.max_fill, result.capacity)});
         }
         if (options.min_velocity && result.velocity < *options.min_velocity) {
             found.push_back({"velocity", pipe.id, messages::slow(pipe.id, result.velocity, *options.min_velocity)});

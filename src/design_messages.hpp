@@ -68,6 +68,10 @@ inline std::string unknown_fixed(std::string_view id) {
 inline std::string not_listed(std::string_view pipe, std::string_view shape) {
     return "pipe " + quoted(pipe) + ": the catalogue has no " + std::string(shape) + " sizes; kept as given";
 }
+inline std::string kept_too_small(std::string_view pipe, double q, double max_fill, double capacity) {
+    return "pipe " + quoted(pipe) + ": kept at its given size, its " + number(q) + " cfs exceed max_fill " +
+           number(max_fill) + " times its capacity of " + number(capacity) + " cfs";
+}
 inline std::string no_size_carries(std::string_view pipe, std::string_view shape, double q, double slope,
                                    double max_fill, const std::string& largest) {
     return "pipe " + quoted(pipe) + ": no " + std::string(shape) + " size carries " + number(q) + " cfs on slope " +

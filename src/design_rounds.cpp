@@ -7,11 +7,14 @@
 // The path of a structure follows, from node to node, the outgoing pipe that
 // sets the node's grade line (the highest upstream grade line; the first such
 // pipe on a tie) down to an outfall. On it the pipe to grow is the one with
-// the largest head loss (grade line at its upstream end minus that at its
-// downstream end: its friction and the loss of the structure it leaves) among
-// the pipes that can still grow (sized, not yet at the largest size); on equal
-// losses, the one nearest the structure. A pipe grows at most one step per
-// round, whichever structures ask for it.
+// the largest positive head loss (grade line at its upstream end minus that at
+// its downstream end: its friction and the loss of the structure it leaves)
+// among the pipes that can still grow (sized, not fixed, not yet at the
+// largest size); on equal losses, the one nearest the structure. A pipe grows
+// at most one step per round, whichever structures ask for it. A structure
+// still short when nothing on its path can grow is reported with the reason:
+// the water level at the outfall, every pipe fixed or at its largest, or no
+// head loss left that a larger pipe could reduce.
 //
 // Parts of the network that no pipe joins (the trees of separate outfalls) go
 // through their rounds one by one, each only as many rounds as it needs; the
