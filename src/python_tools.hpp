@@ -21,5 +21,6 @@ PyObject* json_text(const std::string& json);
 PyObject* py_tools_network_records(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* py_tools_network_findings(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* py_tools_hec22_energy_structure(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* py_tools_design(PyObject* module, PyObject* args, PyObject* kwargs);
 
 }  // namespace rillwright::python

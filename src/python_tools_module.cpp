@@ -19,6 +19,11 @@ PyMethodDef kFunctions[] = {
      "hec22_energy_structure(outflow_q, outflow_rise, outflow_full_area, outflow_velocity, outflow_hgl, "
      "outflow_invert, outflow_critical_depth, inflows, surface_q, surface_elevation, benching)\n--\n\n"
      "The energy-level method at one structure, as JSON text; inflows is a flat (q, invert, angle) list."},
+    {"design", as_cfunction(py_tools_design), kKeywordCall,
+     "design(text, format, catalogue, max_fill, min_size, no_smaller_downstream, min_velocity, "
+     "max_velocity, min_cover, min_freeboard, fixed, whole_network=False)\n--\n\n"
+     "Sizes every pipe from the catalogue; the result as JSON text, or {\"option_error\": message}. "
+     "whole_network runs the grade-line rounds on the whole network at once instead of part by part."},
     {nullptr, nullptr, 0, nullptr},
 };
 

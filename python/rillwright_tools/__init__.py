@@ -6,13 +6,16 @@ file, or the network's text with `text=` and `format="rwn"|"rwproj"`.
 """
 
 from .check import check
+from .design import DesignOptionError, design
 from .energy import hec22_energy_structure
 from .inputs import Source, resolve
 from .interchange import from_geojson, plan_view, read_swmm, to_geojson, write_swmm
 
 __all__ = [
+    "DesignOptionError",
     "Source",
     "check",
+    "design",
     "from_geojson",
     "hec22_energy_structure",
     "plan_view",
