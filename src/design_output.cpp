@@ -30,42 +30,27 @@ void write_pipe(JsonWriter& w, const Pipe& given, const Pipe& sized, const PipeR
                 const PipeChoice& choice) {
     w.element();
     w.begin_object();
-    w.key("id");
-    w.text(sized.id);
-    w.key("shape");
-    w.text(kShapeNames[sized.shape.index()]);
-    w.key("given_rise");
-    w.number(shape_rise(given.shape));
-    w.key("given_span");
-    w.number(shape_span(given.shape));
-    w.key("rise");
-    w.number(shape_rise(sized.shape));
-    w.key("span");
-    w.number(shape_span(sized.shape));
-    w.key("design_q");
-    w.number(result.design_q);
-    w.key("capacity");
-    w.number(result.capacity);
-    w.key("pct_full");
-    w.number(result.pct_full);
-    w.key("velocity");
-    w.number(result.velocity);
-    w.key("governed_by");
-    w.text(governor_name(choice.governed));
+    w.text("id", sized.id);
+    w.text("shape", kShapeNames[sized.shape.index()]);
+    w.number("given_rise", shape_rise(given.shape));
+    w.number("given_span", shape_span(given.shape));
+    w.number("rise", shape_rise(sized.shape));
+    w.number("span", shape_span(sized.shape));
+    w.number("design_q", result.design_q);
+    w.number("capacity", result.capacity);
+    w.number("pct_full", result.pct_full);
+    w.number("velocity", result.velocity);
+    w.text("governed_by", governor_name(choice.governed));
     w.end_object();
 }
 
 void write_node(JsonWriter& w, const NodeResult& node) {
     w.element();
     w.begin_object();
-    w.key("id");
-    w.text(node.id);
-    w.key("hgl");
-    w.number(node.hgl);
-    w.key("freeboard");
-    w.number(node.rim - node.hgl);
-    w.key("floods");
-    w.boolean(node.floods);
+    w.text("id", node.id);
+    w.number("hgl", node.hgl);
+    w.number("freeboard", node.rim - node.hgl);
+    w.boolean("floods", node.floods);
     w.end_object();
 }
 
@@ -137,19 +122,14 @@ std::string result_json(const Network& given, const Run& run, const std::vector<
     for (const Violation& violation : found) {
         w.element();
         w.begin_object();
-        w.key("kind");
-        w.text(violation.kind);
-        w.key("id");
-        w.text(violation.id);
-        w.key("message");
-        w.text(violation.message);
+        w.text("kind", violation.kind);
+        w.text("id", violation.id);
+        w.text("message", violation.message);
         w.end_object();
     }
     w.end_array();
-    w.key("rounds");
-    w.integer(static_cast<std::uint32_t>(run.rounds));
-    w.key("sized");
-    w.text(sized);
+    w.integer("rounds", static_cast<std::uint32_t>(run.rounds));
+    w.text("sized", sized);
     w.end_object();
     return w.take();
 }

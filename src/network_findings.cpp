@@ -456,10 +456,8 @@ std::string findings_json(const std::vector<Finding>& findings) {
     for (const Finding& f : findings) {
         w.element();
         w.begin_object();
-        w.key("severity");
-        w.text(severity_name(f.severity));
-        w.key("code");
-        w.text(f.code);
+        w.text("severity", severity_name(f.severity));
+        w.text("code", f.code);
         w.key("ids");
         w.begin_array();
         for (const std::string& id : f.ids) {
@@ -467,8 +465,7 @@ std::string findings_json(const std::vector<Finding>& findings) {
             w.text(id);
         }
         w.end_array();
-        w.key("message");
-        w.text(f.message);
+        w.text("message", f.message);
         w.end_object();
     }
     w.end_array();

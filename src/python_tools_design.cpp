@@ -99,8 +99,7 @@ bool read_fixed(PyObject* value, std::vector<std::string>* out) {
 std::string option_error_json(const std::string& message) {
     JsonWriter w(JsonWriter::Style::compact);
     w.begin_object();
-    w.key("option_error");
-    w.text(message);
+    w.text("option_error", message);
     w.end_object();
     return w.take();
 }
