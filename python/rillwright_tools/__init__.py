@@ -6,5 +6,6 @@ file, or the network's text with `text=` and `format="rwn"|"rwproj"`.
 """
 
 from .inputs import Source, resolve
+from .service import level_of_service, sweep
 
-__all__ = ["Source", "resolve"]
+__all__ = ["Source", "level_of_service", "resolve", "sweep"]

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import concurrent.futures
+import contextlib
 import csv
 import os
 import sys
@@ -65,19 +66,23 @@ class Progress:
 
 
 def run_batch(paths: List[str], workers: int, out: TextIO,
-              progress_stream: Optional[TextIO] = None) -> Tuple[int, int]:
-    """Analyses every file and writes their pipe rows in the order of `paths`.
+              progress_stream: Optional[TextIO] = None,
+              executor: Optional[concurrent.futures.Executor] = None) -> Tuple[int, int]:
+    """Analyses every file and writes their pipe rows in the order of `paths`, on
+    `executor` when given (a Dask cluster's, say), else on `workers` local processes.
     Returns (pipe rows written, files that failed)."""
     outcomes: List[Outcome] = [(None, None)] * len(paths)
     progress = Progress(len(paths), progress_stream or sys.stderr)
     workers = max(1, min(workers, len(paths)))
-    if workers == 1:
+    if executor is None and workers == 1:
         for index, path in enumerate(paths):
             outcomes[index] = analyse_file(path)
             progress.advance(outcomes[index][1])
     else:
-        with concurrent.futures.ProcessPoolExecutor(max_workers=workers) as pool:
-            futures = {pool.submit(analyse_file, path): index for index, path in enumerate(paths)}
+        with contextlib.ExitStack() as stack:
+            if executor is None:
+                executor = stack.enter_context(concurrent.futures.ProcessPoolExecutor(max_workers=workers))
+            futures = {executor.submit(analyse_file, path): index for index, path in enumerate(paths)}
             for future in concurrent.futures.as_completed(futures):
                 index = futures[future]
                 try:

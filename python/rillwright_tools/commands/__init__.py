@@ -2,7 +2,7 @@
 which adds its parser to the argparse subparsers and sets `handler` to the function
 that runs it, returning the exit status."""
 
-from . import batch, demo, run
+from . import batch, demo, run, service
 
 # In the order `rillwright --help` lists them.
-ALL = (demo, run, batch)
+ALL = (demo, run, batch, service)
