@@ -4,25 +4,30 @@ Every figure comes from whole analyses by the core (`_core.analyze` with the rai
 scaled by a multiplier, or a project at another return period); this module only
 chooses the scenarios and reads the results.
 
-How the crossings share analyses (at most `ANALYSIS_BUDGET` for any network size):
-1. One batch: the pipes' capacities, m = 0, the design storm m = 1, every tabulated
-   return period, and GRID_POINTS multipliers on a geometric grid from
-   max_multiplier / GRID_SPAN to max_multiplier (neighbours about 12.5 % apart).
+How the crossings share analyses (at most ANALYSIS_BUDGET = 100 for any network size):
+1. One batch: the pipes' capacities (a forward pass, counted as an analysis), m = 0, the
+   design storm m = 1, every tabulated return period, and GRID_POINTS multipliers on a
+   geometric grid from max_multiplier / GRID_SPAN to max_multiplier (about 16 % apart).
 2. For every condition (a structure floods; a pipe surcharges; its grade line rises
    above its crown) the analysed multipliers in order bracket the first crossing: the
    last at which it does not hold and the first at which it does. Each condition has a
-   continuous margin that changes sign there (grade line minus rim, grade line minus
-   crown, design flow minus the section's largest flow), so the crossing is estimated
-   by interpolating the margin across the bracket.
-3. A bracket narrower than TOLERANCE is settled. A wider one is settled when the
-   straight-line estimate and the parabolas through the neighbouring analyses agree
-   to a quarter of TOLERANCE (the margin is smooth there). The others ask for two
-   analyses just below and just above their estimate; all the asks of a round are
-   merged into shared multipliers (asks within CLUSTER of each other become one
-   analysis), the most-asked multipliers first, within the round's share of the
-   remaining budget. Every new analysis narrows every bracket it falls in.
-4. Up to REFINE_ROUNDS such rounds; what is still open then keeps the estimate from
-   its narrowest bracket.
+   margin that changes sign there (grade line minus rim, grade line minus crown, design
+   flow minus the section's largest flow), interpolated across the bracket.
+3. A bracket narrower than TOLERANCE is settled. A wider one is settled when the margin
+   is smooth there (the slope across the bracket is like the slopes beside it, and the
+   parabolas through the neighbours find the same zero) and no pipe changes regime
+   inside it (the pipes' own crossings are the "events" where grade lines and
+   velocities jump). The rest ask for analyses: a pair just below and above the two
+   events nearest their estimate, or around the estimate itself, plus the bracket's
+   middle when the margin is not smooth (a jump nobody predicted is cornered by
+   halving). The asks of a round are merged (asks within CLUSTER of each other become
+   one analysis) and served most-asked first, up to half the analyses left; every new
+   analysis narrows every bracket it falls in, whoever asked for it.
+4. Rounds repeat until nothing asks or the budget is spent; a bracket still open keeps
+   the estimate from its narrowest bracket. So the cost never exceeds the budget, and
+   the accuracy is that of the settled brackets (within 1 %) wherever the distinct
+   crossings fit in it: on networks of ten or so pipes every crossing; on larger
+   networks the crossings beyond the budget are interpolated across wider brackets.
 """
 
 from __future__ import annotations
@@ -40,12 +45,13 @@ from .inputs import Source, records, resolve
 from .report import NODE_KEYS, PIPE_KEYS
 
 ANALYSIS_BUDGET = 100
-GRID_POINTS = 24
+GRID_POINTS = 32
 GRID_SPAN = 100.0  # the grid runs from max_multiplier / GRID_SPAN to max_multiplier
-TOLERANCE = 0.004  # the accuracy aimed at, relative, on the crossing multiplier
-ASK_OFFSET = 0.0035  # a refinement asks for estimate * (1 -/+ ASK_OFFSET)
-CLUSTER = 0.002  # asks closer than this (relative) share one analysis
-REFINE_ROUNDS = 4
+TOLERANCE = 0.008  # a bracket this narrow (relative) is settled: the accuracy aimed at
+ASK_OFFSET = 0.003  # a refinement asks for estimate * (1 -/+ ASK_OFFSET)
+CLUSTER = 0.004  # asks closer than this (relative) share one analysis
+REFINE_ROUNDS = 12
+ROUND_SHARE = 2  # a round uses at most half of the analyses left
 
 SourceLike = Union[str, "os.PathLike[str]", Source, None]
 
@@ -146,11 +152,11 @@ def _root(points: Sequence[Tuple[float, float]], lo: float, hi: float) -> Option
 class _Crossing:
     """What the analyses so far say about one condition's first crossing."""
 
-    __slots__ = ("value", "settled", "narrow", "lo", "hi")
+    __slots__ = ("value", "smooth", "narrow", "lo", "hi")
 
-    def __init__(self, value: Optional[float], settled: bool, lo: float = 0.0, hi: float = 0.0) -> None:
-        self.value, self.settled, self.lo, self.hi = value, settled, lo, hi
-        self.narrow = settled and (value is None or hi <= lo * (1.0 + TOLERANCE))
+    def __init__(self, value: Optional[float], smooth: bool, lo: float = 0.0, hi: float = 0.0) -> None:
+        self.value, self.smooth, self.lo, self.hi = value, smooth, lo, hi
+        self.narrow = value is None or hi <= lo * (1.0 + TOLERANCE)
 
 
 def _crossing(multipliers: List[float], margins: Tuple[float, ...], flags: Tuple[int, ...]) -> _Crossing:
@@ -167,13 +173,20 @@ def _crossing(multipliers: List[float], margins: Tuple[float, ...], flags: Tuple
         return _Crossing(estimate, True, lo, hi)
     if straight is None or not lo <= straight <= hi:
         return _Crossing(estimate, False, lo, hi)
-    curved = []
-    if k >= 2:
-        curved.append(_root([(multipliers[i], margins[i]) for i in (k - 2, k - 1, k)], lo, hi))
-    if k + 1 < len(multipliers) and flags[k + 1]:
-        curved.append(_root([(multipliers[i], margins[i]) for i in (k - 1, k, k + 1)], lo, hi))
-    smooth = bool(curved) and all(c is not None and abs(c - straight) <= 0.25 * TOLERANCE * straight
-                                  for c in curved)
+    # Smooth: the slope across the bracket is like the slopes next to it (a jump makes it
+    # much steeper), and the parabolas through the neighbours find the same zero.
+    slope = (margins[k] - margins[k - 1]) / (hi - lo)
+    sides = [i for i in (k - 1, k + 1) if 1 <= i < len(multipliers) and i != k and (i < k or flags[i])]
+    curved, alike = [], True
+    for i in sides:
+        a, b = (i - 1, i) if i < k else (k, i)
+        beside = (margins[b] - margins[a]) / (multipliers[b] - multipliers[a])
+        alike = alike and math.isfinite(beside) and beside > 0.0 and slope <= 3.0 * beside and beside <= 3.0 * slope
+        trio = (k - 2, k - 1, k) if i < k else (k - 1, k, k + 1)
+        if min(trio) >= 0:
+            curved.append(_root([(multipliers[t], margins[t]) for t in trio], lo, hi))
+    smooth = alike and bool(curved) and all(c is not None and abs(c - straight) <= 0.25 * TOLERANCE * straight
+                                            for c in curved)
     if smooth:
         estimate = sum(curved) / len(curved)  # type: ignore[arg-type]
     return _Crossing(estimate, smooth, lo, hi)
@@ -191,26 +204,28 @@ def _inside(events: List[float], lo: float, hi: float, own: Optional[float]) -> 
     return [e for e in found if e != own]
 
 
-def _settle(crossings: Sequence[_Crossing], first_pipe: int) -> List[float]:
-    """Leaves open every smooth estimate with an event inside its bracket, and returns the
-    multipliers the open brackets ask for: a pair around their own estimate, or, when
-    events lie inside, around the events nearest to it (the jump may be the crossing)."""
+def _asks(crossings: Sequence[_Crossing], first_pipe: int) -> List[float]:
+    """The multipliers the open brackets ask for. A smooth margin with no event inside its
+    bracket is settled by its estimate. With events inside, the jump at one of them may be
+    the crossing: pairs around the two events nearest the estimate. A margin that is not
+    smooth asks for a pair around its estimate and for the bracket's middle, so that a
+    jump nobody predicted is still cornered by halving."""
     events = _events(crossings, first_pipe)
     asks: List[float] = []
     for index, crossing in enumerate(crossings):
-        if crossing.value is None or crossing.narrow:
+        if crossing.narrow:
             continue
-        own = crossing.value if index >= first_pipe else None
-        inside = _inside(events, crossing.lo, crossing.hi, own)
-        if crossing.settled and not inside:
+        estimate = crossing.value
+        assert estimate is not None
+        lo, hi = crossing.lo, crossing.hi
+        inside = _inside(events, lo, hi, estimate if index >= first_pipe else None)
+        if crossing.smooth and not inside:
             continue
-        crossing.settled = False
-        centres = sorted(inside, key=lambda e: abs(math.log(e / crossing.value)))[:2]
-        for centre in centres + [crossing.value]:
-            for factor in (1.0 - ASK_OFFSET, 1.0 + ASK_OFFSET):
-                m = centre * factor
-                if crossing.lo < m < crossing.hi:
-                    asks.append(m)
+        centres = sorted(inside, key=lambda e: abs(math.log(e / estimate)))[:2] or [estimate]
+        wanted = [c * f for c in centres for f in (1.0 - ASK_OFFSET, 1.0 + ASK_OFFSET)]
+        if not crossing.smooth:
+            wanted.append(math.sqrt(lo * hi) if lo > 0.0 else hi / 2.0)
+        asks.extend(m for m in wanted if lo < m < hi)
     return asks
 
 
@@ -293,11 +308,11 @@ def level_of_service(source: SourceLike = None, *, max_multiplier: float = 10.0,
         by_period = first[len(grid):]
         used = 1 + len(first)
 
-        for round_left in range(REFINE_ROUNDS, 0, -1):
+        for _ in range(REFINE_ROUNDS):
             multipliers, margins, flags = samples.columns(max_multiplier)
             crossings = [_crossing(multipliers, g, f) for g, f in zip(margins, flags)]
-            asks = _settle(crossings, node_count)
-            budget = (ANALYSIS_BUDGET - used) // round_left
+            asks = _asks(crossings, node_count)
+            budget = max(1, (ANALYSIS_BUDGET - used) // ROUND_SHARE) if used < ANALYSIS_BUDGET else 0
             if not asks or budget < 1:
                 break
             asked = [m for m in _shared(asks, budget) if m not in samples.by_multiplier]
