@@ -168,10 +168,12 @@ def _crossing(multipliers: List[float], margins: Tuple[float, ...], flags: Tuple
         return _Crossing(None, True)
     lo, hi = multipliers[k - 1], multipliers[k]
     straight = _root([(lo, margins[k - 1]), (hi, margins[k])], lo, hi)
-    estimate = min(max(straight, lo), hi) if straight is not None else (math.sqrt(lo * hi) if lo > 0 else hi / 2)
+    middle = math.sqrt(lo * hi) if lo > 0.0 else hi / 2.0
+    # It does not hold at lo, so the crossing lies above it (and above 0).
+    estimate = min(max(straight, lo), hi) if straight is not None and straight > 0.0 else middle
     if hi <= lo * (1.0 + TOLERANCE):
         return _Crossing(estimate, True, lo, hi)
-    if straight is None or not lo <= straight <= hi:
+    if straight is None or not lo < straight <= hi:
         return _Crossing(estimate, False, lo, hi)
     # Smooth: the slope across the bracket is like the slopes next to it (a jump makes it
     # much steeper), and the parabolas through the neighbours find the same zero.

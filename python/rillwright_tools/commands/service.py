@@ -103,7 +103,7 @@ def handle(args: argparse.Namespace) -> int:
 
 def draw(source: Any, result: Dict[str, Any], path: str, title: str) -> None:
     try:
-        from ..plan import draw_plan  # type: ignore[attr-defined]
+        from ..plan import draw_plan  # type: ignore
     except ImportError:
         raise InputError("the plan view is not available in this installation") from None
     from ..inputs import analyse
