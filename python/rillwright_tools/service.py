@@ -37,7 +37,7 @@ import concurrent.futures
 import json
 import math
 import os
-from typing import Any, Dict, List, Optional, Sequence, Tuple, Union
+from typing import Any, Dict, List, Optional, Sequence, Tuple, Union, cast
 
 from . import _core
 from .executors import given_or_default, run_all
@@ -51,7 +51,8 @@ TOLERANCE = 0.008  # a bracket this narrow (relative) is settled: the accuracy a
 ASK_OFFSET = 0.003  # a refinement asks for estimate * (1 -/+ ASK_OFFSET)
 CLUSTER = 0.004  # asks closer than this (relative) share one analysis
 REFINE_ROUNDS = 12
-ROUND_SHARE = 2  # a round uses at most half of the analyses left
+ROUND_SHARE = 2  # a round uses at most half of the analyses left,
+MIN_ROUND = 8  # but at least this many, so that large networks need few rounds
 
 SourceLike = Union[str, "os.PathLike[str]", Source, None]
 
@@ -152,11 +153,13 @@ def _root(points: Sequence[Tuple[float, float]], lo: float, hi: float) -> Option
 class _Crossing:
     """What the analyses so far say about one condition's first crossing."""
 
-    __slots__ = ("value", "smooth", "narrow", "lo", "hi")
+    __slots__ = ("value", "smooth", "narrow", "lo", "hi", "reach")
 
-    def __init__(self, value: Optional[float], smooth: bool, lo: float = 0.0, hi: float = 0.0) -> None:
+    def __init__(self, value: Optional[float], smooth: bool, lo: float = 0.0, hi: float = 0.0,
+                 reach: Tuple[float, float] = (0.0, 0.0)) -> None:
         self.value, self.smooth, self.lo, self.hi = value, smooth, lo, hi
         self.narrow = value is None or hi <= lo * (1.0 + TOLERANCE)
+        self.reach = reach  # the analyses it was made from lie in this range
 
 
 def _crossing(multipliers: List[float], margins: Tuple[float, ...], flags: Tuple[int, ...]) -> _Crossing:
@@ -167,14 +170,15 @@ def _crossing(multipliers: List[float], margins: Tuple[float, ...], flags: Tuple
     except ValueError:
         return _Crossing(None, True)
     lo, hi = multipliers[k - 1], multipliers[k]
+    reach = (multipliers[max(k - 2, 0)], multipliers[min(k + 1, len(multipliers) - 1)])
     straight = _root([(lo, margins[k - 1]), (hi, margins[k])], lo, hi)
     middle = math.sqrt(lo * hi) if lo > 0.0 else hi / 2.0
     # It does not hold at lo, so the crossing lies above it (and above 0).
     estimate = min(max(straight, lo), hi) if straight is not None and straight > 0.0 else middle
     if hi <= lo * (1.0 + TOLERANCE):
-        return _Crossing(estimate, True, lo, hi)
+        return _Crossing(estimate, True, lo, hi, reach)
     if straight is None or not lo < straight <= hi:
-        return _Crossing(estimate, False, lo, hi)
+        return _Crossing(estimate, False, lo, hi, reach)
     # Smooth: the slope across the bracket is like the slopes next to it (a jump makes it
     # much steeper), and the parabolas through the neighbours find the same zero.
     slope = (margins[k] - margins[k - 1]) / (hi - lo)
@@ -191,7 +195,12 @@ def _crossing(multipliers: List[float], margins: Tuple[float, ...], flags: Tuple
                                             for c in curved)
     if smooth:
         estimate = sum(curved) / len(curved)  # type: ignore[arg-type]
-    return _Crossing(estimate, smooth, lo, hi)
+    return _Crossing(estimate, smooth, lo, hi, reach)
+
+
+def _any_between(sorted_values: List[float], lo: float, hi: float) -> bool:
+    at = bisect.bisect_right(sorted_values, lo)
+    return at < len(sorted_values) and sorted_values[at] < hi
 
 
 def _events(crossings: Sequence[_Crossing], first_pipe: int) -> List[float]:
@@ -200,10 +209,14 @@ def _events(crossings: Sequence[_Crossing], first_pipe: int) -> List[float]:
     return sorted(c.value for c in crossings[first_pipe:] if c.value)
 
 
-def _inside(events: List[float], lo: float, hi: float, own: Optional[float]) -> List[float]:
-    """Events strictly inside (lo, hi), the condition's own estimate left out."""
-    found = events[bisect.bisect_right(events, lo):bisect.bisect_left(events, hi)]
-    return [e for e in found if e != own]
+def _nearest_events(events: List[float], lo: float, hi: float, estimate: float,
+                    own: Optional[float]) -> List[float]:
+    """The two events strictly inside (lo, hi) nearest to the estimate, the condition's own
+    estimate left out."""
+    first, last = bisect.bisect_right(events, lo), bisect.bisect_left(events, hi)
+    at = bisect.bisect_left(events, estimate, first, last)
+    near = [e for e in events[max(first, at - 3):min(last, at + 3)] if e != own]
+    return sorted(near, key=lambda e: abs(math.log(e / estimate)))[:2]
 
 
 def _asks(crossings: Sequence[_Crossing], first_pipe: int) -> List[float]:
@@ -220,10 +233,10 @@ def _asks(crossings: Sequence[_Crossing], first_pipe: int) -> List[float]:
         estimate = crossing.value
         assert estimate is not None
         lo, hi = crossing.lo, crossing.hi
-        inside = _inside(events, lo, hi, estimate if index >= first_pipe else None)
+        inside = _nearest_events(events, lo, hi, estimate, estimate if index >= first_pipe else None)
         if crossing.smooth and not inside:
             continue
-        centres = sorted(inside, key=lambda e: abs(math.log(e / estimate)))[:2] or [estimate]
+        centres = inside or [estimate]
         wanted = [c * f for c in centres for f in (1.0 - ASK_OFFSET, 1.0 + ASK_OFFSET)]
         if not crossing.smooth:
             wanted.append(math.sqrt(lo * hi) if lo > 0.0 else hi / 2.0)
@@ -231,9 +244,8 @@ def _asks(crossings: Sequence[_Crossing], first_pipe: int) -> List[float]:
     return asks
 
 
-def _shared(asks: List[float], budget: int) -> List[float]:
-    """At most `budget` multipliers serving the asks: asks within CLUSTER of each other
-    share one analysis, the most-asked first, then the lower multipliers."""
+def _groups(asks: List[float]) -> List[List[float]]:
+    """The asks, ascending, in groups within CLUSTER of their first: one analysis each."""
     asks.sort()
     groups: List[List[float]] = []
     for m in asks:
@@ -241,7 +253,13 @@ def _shared(asks: List[float], budget: int) -> List[float]:
             groups[-1].append(m)
         else:
             groups.append([m])
-    ranked = sorted(groups, key=lambda g: (-len(g), g[0]))[:budget]
+    return groups
+
+
+def _pick(groups: List[List[float]], budget: int) -> List[float]:
+    """At most `budget` multipliers, one per group (its middle ask), the most-asked first,
+    then the lower multipliers."""
+    ranked = sorted(groups, key=lambda g: (-len(g), g[0]))[:max(budget, 0)]
     return sorted(g[len(g) // 2] for g in ranked)
 
 
@@ -310,20 +328,31 @@ def level_of_service(source: SourceLike = None, *, max_multiplier: float = 10.0,
         by_period = first[len(grid):]
         used = 1 + len(first)
 
-        for _ in range(REFINE_ROUNDS):
+        # A crossing is worked out again only when a new analysis falls among those it
+        # was made from; a settled bracket only narrows with more analyses, so it is kept.
+        crossings: List[Optional[_Crossing]] = [None] * (node_count + 2 * pipe_count)
+        asked: List[float] = []
+
+        def update(new: List[float]) -> List[_Crossing]:
             multipliers, margins, flags = samples.columns(max_multiplier)
-            crossings = [_crossing(multipliers, g, f) for g, f in zip(margins, flags)]
-            asks = _asks(crossings, node_count)
-            budget = max(1, (ANALYSIS_BUDGET - used) // ROUND_SHARE) if used < ANALYSIS_BUDGET else 0
-            if not asks or budget < 1:
-                break
-            asked = [m for m in _shared(asks, budget) if m not in samples.by_multiplier]
+            for j, (g, f) in enumerate(zip(margins, flags)):
+                known = crossings[j]
+                if known is None or (not known.narrow and _any_between(new, *known.reach)):
+                    crossings[j] = _crossing(multipliers, g, f)
+            return cast(List[_Crossing], crossings)
+
+        for _ in range(REFINE_ROUNDS):
+            groups = _groups(_asks(update(asked), node_count))
+            left = ANALYSIS_BUDGET - used
+            # When the asks far outnumber what is left, later rounds could not serve them
+            # either: spend it all now rather than in many small rounds.
+            budget = left if len(groups) >= 2 * left else min(left, max(MIN_ROUND, left // ROUND_SHARE))
+            asked = [m for m in _pick(groups, budget) if m not in samples.by_multiplier]
             if not asked:
                 break
             samples.by_multiplier.update(zip(asked, analyse([(m, None) for m in asked])))
             used += len(asked)
-        multipliers, margins, flags = samples.columns(max_multiplier)
-        values = [_crossing(multipliers, g, f).value for g, f in zip(margins, flags)]
+        values = [c.value for c in update(asked)]
 
     def first_period(index: int) -> Optional[int]:
         return next((rp for rp, (_, held) in zip(periods, by_period) if held[index]), None)
