@@ -3,6 +3,7 @@ scenarios against the module's own analyses, executors against each other."""
 
 import concurrent.futures
 import csv
+import importlib.util
 import json
 import math
 import os
@@ -215,6 +216,9 @@ def test_the_service_command(tmp_path, capsys):
         rows = list(csv.DictReader(handle))
     assert [r["id"] for r in rows] == ["A", "B", "J"] and float(rows[0]["freeboard"]) == result["nodes"][0]["freeboard"]
     assert cli(capsys, "service", path, "--max-multiplier", "0")[0] == 2
+    if importlib.util.find_spec("rillwright_tools.plan") is None:
+        assert cli(capsys, "service", path, "--plan", tmp_path / "plan.png") == (
+            1, "", "rillwright: error: the plan view is not available in this installation\n")
 
 
 @pytest.mark.skipif(bool(os.environ.get("RILLWRIGHT_SANITIZE")), reason="Dask under the sanitizer is too slow")

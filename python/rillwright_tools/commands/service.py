@@ -6,10 +6,10 @@ import argparse
 import math
 import os
 import sys
-from typing import Any, Dict, Optional, TextIO
+from typing import Any, Callable, Dict, Optional, TextIO, cast
 
 from ..executors import executor_for
-from ..inputs import InputError, demo_source, read_source
+from ..inputs import InputError, analyse, demo_source, read_source
 from ..report import table
 from ..service import level_of_service
 from .common import drawing_file, positive_int, write_csv_file
@@ -85,6 +85,7 @@ def print_service(result: Dict[str, Any], title: str, max_multiplier: float, out
 
 
 def handle(args: argparse.Namespace) -> int:
+    draw = plan_drawer() if args.plan is not None else None  # before minutes of analyses
     source = demo_source() if args.file is None else read_source(args.file)
     title = os.path.basename(source.label) if args.file else "demo"
     with executor_for(args.workers, args.scheduler) as executor:
@@ -96,19 +97,17 @@ def handle(args: argparse.Namespace) -> int:
     if args.csv is not None:
         write_csv_file(args.csv, "service_nodes.csv", result["nodes"], NODE_CSV_KEYS)
         write_csv_file(args.csv, "service_pipes.csv", result["pipes"], PIPE_CSV_KEYS)
-    if args.plan is not None:
-        draw(source, result, args.plan, title)
+    if draw is not None:
+        values: Dict[str, Optional[float]] = {row["id"]: row["flood_multiplier"] for row in result["nodes"]}
+        draw(source, analyse(source), args.plan, title=f"{title}: storm at which each structure floods",
+             node_values=values, node_values_label="floods at x design storm")
     return 0
 
 
-def draw(source: Any, result: Dict[str, Any], path: str, title: str) -> None:
+def plan_drawer() -> Callable[..., Any]:
     try:
         from ..plan import draw_plan  # type: ignore
     except ImportError:
         raise InputError("the plan view is not available in this installation") from None
-    from ..inputs import analyse
-
-    values: Dict[str, Optional[float]] = {row["id"]: row["flood_multiplier"] for row in result["nodes"]}
-    draw_plan(source, analyse(source), path, title=f"{title}: flood multiplier",
-              node_values=values, node_values_label="floods at x design storm")
+    return cast(Callable[..., Any], draw_plan)
 
