@@ -10,7 +10,11 @@ from __future__ import annotations
 import concurrent.futures
 import contextlib
 import os
-from typing import Any, Callable, Iterator, List, Optional, Sequence, Tuple
+import pickle
+import tempfile
+import uuid
+from dataclasses import dataclass
+from typing import Any, Callable, Dict, Iterator, List, Optional, Sequence, Tuple
 
 
 class InlineExecutor(concurrent.futures.Executor):
@@ -81,3 +85,42 @@ def run_all(executor: concurrent.futures.Executor, function: Callable[..., Any],
     futures = [executor.submit(function, *call) for call in calls]
     concurrent.futures.wait(futures)
     return [future.result() for future in futures]
+
+
+@dataclass(frozen=True)
+class OnDisk:
+    """A large task argument left in a file for local worker processes, each of which reads
+    it once instead of receiving it with every task."""
+
+    path: str
+    token: str
+
+
+_LOADED: Dict[str, Any] = {}  # in a worker process: the latest OnDisk value it read
+
+
+def unpack(value: Any) -> Any:
+    """In a task: the argument that `shared` stood in for."""
+    if not isinstance(value, OnDisk):
+        return value
+    if value.token not in _LOADED:
+        _LOADED.clear()
+        with open(value.path, "rb") as handle:
+            _LOADED[value.token] = pickle.load(handle)
+    return _LOADED[value.token]
+
+
+@contextlib.contextmanager
+def shared(executor: concurrent.futures.Executor, value: Any) -> Iterator[Any]:
+    """`value` as the tasks of `executor` should receive it: for local worker processes a
+    private file they read once each (a network of megabytes would otherwise be copied to
+    them with every analysis), for any other executor the value itself. Tasks pass what
+    they receive through `unpack`."""
+    if not isinstance(executor, concurrent.futures.ProcessPoolExecutor):
+        yield value
+        return
+    with tempfile.TemporaryDirectory(prefix="rillwright-") as directory:
+        path = os.path.join(directory, "network.pickle")
+        with open(path, "wb") as handle:
+            pickle.dump(value, handle, protocol=pickle.HIGHEST_PROTOCOL)
+        yield OnDisk(path, uuid.uuid4().hex)

@@ -34,13 +34,14 @@ from __future__ import annotations
 
 import bisect
 import concurrent.futures
+import contextlib
 import json
 import math
 import os
 from typing import Any, Dict, List, Optional, Sequence, Tuple, Union, cast
 
 from . import _core
-from .executors import given_or_default, run_all
+from .executors import given_or_default, run_all, shared, unpack
 from .inputs import Source, records, resolve
 from .report import NODE_KEYS, PIPE_KEYS
 
@@ -58,11 +59,12 @@ SourceLike = Union[str, "os.PathLike[str]", Source, None]
 
 
 # --------------------------------------------------------------------------- worker tasks
-def scenario_margins(text: str, fmt: str, multiplier: float, return_period: Optional[float],
-                     rims: Sequence[float], crowns_up: Sequence[float], crowns_dn: Sequence[float],
-                     capacities: Sequence[float]) -> Tuple[List[float], bytes]:
+def scenario_margins(network: Any, multiplier: float, return_period: Optional[float]) -> Tuple[List[float], bytes]:
     """Runs in a worker: one analysis, reduced to every condition's margin and whether it
-    holds, in the order nodes (flooding), pipes (surcharge), pipes (grade line above crown)."""
+    holds, in the order nodes (flooding), pipes (surcharge), pipes (grade line above crown).
+    `network` is (text, format, rims, crowns up, crowns down, capacities), or stands for it
+    (executors.shared)."""
+    text, fmt, rims, crowns_up, crowns_dn, capacities = unpack(network)
     result = _core.analyze(text, fmt, multiplier, return_period)
     nodes, pipes = result["nodes"], result["pipes"]
     margins = [node["hgl"] - rim for node, rim in zip(nodes, rims)]
@@ -76,12 +78,19 @@ def scenario_margins(text: str, fmt: str, multiplier: float, return_period: Opti
     return margins, bytes(holds)
 
 
+def pipe_capacities(text: str, fmt: str) -> List[float]:
+    """Runs in a worker: the flow above which each pipe is flagged as surcharged."""
+    return list(_core.max_capacities(text, fmt))
+
+
 def _difference(value: Optional[float], reference: float) -> float:
     return -math.inf if value is None else value - reference
 
 
-def scenario_result(text: str, fmt: str, multiplier: float, return_period: Optional[float]) -> Dict[str, Any]:
-    """Runs in a worker: the module's result dict of one scenario."""
+def scenario_result(network: Any, multiplier: float, return_period: Optional[float]) -> Dict[str, Any]:
+    """Runs in a worker: the module's result dict of one scenario; `network` is (text,
+    format) or stands for it."""
+    text, fmt = unpack(network)
     return dict(_core.analyze(text, fmt, multiplier, return_period))
 
 
@@ -304,21 +313,23 @@ def level_of_service(source: SourceLike = None, *, max_multiplier: float = 10.0,
     if not (math.isfinite(max_multiplier) and max_multiplier > 0.0):
         raise ValueError(f"max_multiplier must be a finite number above 0, not {max_multiplier!r}")
     max_multiplier = float(max_multiplier)
-    shape = records(network)
-    periods = tabulated_return_periods(network)
-    outfall = [node["kind"] == "outfall" for node in shape["nodes"]]
-    rims = [node["rim"] for node in shape["nodes"]]
-    crowns_up, crowns_dn = _crowns(shape)
-    node_count, pipe_count = len(rims), len(crowns_up)
-    # One forward pass in this process; counted as an analysis.
-    capacities = list(_core.max_capacities(network.text, network.format))
-
-    with given_or_default(executor) as pool:
-        fixed = (network.text, network.format)
-        arrays = (rims, crowns_up, crowns_dn, capacities)
+    with contextlib.ExitStack() as stack:
+        pool = stack.enter_context(given_or_default(executor))
+        # The capacities (a forward pass, counted as an analysis) run while this process
+        # reads the records.
+        capacity_job = pool.submit(pipe_capacities, network.text, network.format)
+        shape = records(network)
+        periods = tabulated_return_periods(network)
+        outfall = [node["kind"] == "outfall" for node in shape["nodes"]]
+        rims = [node["rim"] for node in shape["nodes"]]
+        crowns_up, crowns_dn = _crowns(shape)
+        node_count, pipe_count = len(rims), len(crowns_up)
+        capacities = capacity_job.result()
+        everything = (network.text, network.format, rims, crowns_up, crowns_dn, capacities)
+        shipped = stack.enter_context(shared(pool, everything))
 
         def analyse(scenarios: Sequence[Tuple[float, Optional[float]]]) -> List[Tuple[List[float], bytes]]:
-            return run_all(pool, scenario_margins, [(*fixed, m, rp, *arrays) for m, rp in scenarios])
+            return run_all(pool, scenario_margins, [(shipped, m, rp) for m, rp in scenarios])
 
         grid = sorted({0.0, 1.0, *_grid(max_multiplier)})
         first = analyse([(m, None) for m in grid] + [(1.0, float(rp)) for rp in periods])
@@ -331,28 +342,33 @@ def level_of_service(source: SourceLike = None, *, max_multiplier: float = 10.0,
         # A crossing is worked out again only when a new analysis falls among those it
         # was made from; a settled bracket only narrows with more analyses, so it is kept.
         crossings: List[Optional[_Crossing]] = [None] * (node_count + 2 * pipe_count)
-        asked: List[float] = []
 
         def update(new: List[float]) -> List[_Crossing]:
-            multipliers, margins, flags = samples.columns(max_multiplier)
-            for j, (g, f) in enumerate(zip(margins, flags)):
-                known = crossings[j]
-                if known is None or (not known.narrow and _any_between(new, *known.reach)):
-                    crossings[j] = _crossing(multipliers, g, f)
+            if new or (crossings and crossings[0] is None):
+                multipliers, margins, flags = samples.columns(max_multiplier)
+                for j, (g, f) in enumerate(zip(margins, flags)):
+                    known = crossings[j]
+                    if known is None or (not known.narrow and _any_between(new, *known.reach)):
+                        crossings[j] = _crossing(multipliers, g, f)
             return cast(List[_Crossing], crossings)
 
+        fresh: List[float] = []  # analysed since the last update, ascending
         for _ in range(REFINE_ROUNDS):
-            groups = _groups(_asks(update(asked), node_count))
+            current = update(fresh)
+            fresh = []
             left = ANALYSIS_BUDGET - used
+            if left <= 0:
+                break
+            groups = _groups(_asks(current, node_count))
             # When the asks far outnumber what is left, later rounds could not serve them
             # either: spend it all now rather than in many small rounds.
             budget = left if len(groups) >= 2 * left else min(left, max(MIN_ROUND, left // ROUND_SHARE))
-            asked = [m for m in _pick(groups, budget) if m not in samples.by_multiplier]
-            if not asked:
+            fresh = [m for m in _pick(groups, budget) if m not in samples.by_multiplier]
+            if not fresh:
                 break
-            samples.by_multiplier.update(zip(asked, analyse([(m, None) for m in asked])))
-            used += len(asked)
-        values = [c.value for c in update(asked)]
+            samples.by_multiplier.update(zip(fresh, analyse([(m, None) for m in fresh])))
+            used += len(fresh)
+        values = [c.value for c in update(fresh)]
 
     def first_period(index: int) -> Optional[int]:
         return next((rp for rp, (_, held) in zip(periods, by_period) if held[index]), None)
@@ -408,9 +424,8 @@ def sweep(source: SourceLike = None, *, multipliers: Optional[Sequence[float]] =
     scenarios = [(m, t) for t in periods for m in factors]
     if not scenarios:
         return []
-    with given_or_default(executor) as pool:
-        results = run_all(pool, scenario_result,
-                          [(network.text, network.format, 1.0 if m is None else m, t) for m, t in scenarios])
+    with given_or_default(executor) as pool, shared(pool, (network.text, network.format)) as shipped:
+        results = run_all(pool, scenario_result, [(shipped, 1.0 if m is None else m, t) for m, t in scenarios])
     rows: List[Dict[str, Any]] = []
     blank = dict.fromkeys(SWEEP_KEYS)
     for (m, t), result in zip(scenarios, results):
