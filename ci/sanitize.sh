@@ -29,4 +29,6 @@ export LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=lib
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export PYTHONPATH="$PWD/$build"
+# Tests that start servers or worker clusters skip themselves here.
+export RILLWRIGHT_SANITIZE=1
 exec "$python" -m pytest -q -p no:cacheprovider tests "$@"

@@ -91,6 +91,8 @@ PeakFlow peak_flow_scan(double diameter, double n, double slope, double k) {
 }
 
 std::optional<double> normal_depth(double q, double diameter, double n, double slope, UnitSystem units) {
+    // A flow or slope that is not a number has no depth that carries it.
+    if (std::isnan(q) || std::isnan(slope)) return std::nullopt;
     if (q <= 0.0) return 0.0;
     const double k = manning_k(units);
     const PeakFlow peak = peak_flow_scan(diameter, n, slope, k);
@@ -113,6 +115,7 @@ std::optional<double> normal_depth(double q, double diameter, double n, double s
 }
 
 double critical_depth(double q, double diameter, UnitSystem units) {
+    if (std::isnan(q)) return q;  // no bisection can place a flow that is not a number
     if (q <= 0.0) return 0.0;
     const double g = gravity(units);
     const double q_squared = q * q;

@@ -28,6 +28,11 @@ std::string unknown_units(std::string_view found) {
     return text.append(found).append("`, expected `us_customary` or `si`");
 }
 
+std::string unknown_benching(std::string_view found) {
+    std::string text("unknown variant `");
+    return text.append(found).append("`, expected one of `flat`, `depressed`, `half`, `full`, `improved`");
+}
+
 std::string invalid_u32(std::string_view integer_text) {
     std::string text("invalid value: integer `");
     return text.append(integer_text).append("`, expected u32");

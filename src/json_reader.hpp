@@ -49,6 +49,7 @@ inline constexpr std::string_view kRecursionLimit = "recursion limit exceeded";
 std::string missing_field(std::string_view key);
 std::string duplicate_field(std::string_view key);
 std::string unknown_units(std::string_view text);
+std::string unknown_benching(std::string_view text);
 std::string invalid_u32(std::string_view integer_text);
 std::string invalid_pair_length(std::size_t count);
 std::string invalid_type(std::string_view found, std::string_view wanted);

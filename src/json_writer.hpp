@@ -77,6 +77,36 @@ public:
         }
     }
 
+    // A member of the current object: its key and value in one call.
+    void number(std::string_view name, double value) {
+        key(name);
+        number(value);
+    }
+    void number(std::string_view name, float value) {
+        key(name);
+        number(value);
+    }
+    void integer(std::string_view name, std::uint32_t value) {
+        key(name);
+        integer(value);
+    }
+    void boolean(std::string_view name, bool value) {
+        key(name);
+        boolean(value);
+    }
+    void text(std::string_view name, std::string_view value) {
+        key(name);
+        text(value);
+    }
+    void optional_number(std::string_view name, const std::optional<double>& value) {
+        key(name);
+        optional_number(value);
+    }
+    void optional_text(std::string_view name, const std::optional<std::string>& value) {
+        key(name);
+        optional_text(value);
+    }
+
 private:
     void open(char bracket) {
         out_.push_back(bracket);

@@ -1,4 +1,4 @@
-// One analysis run: topology, size checks, the rational-method forward pass, the
+// One analysis run: topology, value checks, the rational-method forward pass, the
 // hydraulic grade line and the result records. Keeps no state between calls.
 #include "network.hpp"
 
@@ -9,7 +9,7 @@ namespace rillwright {
 Outcome<AnalysisResult> analyze_network(const Network& network) {
     Outcome<Topology> topology = build_topology(network);
     if (!topology.ok()) return Outcome<AnalysisResult>::failure(std::move(topology.error));
-    if (auto problem = check_pipe_sizes(network)) return Outcome<AnalysisResult>::failure(std::move(*problem));
+    if (auto problem = check_values(network)) return Outcome<AnalysisResult>::failure(std::move(*problem));
 
     const DesignFlows design = design_flows(network, *topology.value);
     const GradeLine grade = grade_line(network, *topology.value, design);

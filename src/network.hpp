@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "energy_loss.hpp"
 #include "outcome.hpp"
 #include "sections.hpp"
 
@@ -27,6 +28,7 @@ struct Node {
     double area_ac = 0.0;
     double c = 0.0;
     double tc_inlet = 0.0;
+    Benching benching = Benching::flat;  // read only by the energy-level structure loss
 };
 
 Node make_inlet(std::string id, double invert, double rim, double area_ac, double c);
@@ -67,6 +69,7 @@ struct DesignSettings {
     double bend_loss_coeff = 0.0;
     double access_hole_diam_ft = 4.0;
     bool hec22_structure_loss = false;
+    bool energy_structure_loss = false;  // the 2009 energy-level method; overrides the two above
     double structure_loss_factor = 1.0;
     double frequency_factor = 1.0;
 };

@@ -6,16 +6,11 @@
 
 namespace rillwright {
 
-namespace {
-
 // Just-full Manning capacity on the slope used by the design.
-double full_capacity(const Pipe& pipe, double used_slope) {
-    if (!(pipe.n > 0.0)) return 0.0;
-    const FullSection full = full_section(pipe.shape);
-    return kManningUs / pipe.n * full.area * std::pow(full.hydraulic_radius, 2.0 / 3.0) * slope_term(used_slope);
+double full_capacity(double n, const FullSection& full, double used_slope) {
+    if (!(n > 0.0)) return 0.0;
+    return kManningUs / n * full.area * std::pow(full.hydraulic_radius, 2.0 / 3.0) * slope_term(used_slope);
 }
-
-}  // namespace
 
 AnalysisResult assemble_result(const Network& network, const Topology& topology, const DesignFlows& design,
                                const GradeLine& grade) {
@@ -35,7 +30,7 @@ AnalysisResult assemble_result(const Network& network, const Topology& topology,
         r.travel_time = d.travel_time;
         r.intensity = d.intensity;
         r.design_q = d.design_q;
-        r.capacity = full_capacity(pipe, d.used_slope);
+        r.capacity = full_capacity(pipe.n, full_section(pipe.shape), d.used_slope);
         r.pct_full = r.capacity > 0.0 ? d.design_q / r.capacity : 0.0;
         r.velocity = d.velocity;
         r.normal_depth = d.normal_depth;

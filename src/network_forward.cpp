@@ -12,6 +12,8 @@ namespace {
 
 constexpr double kFlatSlope = 1e-6;  // below this magnitude the minimum slope applies
 
+}  // namespace
+
 // A node's whole total goes down each of its pipes: nothing is split, and a
 // node joined twice to the same node is counted twice there.
 std::vector<double> contributing_ca(const Network& network, const Topology& topology) {
@@ -37,13 +39,28 @@ double time_of_concentration(const Network& network, const Topology& topology, c
     return max_of_numbers(longest, network.settings.min_tc);
 }
 
+double node_rainfall(const Network& network, double tc) {
+    const IdfCurve& idf = network.idf;
+    return network.settings.intensity ? *network.settings.intensity
+                                      : intensity(idf.idf_a, idf.idf_b, idf.idf_c, tc);
+}
+
+PipeSlopes pipe_slopes(const Network& network, const Topology& topology, std::size_t p) {
+    const Pipe& pipe = network.pipes[p];
+    const PipeInverts inverts = pipe_inverts(network, topology, p);
+    PipeSlopes s;
+    s.slope = pipe.length > 0.0 ? (inverts.up - inverts.down) / pipe.length : 0.0;
+    s.used_slope = std::fabs(s.slope) < kFlatSlope ? network.settings.min_slope : s.slope;
+    return s;
+}
+
 PipeDesign design_pipe(const Network& network, const Topology& topology, std::size_t p, double total_ca,
                        double rainfall) {
     const Pipe& pipe = network.pipes[p];
-    const PipeInverts inverts = pipe_inverts(network, topology, p);
+    const PipeSlopes slopes = pipe_slopes(network, topology, p);
     PipeDesign d;
-    d.slope = pipe.length > 0.0 ? (inverts.up - inverts.down) / pipe.length : 0.0;
-    d.used_slope = std::fabs(d.slope) < kFlatSlope ? network.settings.min_slope : d.slope;
+    d.slope = slopes.slope;
+    d.used_slope = slopes.used_slope;
     d.intensity = rainfall;
     d.design_q = total_ca * rainfall;
 
@@ -64,11 +81,7 @@ PipeDesign design_pipe(const Network& network, const Topology& topology, std::si
     return d;
 }
 
-}  // namespace
-
 DesignFlows design_flows(const Network& network, const Topology& topology) {
-    const DesignSettings& settings = network.settings;
-    const IdfCurve& idf = network.idf;
     DesignFlows flows;
     flows.total_ca = contributing_ca(network, topology);
     flows.tc.assign(network.nodes.size(), 0.0);
@@ -77,8 +90,7 @@ DesignFlows design_flows(const Network& network, const Topology& topology) {
     // Every pipe entering a node has its travel time before the node is visited.
     for (const std::size_t v : topology.order) {
         flows.tc[v] = time_of_concentration(network, topology, flows, v);
-        const double rainfall = settings.intensity ? *settings.intensity
-                                                   : intensity(idf.idf_a, idf.idf_b, idf.idf_c, flows.tc[v]);
+        const double rainfall = node_rainfall(network, flows.tc[v]);
         for (const PipeLink& out : topology.outgoing[v]) {
             flows.pipes[out.pipe] = design_pipe(network, topology, out.pipe, flows.total_ca[v], rainfall);
         }

@@ -1,12 +1,15 @@
 // The hydraulic grade line, walked from the outfalls upstream. Each pipe is
 // solved as a free supercritical outlet, a surcharged full pipe, or a part-full
-// standard-step profile, and the loss of its upstream structure is added.
+// standard-step profile, and the loss of its upstream structure is added; under
+// the energy-level method the structure takes its energy level instead, and the
+// pipes entering it start from their own outlet faces.
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "network_conduit.hpp"
 #include "network_losses.hpp"
@@ -146,6 +149,14 @@ double surcharged_hgl_up(const PipeProfile& pipe, double hgl_down) {
     return max_of_numbers(hgl_down, crown) + friction * pipe.length;
 }
 
+// The grade line a pipe starts from at its outlet: node I's level, or the
+// level at its own outlet face when I's level is an energy level.
+double starting_level(const Network& network, const Topology& topology, const DesignFlows& design,
+                      const std::vector<char>& energy_level, std::size_t pipe, std::size_t i, double hgl) {
+    if (energy_level.empty() || !energy_level[i]) return hgl;
+    return outlet_face_level(network, topology, design, pipe, hgl);
+}
+
 }  // namespace
 
 GradeLine grade_line(const Network& network, const Topology& topology, const DesignFlows& design) {
@@ -159,6 +170,11 @@ GradeLine grade_line(const Network& network, const Topology& topology, const Des
         grade.critical_depth[p] = critical_depth_search(network.pipes[p].shape, design.pipes[p].design_q);
     }
 
+    // Per node, under the energy-level method: whether its level is an energy level.
+    const bool energy_method = network.settings.energy_structure_loss;
+    std::vector<char> energy_level;
+    if (energy_method) energy_level.assign(network.nodes.size(), 0);
+
     // Every node downstream of I was visited before I, so hgl[I] is final here.
     for (auto it = topology.order.rbegin(); it != topology.order.rend(); ++it) {
         const std::size_t i = *it;
@@ -171,7 +187,16 @@ GradeLine grade_line(const Network& network, const Topology& topology, const Des
             const std::size_t p = in.pipe;
             const PipeDesign& d = design.pipes[p];
             grade.hgl_dn[p] = hgl;
-            if (d.slope < kAdverseSlope) continue;  // nothing flows up to J through an adverse pipe
+            if (d.slope < kAdverseSlope && d.design_q <= 0.0) {
+                // An adverse pipe without flow holds a level pool: the downstream water
+                // backs up through it, and no structure loss is charged.
+                const double level = max_of_numbers(hgl, pipe_inverts(network, topology, p).up);
+                grade.hgl_up[p] = level;
+                grade.node_hgl[in.node] = max_of_numbers(grade.node_hgl[in.node], level);
+                continue;
+            }
+            // An adverse pipe with flow has no capacity, so it is flagged surcharged and
+            // solved as a full pipe under pressure like any other.
 
             const Pipe& pipe = network.pipes[p];
             const PipeInverts inverts = pipe_inverts(network, topology, p);
@@ -179,17 +204,24 @@ GradeLine grade_line(const Network& network, const Topology& topology, const Des
             const PipeProfile profile{conduit,      d.design_q, pipe.length, inverts.up, inverts.down,
                                       d.normal_depth.value_or(conduit.rise), grade.critical_depth[p]};
 
+            const double start = starting_level(network, topology, design, energy_level, p, i, hgl);
             double hgl_up;
             const bool free_outlet = !d.surcharged && kSupercriticalMargin * profile.critical > profile.normal_or_rise &&
-                                     hgl <= inverts.down + conduit.rise;
+                                     start <= inverts.down + conduit.rise;
             if (free_outlet) {
-                hgl_up = inverts.up + profile.normal_or_rise;  // no structure loss
+                hgl_up = inverts.up + profile.normal_or_rise;  // no structure loss but the energy level's
             } else {
-                hgl_up = d.surcharged ? surcharged_hgl_up(profile, hgl) : part_full_hgl_up(profile, hgl);
-                hgl_up += structure_loss(network, topology, design, {p, in.node, i, hgl_up, inverts.up});
+                hgl_up = d.surcharged ? surcharged_hgl_up(profile, start) : part_full_hgl_up(profile, start);
+                if (!energy_method) hgl_up += structure_loss(network, topology, design, {p, in.node, i, hgl_up, inverts.up});
             }
             grade.hgl_up[p] = hgl_up;
-            grade.node_hgl[in.node] = max_of_numbers(grade.node_hgl[in.node], hgl_up);
+            double level_up = hgl_up;  // what J takes from this pipe
+            if (energy_method) {
+                const LossSite site{p, in.node, i, hgl_up, inverts.up, grade.critical_depth[p]};
+                level_up = energy_structure_level(network, topology, design, site);
+                energy_level[in.node] = 1;
+            }
+            grade.node_hgl[in.node] = max_of_numbers(grade.node_hgl[in.node], level_up);
         }
     }
     return grade;

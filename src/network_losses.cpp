@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
+#include "energy_loss.hpp"
 #include "network_conduit.hpp"
 
 namespace rillwright {
@@ -10,6 +12,7 @@ namespace rillwright {
 namespace {
 
 constexpr double kFullDepthRatio = 3.2;  // relative depth from which the HEC-22 corrections are complete
+constexpr double kExitLoss = 0.4;        // of the velocity head at an entering pipe's outlet face
 
 struct Vec {
     double x;
@@ -82,6 +85,53 @@ double structure_loss(const Network& network, const Topology& topology, const De
     }
     const double k = network.settings.junction_k + bend_factor(network, topology, site);
     return velocity * velocity * k / kVelocityHeadDivisor;
+}
+
+double energy_structure_level(const Network& network, const Topology& topology, const DesignFlows& design,
+                              const LossSite& site) {
+    const Node& j = network.nodes[site.upstream];
+    const Node& i = network.nodes[site.downstream];
+    const Pipe& outflow = network.pipes[site.pipe];
+    const double outflow_q = design.pipes[site.pipe].design_q;
+
+    // Every pipe entering J, adverse ones included: the forward pass sent
+    // their flow on down this pipe too.
+    std::vector<EnergyInflow> inflows;
+    inflows.reserve(topology.incoming[site.upstream].size());
+    double inflow_q = 0.0;
+    for (const PipeLink& in : topology.incoming[site.upstream]) {
+        const double q = design.pipes[in.pipe].design_q;
+        const double cos_deflection = cosine(between(network.nodes[in.node], j), between(j, i));
+        inflows.push_back({q, pipe_inverts(network, topology, in.pipe).down, inflow_angle_deg(cos_deflection)});
+        inflow_q += q;
+    }
+
+    EnergyStructureInputs inputs;
+    inputs.outflow_q = outflow_q;
+    inputs.outflow_rise = shape_rise(outflow.shape);
+    inputs.outflow_full_area = full_area(outflow.shape);
+    inputs.outflow_velocity = design.pipes[site.pipe].velocity;
+    inputs.outflow_hgl = site.hgl_up;
+    inputs.outflow_invert = site.invert_up;
+    inputs.outflow_critical_depth = site.critical_depth;
+    inputs.inflows = inflows;
+    inputs.surface_q = std::max(outflow_q - inflow_q, 0.0);
+    inputs.surface_elevation = j.rim;
+    inputs.benching = j.benching;
+    return energy_structure(inputs).egl;
+}
+
+double outlet_face_level(const Network& network, const Topology& topology, const DesignFlows& design,
+                         std::size_t pipe, double structure_level) {
+    const double invert = pipe_inverts(network, topology, pipe).down;
+    if (!(structure_level > invert)) return invert;  // the inflow plunges
+    const PipeShape& shape = network.pipes[pipe].shape;
+    const double rise = shape_rise(shape);
+    const double depth = std::min(structure_level - invert, rise);
+    const double area = depth >= rise ? full_area(shape) : flow_geometry_at_depth(shape, depth).area;
+    const double velocity = area > 0.0 ? design.pipes[pipe].design_q / area : 0.0;
+    const double velocity_head = velocity * velocity / kVelocityHeadDivisor;
+    return structure_level + kExitLoss * velocity_head - velocity_head;
 }
 
 }  // namespace rillwright

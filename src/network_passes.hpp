@@ -11,9 +11,10 @@
 
 namespace rillwright {
 
-// Every pipe's shape and length must be sizes the hydraulics can work with;
-// returns the message for the first pipe that is not, or nothing.
-std::optional<std::string> check_pipe_sizes(const Network& network);
+// Every value the analysis computes with must be a finite number, and every
+// pipe's shape and length a size the hydraulics can work with; returns the
+// message for the first value that is not (settings, nodes, pipes), or nothing.
+std::optional<std::string> check_values(const Network& network);
 
 // The larger of two values, where a number wins over NaN.
 inline double max_of_numbers(double a, double b) {
@@ -53,6 +54,30 @@ struct DesignFlows {
 
 // Contributing C*A and the rational-method forward pass, upstream to outfall.
 DesignFlows design_flows(const Network& network, const Topology& topology);
+
+// The pieces of the forward pass, for stages that run it pipe by pipe (the
+// sizing pass picks each pipe's size just before the pipe is designed).
+// Per node: its whole contributing C*A, the frequency factor applied.
+std::vector<double> contributing_ca(const Network& network, const Topology& topology);
+// Node v's time of concentration; every pipe entering v must be designed.
+double time_of_concentration(const Network& network, const Topology& topology, const DesignFlows& flows,
+                             std::size_t v);
+// The design intensity at a time of concentration.
+double node_rainfall(const Network& network, double tc);
+
+struct PipeSlopes {
+    double slope = 0.0;       // from the inverts
+    double used_slope = 0.0;  // the minimum slope where the pipe is nearly flat
+};
+PipeSlopes pipe_slopes(const Network& network, const Topology& topology, std::size_t pipe);
+
+// One pipe at the design flow total_ca * rainfall, with its present size.
+PipeDesign design_pipe(const Network& network, const Topology& topology, std::size_t pipe, double total_ca,
+                       double rainfall);
+
+// The just-full Manning capacity (the analysis' `capacity`) of a section with
+// these full-section values, on the slope the design uses; 0 when n <= 0.
+double full_capacity(double n, const FullSection& full, double used_slope);
 
 struct GradeLine {
     std::vector<double> node_hgl;  // per node

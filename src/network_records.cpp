@@ -2,6 +2,7 @@
 
 #include <type_traits>
 
+#include "energy_loss.hpp"
 #include "json_writer.hpp"
 
 namespace rillwright {
@@ -11,56 +12,36 @@ namespace {
 void write_settings(JsonWriter& w, const Network& network) {
     const DesignSettings& s = network.settings;
     w.begin_object();
-    w.key("idf_a");
-    w.number(network.idf.idf_a);
-    w.key("idf_b");
-    w.number(network.idf.idf_b);
-    w.key("idf_c");
-    w.number(network.idf.idf_c);
-    w.key("tailwater");
-    w.optional_number(s.tailwater);
-    w.key("intensity");
-    w.optional_number(s.intensity);
-    w.key("min_tc");
-    w.number(s.min_tc);
-    w.key("junction_k");
-    w.number(s.junction_k);
-    w.key("min_slope");
-    w.number(s.min_slope);
-    w.key("bend_loss_coeff");
-    w.number(s.bend_loss_coeff);
-    w.key("access_hole_diam_ft");
-    w.number(s.access_hole_diam_ft);
-    w.key("hec22_structure_loss");
-    w.boolean(s.hec22_structure_loss);
-    w.key("structure_loss_factor");
-    w.number(s.structure_loss_factor);
-    w.key("frequency_factor");
-    w.number(s.frequency_factor);
+    w.number("idf_a", network.idf.idf_a);
+    w.number("idf_b", network.idf.idf_b);
+    w.number("idf_c", network.idf.idf_c);
+    w.optional_number("tailwater", s.tailwater);
+    w.optional_number("intensity", s.intensity);
+    w.number("min_tc", s.min_tc);
+    w.number("junction_k", s.junction_k);
+    w.number("min_slope", s.min_slope);
+    w.number("bend_loss_coeff", s.bend_loss_coeff);
+    w.number("access_hole_diam_ft", s.access_hole_diam_ft);
+    w.boolean("hec22_structure_loss", s.hec22_structure_loss);
+    w.boolean("energy_structure_loss", s.energy_structure_loss);
+    w.number("structure_loss_factor", s.structure_loss_factor);
+    w.number("frequency_factor", s.frequency_factor);
     w.end_object();
 }
 
 void write_node(JsonWriter& w, const Node& node) {
     w.element();
     w.begin_object();
-    w.key("id");
-    w.text(node.id);
-    w.key("kind");
-    w.text(node_kind_name(node.kind));
-    w.key("x");
-    w.number(node.x);
-    w.key("y");
-    w.number(node.y);
-    w.key("invert");
-    w.number(node.invert);
-    w.key("rim");
-    w.number(node.rim);
-    w.key("area");
-    w.number(node.area_ac);
-    w.key("c");
-    w.number(node.c);
-    w.key("tc_inlet");
-    w.number(node.tc_inlet);
+    w.text("id", node.id);
+    w.text("kind", node_kind_name(node.kind));
+    w.number("x", node.x);
+    w.number("y", node.y);
+    w.number("invert", node.invert);
+    w.number("rim", node.rim);
+    w.number("area", node.area_ac);
+    w.number("c", node.c);
+    w.number("tc_inlet", node.tc_inlet);
+    w.text("benching", benching_name(node.benching));
     w.end_object();
 }
 
@@ -83,26 +64,16 @@ void write_pipe(JsonWriter& w, const Pipe& pipe) {
     const RiseSpan size = rise_and_span(pipe.shape);
     w.element();
     w.begin_object();
-    w.key("id");
-    w.text(pipe.id);
-    w.key("from");
-    w.text(pipe.from);
-    w.key("to");
-    w.text(pipe.to);
-    w.key("length");
-    w.number(pipe.length);
-    w.key("shape");
-    w.text(shape_name(pipe.shape));
-    w.key("rise");
-    w.number(size.rise);
-    w.key("span");
-    w.number(size.span);
-    w.key("n");
-    w.number(pipe.n);
-    w.key("invert_up");
-    w.optional_number(pipe.invert_up);
-    w.key("invert_dn");
-    w.optional_number(pipe.invert_dn);
+    w.text("id", pipe.id);
+    w.text("from", pipe.from);
+    w.text("to", pipe.to);
+    w.number("length", pipe.length);
+    w.text("shape", shape_name(pipe.shape));
+    w.number("rise", size.rise);
+    w.number("span", size.span);
+    w.number("n", pipe.n);
+    w.optional_number("invert_up", pipe.invert_up);
+    w.optional_number("invert_dn", pipe.invert_dn);
     w.end_object();
 }
 

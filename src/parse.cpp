@@ -260,11 +260,9 @@ void reserve_records(std::string_view text, Network& network) {
     }
 }
 
-}  // namespace
-
-Outcome<Network> parse_rwn(std::string_view text) {
-    Network network;
-    reserve_records(text, network);
+// Calls `visit` with every line that has tokens, in order, until it returns a fault.
+template <class Visit>
+Fault for_each_line(std::string_view text, Visit visit) {
     Line line;
     std::size_t at = 0;
     while (at < text.size()) {
@@ -281,9 +279,31 @@ Outcome<Network> parse_rwn(std::string_view text) {
         content = content.substr(0, content.find('#'));
         split_tokens(content, line);
         if (line.token_count == 0) continue;
-        if (Fault fault = read_line(line, network)) return Outcome<Network>::failure(std::move(*fault));
+        if (Fault fault = visit(line)) return fault;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+Outcome<Network> parse_rwn(std::string_view text) {
+    Network network;
+    reserve_records(text, network);
+    if (Fault fault = for_each_line(text, [&](const Line& line) { return read_line(line, network); })) {
+        return Outcome<Network>::failure(std::move(*fault));
     }
     return Outcome<Network>::success(std::move(network));
+}
+
+std::vector<std::string_view> rwn_pipe_diameters(std::string_view text) {
+    std::vector<std::string_view> diameters;
+    for_each_line(text, [&](const Line& line) -> Fault {
+        if (equals_ignoring_ascii_case(line.token(1), "pipe") && line.token_count >= 6) {
+            diameters.push_back(line.token(6));
+        }
+        return std::nullopt;
+    });
+    return diameters;
 }
 
 }  // namespace rillwright

@@ -38,6 +38,7 @@ struct ProjectNode {
     InletOverrides inlet;
     std::optional<std::string> bypass_to;
     double diameter_ft = 4.0;
+    Benching benching = Benching::flat;  // written only when not flat
 
     bool operator==(const ProjectNode&) const = default;
 };
@@ -141,6 +142,9 @@ struct Project {
     UnitSystem units = UnitSystem::us_customary;
     ReportInfo report;
     std::uint32_t format_version = 1;
+    // "hec22_energy" selects the energy-level structure loss; any other text,
+    // like none, keeps hec22_structure_loss's choice. Written only when present.
+    std::optional<std::string> structure_loss_method;
 
     bool operator==(const Project&) const = default;
 };

@@ -26,6 +26,8 @@ constexpr double kKirpichSlopeExponent = -0.385;
 
 constexpr double kLargestU32 = 4294967295.0;
 
+constexpr std::string_view kEnergyMethod = "hec22_energy";
+
 // Multiplies lengths by the feet-per-metre constant in an SI project only.
 struct LengthScale {
     bool si;
@@ -49,6 +51,7 @@ Node convert_node(const ProjectNode& source, bool si, LengthScale feet) {
     if (source.tc_inlet > 0.0) node.tc_inlet = source.tc_inlet;
     node.x = feet(source.x);
     node.y = feet(source.y);
+    node.benching = source.benching;
     return node;
 }
 
@@ -150,6 +153,7 @@ DesignSettings convert_settings(const Project& project, bool si, LengthScale fee
                                    : si                              ? kDefaultAccessHoleSiFt
                                                                      : kDefaultAccessHoleFt;
     settings.hec22_structure_loss = project.hec22_structure_loss;
+    settings.energy_structure_loss = project.structure_loss_method == kEnergyMethod;
     settings.structure_loss_factor = 1.0;
     settings.frequency_factor = frequency_factor(project.design_return_period_years);
     return settings;

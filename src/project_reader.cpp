@@ -118,6 +118,18 @@ bool read_units(Reader& in, UnitSystem& value) {
     return true;
 }
 
+// A structure's benching is written by its text form only.
+bool read_benching(Reader& in, Benching& value) {
+    char c;
+    if (!in.peek_value(c)) return false;
+    if (c != '"') return in.fail_at_cursor(message::kExpectedString);
+    std::string_view text;
+    if (!in.read_string(text)) return false;
+    const std::optional<Benching> benching = benching_from_text(text);
+    if (!benching) return in.fail_here(message::unknown_benching(text));
+    value = *benching;
+    return true;
+}
 
 // ---- Records and lists -----------------------------------------------------
 
@@ -225,7 +237,7 @@ bool read_inlet(Reader& in, InletOverrides& inlet) {
     });
 }
 
-constexpr RecordSchema<12> kNodeSchema{"struct ProjectNode",
+constexpr RecordSchema<13> kNodeSchema{"struct ProjectNode",
                                        {{{"id", true},
                                          {"kind", true},
                                          {"x", true},
@@ -237,7 +249,8 @@ constexpr RecordSchema<12> kNodeSchema{"struct ProjectNode",
                                          {"tc_inlet", true},
                                          {"inlet", false},
                                          {"bypass_to", false},
-                                         {"diameter_ft", false}}}};
+                                         {"diameter_ft", false},
+                                         {"benching", false}}}};
 
 bool read_node(Reader& in, ProjectNode& node) {
     return read_record(in, kNodeSchema, [&](int field) {
@@ -253,7 +266,8 @@ bool read_node(Reader& in, ProjectNode& node) {
             case 8: return read_f64(in, node.tc_inlet);
             case 9: return read_inlet(in, node.inlet);
             case 10: return read_optional_text(in, node.bypass_to);
-            default: return read_f64(in, node.diameter_ft);
+            case 11: return read_f64(in, node.diameter_ft);
+            default: return read_benching(in, node.benching);
         }
     });
 }
@@ -383,7 +397,7 @@ bool read_report(Reader& in, ReportInfo& report) {
     });
 }
 
-constexpr RecordSchema<22> kProjectSchema{"struct Project",
+constexpr RecordSchema<23> kProjectSchema{"struct Project",
                                           {{{"name", true},
                                             {"idf_a", true},
                                             {"idf_b", true},
@@ -405,7 +419,8 @@ constexpr RecordSchema<22> kProjectSchema{"struct Project",
                                             {"idf_curves", false},
                                             {"units", false},
                                             {"report", false},
-                                            {"format_version", false}}}};
+                                            {"format_version", false},
+                                            {"structure_loss_method", false}}}};
 
 bool read_project(Reader& in, Project& project) {
     return read_record(in, kProjectSchema, [&](int field) {
@@ -431,7 +446,8 @@ bool read_project(Reader& in, Project& project) {
             case 18: return read_list(in, project.idf_curves, read_idf_entry);
             case 19: return read_units(in, project.units);
             case 20: return read_report(in, project.report);
-            default: return read_u32(in, project.format_version);
+            case 21: return read_u32(in, project.format_version);
+            default: return read_text(in, project.structure_loss_method.emplace());
         }
     });
 }

@@ -12,84 +12,59 @@ namespace {
 
 void write_inlet(JsonWriter& w, const InletOverrides& inlet) {
     w.begin_object();
-    w.key("length_ft");
-    w.number(inlet.length_ft);
-    w.key("gutter_slope");
-    w.number(inlet.gutter_slope);
-    w.key("sag");
-    w.boolean(inlet.sag);
-    w.key("grate_width_ft");
-    w.number(inlet.grate_width_ft);
-    w.key("cross_slope");
-    w.number(inlet.cross_slope);
+    w.number("length_ft", inlet.length_ft);
+    w.number("gutter_slope", inlet.gutter_slope);
+    w.boolean("sag", inlet.sag);
+    w.number("grate_width_ft", inlet.grate_width_ft);
+    w.number("cross_slope", inlet.cross_slope);
     w.end_object();
 }
 
 void write_node(JsonWriter& w, const ProjectNode& node) {
     w.begin_object();
-    w.key("id");
-    w.text(node.id);
-    w.key("kind");
-    w.text(node.kind);
-    w.key("x");
-    w.number(node.x);
-    w.key("y");
-    w.number(node.y);
-    w.key("invert");
-    w.number(node.invert);
-    w.key("rim");
-    w.number(node.rim);
-    w.key("area_ac");
-    w.number(node.area_ac);
-    w.key("c");
-    w.number(node.c);
-    w.key("tc_inlet");
-    w.number(node.tc_inlet);
+    w.text("id", node.id);
+    w.text("kind", node.kind);
+    w.number("x", node.x);
+    w.number("y", node.y);
+    w.number("invert", node.invert);
+    w.number("rim", node.rim);
+    w.number("area_ac", node.area_ac);
+    w.number("c", node.c);
+    w.number("tc_inlet", node.tc_inlet);
     w.key("inlet");
     write_inlet(w, node.inlet);
-    w.key("bypass_to");
-    w.optional_text(node.bypass_to);
-    w.key("diameter_ft");
-    w.number(node.diameter_ft);
+    w.optional_text("bypass_to", node.bypass_to);
+    w.number("diameter_ft", node.diameter_ft);
+    if (node.benching != Benching::flat) {  // the default is left out, so older files keep their text
+        w.text("benching", benching_name(node.benching));
+    }
     w.end_object();
 }
 
 // The pipe inverts are the one pair of optional keys left out when absent.
 void write_pipe(JsonWriter& w, const ProjectPipe& pipe) {
     w.begin_object();
-    w.key("id");
-    w.text(pipe.id);
-    w.key("from");
-    w.text(pipe.from);
-    w.key("to");
-    w.text(pipe.to);
-    w.key("length");
-    w.number(pipe.length);
-    w.key("diameter");
-    w.number(pipe.diameter);
-    w.key("n");
-    w.number(pipe.n);
-    w.key("shape");
-    w.text(pipe.shape);
-    w.key("rise_ft");
-    w.number(pipe.rise_ft);
-    w.key("span_ft");
-    w.number(pipe.span_ft);
+    w.text("id", pipe.id);
+    w.text("from", pipe.from);
+    w.text("to", pipe.to);
+    w.number("length", pipe.length);
+    w.number("diameter", pipe.diameter);
+    w.number("n", pipe.n);
+    w.text("shape", pipe.shape);
+    w.number("rise_ft", pipe.rise_ft);
+    w.number("span_ft", pipe.span_ft);
     if (pipe.invert_up) {
-        w.key("invert_up");
-        w.number(*pipe.invert_up);
+        w.number("invert_up", *pipe.invert_up);
     }
     if (pipe.invert_dn) {
-        w.key("invert_dn");
-        w.number(*pipe.invert_dn);
+        w.number("invert_dn", *pipe.invert_dn);
     }
     w.end_object();
 }
 
 void write_catchment(JsonWriter& w, const ProjectCatchment& catchment) {
     w.begin_object();
-    w.key("id");
-    w.text(catchment.id);
+    w.text("id", catchment.id);
     w.key("vertices");
     w.begin_array();
     for (const Vertex& vertex : catchment.vertices) {
@@ -102,74 +77,51 @@ void write_catchment(JsonWriter& w, const ProjectCatchment& catchment) {
         w.end_array();
     }
     w.end_array();
-    w.key("c");
-    w.number(catchment.c);
-    w.key("flow_length_ft");
-    w.number(catchment.flow_length_ft);
-    w.key("slope");
-    w.number(catchment.slope);
-    w.key("inlet_node_id");
-    w.optional_text(catchment.inlet_node_id);
+    w.number("c", catchment.c);
+    w.number("flow_length_ft", catchment.flow_length_ft);
+    w.number("slope", catchment.slope);
+    w.optional_text("inlet_node_id", catchment.inlet_node_id);
     w.end_object();
 }
 
 void write_background(JsonWriter& w, const std::optional<BackgroundImage>& image) {
     if (!image) return w.null();
     w.begin_object();
-    w.key("path");
-    w.text(image->path);
-    w.key("origin_x");
-    w.number(image->origin_x);
-    w.key("origin_y");
-    w.number(image->origin_y);
-    w.key("width");
-    w.number(image->width);
-    w.key("opacity");
-    w.number(image->opacity);
+    w.text("path", image->path);
+    w.number("origin_x", image->origin_x);
+    w.number("origin_y", image->origin_y);
+    w.number("width", image->width);
+    w.number("opacity", image->opacity);
     w.end_object();
 }
 
 void write_background_dxf(JsonWriter& w, const std::optional<BackgroundDxf>& drawing) {
     if (!drawing) return w.null();
     w.begin_object();
-    w.key("path");
-    w.text(drawing->path);
-    w.key("min_x");
-    w.number(drawing->min_x);
-    w.key("min_y");
-    w.number(drawing->min_y);
-    w.key("max_x");
-    w.number(drawing->max_x);
-    w.key("max_y");
-    w.number(drawing->max_y);
-    w.key("opacity");
-    w.number(drawing->opacity);
+    w.text("path", drawing->path);
+    w.number("min_x", drawing->min_x);
+    w.number("min_y", drawing->min_y);
+    w.number("max_x", drawing->max_x);
+    w.number("max_y", drawing->max_y);
+    w.number("opacity", drawing->opacity);
     w.end_object();
 }
 
 void write_idf_entry(JsonWriter& w, const IdfCurveEntry& entry) {
     w.begin_object();
-    w.key("rp_years");
-    w.integer(entry.rp_years);
-    w.key("a");
-    w.number(entry.a);
-    w.key("b");
-    w.number(entry.b);
-    w.key("c");
-    w.number(entry.c);
+    w.integer("rp_years", entry.rp_years);
+    w.number("a", entry.a);
+    w.number("b", entry.b);
+    w.number("c", entry.c);
     w.end_object();
 }
 
 void write_report(JsonWriter& w, const ReportInfo& report) {
     w.begin_object();
-    w.key("project_number");
-    w.text(report.project_number);
-    w.key("engineer");
-    w.text(report.engineer);
-    w.key("firm");
-    w.text(report.firm);
-    w.key("jurisdiction");
-    w.text(report.jurisdiction);
+    w.text("project_number", report.project_number);
+    w.text("engineer", report.engineer);
+    w.text("firm", report.firm);
+    w.text("jurisdiction", report.jurisdiction);
     w.end_object();
 }
 
@@ -188,32 +140,19 @@ void write_list(JsonWriter& w, const std::vector<T>& items, WriteItem&& write_it
 std::string write_project_json(const Project& project) {
     JsonWriter w;
     w.begin_object();
-    w.key("name");
-    w.text(project.name);
-    w.key("idf_a");
-    w.number(project.idf_a);
-    w.key("idf_b");
-    w.number(project.idf_b);
-    w.key("idf_c");
-    w.number(project.idf_c);
-    w.key("tailwater");
-    w.optional_number(project.tailwater);
-    w.key("min_tc");
-    w.number(project.min_tc);
-    w.key("junction_k");
-    w.number(project.junction_k);
-    w.key("bend_loss_coeff");
-    w.number(project.bend_loss_coeff);
-    w.key("hec22_structure_loss");
-    w.boolean(project.hec22_structure_loss);
-    w.key("access_hole_diam_ft");
-    w.number(project.access_hole_diam_ft);
-    w.key("design_return_period_years");
-    w.number(project.design_return_period_years);
-    w.key("p2_rainfall_in");
-    w.number(project.p2_rainfall_in);
-    w.key("min_slope");
-    w.number(project.min_slope);
+    w.text("name", project.name);
+    w.number("idf_a", project.idf_a);
+    w.number("idf_b", project.idf_b);
+    w.number("idf_c", project.idf_c);
+    w.optional_number("tailwater", project.tailwater);
+    w.number("min_tc", project.min_tc);
+    w.number("junction_k", project.junction_k);
+    w.number("bend_loss_coeff", project.bend_loss_coeff);
+    w.boolean("hec22_structure_loss", project.hec22_structure_loss);
+    w.number("access_hole_diam_ft", project.access_hole_diam_ft);
+    w.number("design_return_period_years", project.design_return_period_years);
+    w.number("p2_rainfall_in", project.p2_rainfall_in);
+    w.number("min_slope", project.min_slope);
     w.key("nodes");
     write_list(w, project.nodes, write_node);
     w.key("pipes");
@@ -226,12 +165,13 @@ std::string write_project_json(const Project& project) {
     write_background_dxf(w, project.background_dxf);
     w.key("idf_curves");
     write_list(w, project.idf_curves, write_idf_entry);
-    w.key("units");
-    w.text(project.units == UnitSystem::si ? "si" : "us_customary");
+    w.text("units", project.units == UnitSystem::si ? "si" : "us_customary");
     w.key("report");
     write_report(w, project.report);
-    w.key("format_version");
-    w.integer(project.format_version);
+    w.integer("format_version", project.format_version);
+    if (project.structure_loss_method) {  // absent by default, and then left out
+        w.text("structure_loss_method", *project.structure_loss_method);
+    }
     w.end_object();
     return w.take();
 }

@@ -6,13 +6,6 @@ namespace rillwright::python {
 
 namespace {
 
-constexpr int kKeywordCall = METH_VARARGS | METH_KEYWORDS;
-
-template <class F>
-PyCFunction as_cfunction(F function) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
 // Signature line, "--", an empty line, then the body: the host reads the first
 // line as the text signature.
 PyMethodDef kFunctions[] = {

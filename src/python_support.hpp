@@ -43,6 +43,14 @@ PyObject* raise_internal_fault(std::string_view message);
 // The result dict {"name", "pipes", "nodes"}, or nullptr with an exception set.
 PyObject* to_python(std::string_view name, const AnalysisResult& result);
 
+// Method-table pieces: keyword calls, and an entry point as the table's type.
+inline constexpr int kKeywordCall = METH_VARARGS | METH_KEYWORDS;
+
+template <class F>
+PyCFunction as_cfunction(F function) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
 // Runs an entry point's body; no C++ exception ever unwinds into the interpreter.
 template <class Body>
 PyObject* guarded(Body&& body) noexcept {

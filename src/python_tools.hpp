@@ -19,6 +19,9 @@ PyObject* json_text(const std::string& json);
 
 // Entry points, in the order of the module's table.
 PyObject* py_tools_network_records(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* py_tools_network_findings(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* py_tools_hec22_energy_structure(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* py_tools_design(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* py_tools_analyze(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* py_tools_max_capacities(PyObject* module, PyObject* args, PyObject* kwargs);
 

@@ -7,17 +7,23 @@ namespace rillwright::python {
 
 namespace {
 
-constexpr int kKeywordCall = METH_VARARGS | METH_KEYWORDS;
-
-template <class F>
-PyCFunction as_cfunction(F function) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
 PyMethodDef kFunctions[] = {
     {"network_records", as_cfunction(py_tools_network_records), kKeywordCall,
      "network_records(text, format)\n--\n\n"
      "The network as the analysis reads it, as JSON text: settings, nodes, pipes."},
+    {"network_findings", as_cfunction(py_tools_network_findings), kKeywordCall,
+     "network_findings(text, format)\n--\n\n"
+     "Findings that need only the records and the topology, as JSON text: a list of\n"
+     "{severity, code, ids, message}, errors first."},
+    {"hec22_energy_structure", as_cfunction(py_tools_hec22_energy_structure), kKeywordCall,
+     "hec22_energy_structure(outflow_q, outflow_rise, outflow_full_area, outflow_velocity, outflow_hgl, "
+     "outflow_invert, outflow_critical_depth, inflows, surface_q, surface_elevation, benching)\n--\n\n"
+     "The energy-level method at one structure, as JSON text; inflows is a flat (q, invert, angle) list."},
+    {"design", as_cfunction(py_tools_design), kKeywordCall,
+     "design(text, format, catalogue, max_fill, min_size, no_smaller_downstream, min_velocity, "
+     "max_velocity, min_cover, min_freeboard, fixed, whole_network=False)\n--\n\n"
+     "Sizes every pipe from the catalogue; the result as JSON text, or {\"option_error\": message}. "
+     "whole_network runs the grade-line rounds on the whole network at once instead of part by part."},
     {"analyze", as_cfunction(py_tools_analyze), kKeywordCall,
      "analyze(text, format, multiplier=1.0, return_period=None)\n--\n\n"
      "The module's result dict for one scenario: the rainfall intensity scaled by the multiplier\n"

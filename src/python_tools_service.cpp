@@ -83,7 +83,7 @@ PyObject* py_tools_max_capacities(PyObject*, PyObject* args, PyObject* kwargs) {
         if (!load_source(text, format, "max_capacities", &loaded)) return nullptr;
         Outcome<Topology> topology = build_topology(loaded.network);
         if (!topology.ok()) return raise_value_error(analysis_failed(topology.error));
-        if (auto problem = check_pipe_sizes(loaded.network)) return raise_value_error(analysis_failed(*problem));
+        if (auto problem = check_values(loaded.network)) return raise_value_error(analysis_failed(*problem));
         // The capacity scan does not depend on the flow, so the forward pass at
         // any rainfall gives the capacities the surcharge flag compares with.
         const DesignFlows flows = design_flows(loaded.network, *topology.value);

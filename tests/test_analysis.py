@@ -115,17 +115,19 @@ def test_tailwater_below_the_outfall_invert_is_reported_as_given():
     assert low["pipes"][0]["hgl_up"] == plain["pipes"][0]["hgl_up"]
 
 
-def test_adverse_pipe_does_not_raise_its_upstream_node():
+def test_adverse_pipe_is_solved_as_a_full_pipe_and_raises_its_upstream_node():
     result = analyze(
         "NODE A inlet 0 0 99.0 104.0 1.0 0.5",
         "NODE OUT outfall 100 0 99.5 104.0",
         "PIPE P A OUT 100 1.5 0.013",
     )
     p = result["pipes"][0]
-    assert p["hgl_up"] is None and p["hgl_dn"] == 99.5
     assert p["capacity"] == 0.0 and p["pct_full"] == 0.0 and p["normal_depth"] is None
     assert p["surcharged"] is False  # the flag is set, but not reported on an adverse pipe
-    assert by_id(result["nodes"])["A"]["hgl"] == 99.0
+    # From the outlet crown, full-pipe friction plus the junction loss, like any surcharged pipe.
+    expected = 99.5 + 1.5 + full_pipe_friction(p["design_q"], 1.5, 0.013, 100) + junction_loss(p["velocity"])
+    assert p["hgl_dn"] == 99.5 and p["hgl_up"] == pytest.approx(expected, rel=1e-12)
+    assert by_id(result["nodes"])["A"]["hgl"] == p["hgl_up"]
 
 
 def test_flooding_needs_a_grade_line_above_the_rim_of_a_structure():

@@ -5,7 +5,25 @@ file, or the network's text with `text=` and `format="rwn"|"rwproj"`.
     import rillwright_tools as rwt
 """
 
+from .check import check
+from .design import DesignOptionError, design
+from .energy import hec22_energy_structure
 from .inputs import Source, resolve
+from .interchange import from_geojson, plan_view, read_swmm, to_geojson, write_swmm
 from .service import level_of_service, sweep
 
-__all__ = ["Source", "level_of_service", "resolve", "sweep"]
+__all__ = [
+    "DesignOptionError",
+    "Source",
+    "check",
+    "design",
+    "from_geojson",
+    "hec22_energy_structure",
+    "level_of_service",
+    "plan_view",
+    "read_swmm",
+    "resolve",
+    "sweep",
+    "to_geojson",
+    "write_swmm",
+]

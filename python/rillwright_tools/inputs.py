@@ -38,6 +38,7 @@ class NodeGeometry:
     id: str
     invert: float
     rim: float
+    kind: str = "junction"  # "inlet", "junction" or "outfall"
 
 
 @dataclass(frozen=True)
@@ -49,13 +50,15 @@ class PipeGeometry:
     rise: float  # diameter of a circular pipe, rise of the other shapes
     invert_up: float
     invert_dn: float
+    shape: str = "circular"
 
 
 @dataclass(frozen=True)
 class Geometry:
-    nodes: Dict[str, NodeGeometry]  # the first node of each id, as the analysis resolves it
+    nodes: Dict[str, NodeGeometry]  # the last node of each id, as the analysis resolves it
     node_order: List[str]
     pipes: List[PipeGeometry]
+    si: bool = False  # a project in SI units: drawings give sizes in mm
 
 
 def one_line(message: str) -> str:
@@ -148,13 +151,23 @@ def geometry(source: Source) -> Geometry:
     network = records(source)
     by_id: Dict[str, NodeGeometry] = {}
     for node in network["nodes"]:
-        by_id.setdefault(node["id"], NodeGeometry(node["id"], node["invert"], node["rim"]))
+        by_id[node["id"]] = NodeGeometry(node["id"], node["invert"], node["rim"], node["kind"])  # the last wins
     pipes = []
     for pipe in network["pipes"]:
         up = pipe["invert_up"] if pipe["invert_up"] is not None else _invert_of(by_id, pipe["from"])
         dn = pipe["invert_dn"] if pipe["invert_dn"] is not None else _invert_of(by_id, pipe["to"])
-        pipes.append(PipeGeometry(pipe["id"], pipe["from"], pipe["to"], pipe["length"], pipe["rise"], up, dn))
-    return Geometry(by_id, list(by_id), pipes)
+        pipes.append(PipeGeometry(pipe["id"], pipe["from"], pipe["to"], pipe["length"], pipe["rise"], up, dn,
+                                  pipe["shape"]))
+    return Geometry(by_id, list(by_id), pipes, _is_si(source))
+
+
+def _is_si(source: Source) -> bool:
+    if source.kind != "project":
+        return False
+    try:
+        return bool(json.loads(source.text).get("units") == "si")
+    except (ValueError, AttributeError):  # read by the core already; Python's reader may differ
+        return False
 
 
 def _invert_of(nodes: Dict[str, NodeGeometry], node_id: str) -> float:

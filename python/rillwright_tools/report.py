@@ -107,9 +107,16 @@ def _extreme(rows: List[Dict[str, Any]], key: str, pick: Callable[..., Any]) -> 
     return pick(candidates, key=lambda row: row[key]) if candidates else None
 
 
-def print_report(result: Dict[str, Any], title: str, out: TextIO) -> None:
-    lines = [title, "", "Pipes", *table(result["pipes"], PIPE_COLUMNS),
-             "", "Nodes", *table(result["nodes"], NODE_COLUMNS), "", summary(result)]
+def print_report(result: Dict[str, Any], title: str, out: TextIO, marks: Optional[Sequence[str]] = None,
+                 footer: Sequence[str] = ()) -> None:
+    """The design tables and summary; `marks` (one text per pipe) replaces the SURCHARGED
+    column, and `footer` lines follow the summary."""
+    pipes, pipe_columns = result["pipes"], PIPE_COLUMNS
+    if marks is not None:
+        pipes = [dict(row, marks=mark) for row, mark in zip(pipes, marks)]
+        pipe_columns = (*PIPE_COLUMNS[:-1], ("", "", "marks", _text, False))
+    lines = [title, "", "Pipes", *table(pipes, pipe_columns),
+             "", "Nodes", *table(result["nodes"], NODE_COLUMNS), "", summary(result), *footer]
     out.write("\n".join(lines) + "\n")
 
 

@@ -6,10 +6,13 @@ import argparse
 import os
 import sys
 
+from ..check import findings, pipe_marks
 from ..inputs import analyse, demo_source, geometry, read_source
 from ..profile import draw_profile, profile_path, profile_series
 from ..report import NODE_KEYS, PIPE_KEYS, print_report, to_json
+from .check import run_line
 from .common import drawing_file, write_csv_file
+from .convert import write_interchange
 
 
 def register(commands: argparse._SubParsersAction) -> None:
@@ -25,6 +28,8 @@ def register(commands: argparse._SubParsersAction) -> None:
                      help="draw the longitudinal profile to FILE (.png or .svg)")
     run.add_argument("--from", dest="start", metavar="NODE",
                      help="start the profile at NODE (default: the upstream end of the longest flow path)")
+    run.add_argument("--geojson", metavar="OUT.geojson", help="also write structures, pipes, catchments and results as GeoJSON")
+    run.add_argument("--plan", metavar="PLAN", type=drawing_file, help="draw the plan view to PLAN (.png or .svg)")
     run.set_defaults(handler=handle, usage=run)
 
 
@@ -38,11 +43,15 @@ def handle(args: argparse.Namespace) -> int:
     if args.json:
         sys.stdout.write(to_json(result) + "\n")
     else:
-        print_report(result, title, sys.stdout)
+        shape = geometry(source)
+        print_report(result, title, sys.stdout, marks=pipe_marks(shape, result),
+                     footer=[run_line(findings(source, result), args.file)])
     if args.csv is not None:
         write_csv_file(args.csv, "pipes.csv", result["pipes"], PIPE_KEYS)
         write_csv_file(args.csv, "nodes.csv", result["nodes"], NODE_KEYS)
     if args.profile is not None:
         shape = geometry(source)
         draw_profile(profile_series(profile_path(shape, args.start), shape, result), title, args.profile)
+    if args.geojson is not None or args.plan is not None:
+        write_interchange(source, result, title, args.geojson, args.plan)
     return 0

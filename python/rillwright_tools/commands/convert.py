@@ -1,0 +1,80 @@
+"""`rillwright convert`: SWMM 5 models and GeoJSON layers in and out of projects."""
+
+from __future__ import annotations
+
+import argparse
+import json
+import os
+import sys
+from typing import Optional
+
+from ..geojson import from_geojson, to_geojson
+from ..inputs import InputError, Source, analyse, one_line, read_source
+from ..swmm_read import read_swmm
+from ..swmm_write import write_swmm
+from .common import write_file
+
+IMPORTS = (".inp", ".geojson", ".json")
+EXPORTS = (".inp", ".geojson")
+
+
+def register(commands: argparse._SubParsersAction) -> None:
+    convert = commands.add_parser(
+        "convert", help="convert SWMM 5 models and GeoJSON to and from projects",
+        description="MODEL.inp or LAYER.geojson -> NET.rwproj (with a report of everything dropped or "
+                    "approximated), or NET.rwproj/.rwn -> MODEL.inp (a SWMM 5 model that runs as it "
+                    "stands) or OUT.geojson (structures, pipes, catchments and results).")
+    convert.add_argument("file", metavar="IN", help=".inp, .geojson, .rwproj or .rwn file")
+    convert.add_argument("-o", "--output", required=True, metavar="OUT", help=".rwproj, .inp or .geojson file")
+    convert.add_argument("--c-pervious", type=float, default=0.2, metavar="C",
+                         help="runoff coefficient of a pervious SWMM subcatchment (default 0.2)")
+    convert.add_argument("--c-impervious", type=float, default=0.9, metavar="C",
+                         help="runoff coefficient of an impervious SWMM subcatchment (default 0.9)")
+    convert.set_defaults(handler=handle, usage=convert)
+
+
+def handle(args: argparse.Namespace) -> int:
+    given = os.path.splitext(args.file)[1].lower()
+    wanted = os.path.splitext(args.output)[1].lower()
+    if given in IMPORTS:
+        if wanted != ".rwproj":
+            args.usage.error(f"a {given} file converts to a .rwproj project, not {wanted or 'no extension'}")
+        try:
+            if given == ".inp":
+                project, report = read_swmm(args.file, c_pervious=args.c_pervious, c_impervious=args.c_impervious)
+                notes = report.lines()
+            else:
+                project, notes = from_geojson(args.file), []
+        except ValueError as error:
+            raise InputError(f"{args.file}: {one_line(str(error))}") from None
+        write_file(args.output, project + "\n")
+        result = analyse(read_source(args.output))
+        flooded = sum(1 for node in result["nodes"] if node["floods"])
+        print(f"{args.output}: {len(result['nodes'])} structures, {len(result['pipes'])} pipes "
+              f"({flooded} structures flood in the analysis)")
+        for line in notes:
+            print(line)
+        return 0
+    if wanted not in EXPORTS:
+        args.usage.error(f"a project or .rwn file converts to .inp or .geojson, not {wanted or 'no extension'}")
+    source = read_source(args.file)
+    result = analyse(source)
+    if wanted == ".inp":
+        write_file(args.output, write_swmm(source, result))
+    else:
+        write_file(args.output, json.dumps(to_geojson(source, result), indent=1, allow_nan=False) + "\n")
+    sys.stdout.write(f"{args.output}: {len(result['nodes'])} structures, {len(result['pipes'])} pipes\n")
+    return 0
+
+
+def write_interchange(source: Source, result: dict, title: str, geojson: Optional[str], plan: Optional[str]) -> None:
+    """`run --geojson` and `run --plan`: the result for GIS and the plan drawing."""
+    if geojson is not None:
+        write_file(geojson, json.dumps(to_geojson(source, result), indent=1, allow_nan=False) + "\n")
+    if plan is not None:
+        from ..plan import draw_plan
+
+        try:
+            draw_plan(source, result, plan, title=title)
+        except ValueError as error:
+            raise InputError(f"{source.label}: {error}") from None

@@ -1,0 +1,131 @@
+"""`rillwright design`: size every pipe from a catalogue, print what changed and why, and
+write the sized network."""
+
+from __future__ import annotations
+
+import argparse
+import json
+import os
+import sys
+from typing import Any, Dict, List
+
+from ..design import DesignOptionError, design
+from ..inputs import InputError, one_line, read_source
+from ..report import table
+from .common import write_csv_file, write_file
+
+PIPE_KEYS = ("id", "shape", "given_rise", "given_span", "rise", "span", "design_q", "capacity", "pct_full",
+             "velocity", "governed_by")
+NODE_KEYS = ("id", "hgl", "freeboard", "floods")
+VIOLATION_KEYS = ("kind", "id", "message")
+
+
+def register(commands: argparse._SubParsersAction) -> None:
+    command = commands.add_parser(
+        "design", help="size every pipe from a catalogue and write the sized network",
+        description="Choose every pipe's size from a catalogue (the smallest that carries its design flow), "
+                    "print the sizes, the violations, and write the sized file. Exit status 0 when the design "
+                    "has no violations, 1 when it has.")
+    command.add_argument("file", metavar="FILE", help=".rwn or .rwproj file")
+    command.add_argument("-o", "--output", metavar="SIZED",
+                         help="sized file to write (default: FILE with .sized before its extension)")
+    command.add_argument("--catalogue", metavar="FILE.json",
+                         help='JSON object of shape -> sizes in inches, e.g. {"circular": [12, 15, 18]}, '
+                              '{"box": [[24, 36], [36, 48]]} (default: the built-in catalogue)')
+    command.add_argument("--max-fill", type=float, default=1.0, metavar="R",
+                         help="design flow at most R times the just-full capacity (default 1)")
+    command.add_argument("--min-size", type=float, metavar="IN", help="smallest rise in inches")
+    command.add_argument("--min-velocity", type=float, metavar="V", help="report velocities below V ft/s")
+    command.add_argument("--max-velocity", type=float, metavar="V", help="report velocities above V ft/s")
+    command.add_argument("--min-cover", type=float, metavar="FT", help="report cover below FT at either pipe end")
+    command.add_argument("--min-freeboard", type=float, metavar="FT",
+                         help="upsize pipes until every structure keeps FT of freeboard")
+    command.add_argument("--fixed", metavar="ID,...", help="pipes that keep their given size")
+    command.add_argument("--csv", metavar="DIR", help="also write pipes.csv, nodes.csv and violations.csv into DIR")
+    command.set_defaults(handler=handle)
+
+
+def handle(args: argparse.Namespace) -> int:
+    source = read_source(args.file)
+    try:
+        catalogue = read_catalogue(args.catalogue) if args.catalogue is not None else None
+        fixed = [part.strip() for part in args.fixed.split(",") if part.strip()] if args.fixed else []
+        result = design(text=source.text, format=source.format, catalogue=catalogue, max_fill=args.max_fill,
+                        min_size=args.min_size, min_velocity=args.min_velocity, max_velocity=args.max_velocity,
+                        min_cover=args.min_cover, min_freeboard=args.min_freeboard, fixed=fixed)
+    except (DesignOptionError, TypeError) as error:
+        sys.stderr.write(f"rillwright: error: {one_line(str(error))}\n")
+        return 2
+    except ValueError as error:
+        raise InputError(f"{source.label}: {one_line(str(error))}") from None
+
+    output = args.output or sized_path(args.file)
+    sized = result["sized"]
+    write_file(output, sized if sized.endswith("\n") or source.kind == "rwn" else sized + "\n")
+    print_design(result, os.path.basename(args.file), output, sys.stdout)
+    if args.csv is not None:
+        write_csv_file(args.csv, "pipes.csv", result["pipes"], PIPE_KEYS)
+        write_csv_file(args.csv, "nodes.csv", result["nodes"], NODE_KEYS)
+        write_csv_file(args.csv, "violations.csv", result["violations"], VIOLATION_KEYS)
+    return 1 if result["violations"] else 0
+
+
+def read_catalogue(path: str) -> Any:
+    """The catalogue file's JSON; a file that cannot be read is a bad option too."""
+    try:
+        with open(path, encoding="utf-8") as handle:
+            return json.load(handle)
+    except OSError as error:
+        raise DesignOptionError(f"cannot read the catalogue {path}: {error.strerror or error}") from None
+    except ValueError as error:
+        raise DesignOptionError(f"the catalogue {path} is not JSON: {error}") from None
+
+
+def sized_path(path: str) -> str:
+    stem, extension = os.path.splitext(path)
+    return f"{stem}.sized{extension}"
+
+
+def size_text(rise: float, span: float, shape: str) -> str:
+    """A size in inches: "18" or "24x36" (rise x span)."""
+    if shape == "circular":
+        return f"{rise * 12:g}"
+    return f"{rise * 12:g}x{span * 12:g}"
+
+
+def _size_change(row: Dict[str, Any]) -> str:
+    old = size_text(row["given_rise"], row["given_span"], row["shape"])
+    new = size_text(row["rise"], row["span"], row["shape"])
+    return new if old == new else f"{old} -> {new}"
+
+
+def _two(value: Any) -> str:
+    return f"{value:.2f}"
+
+
+COLUMNS = (
+    ("Pipe", "", "id", str, False),
+    ("Shape", "", "shape", str, False),
+    ("Size", "in", "size", str, False),
+    ("Q", "cfs", "design_q", _two, True),
+    ("Capacity", "cfs", "capacity", _two, True),
+    ("Full", "%", "pct_full", lambda value: f"{value * 100:.0f}", True),
+    ("V", "ft/s", "velocity", _two, True),
+    ("Governed by", "", "governed_by", str, False),
+)
+
+
+def print_design(result: Dict[str, Any], title: str, output: str, out: Any) -> None:
+    rows = [dict(row, size=_size_change(row)) for row in result["pipes"]]
+    changed = sum(1 for row in rows if "->" in row["size"])
+    lines: List[str] = [f"{title}: {changed} of {len(rows)} pipes resized", "", *table(rows, COLUMNS), ""]
+    violations = result["violations"]
+    if violations:
+        lines.append(f"Violations ({len(violations)})")
+        lines.extend(f"  {violation['message']}" for violation in violations)
+    else:
+        lines.append("No violations.")
+    if result["rounds"]:
+        lines.append(f"Grade-line rounds: {result['rounds']}")
+    lines.append(f"Sized network written to {output}")
+    out.write("\n".join(lines) + "\n")

@@ -1,0 +1,60 @@
+"""The public functions that bring networks in from SWMM and GIS and take them out again,
+with the `source` rule of every companion function."""
+
+from __future__ import annotations
+
+import os
+from typing import Any, Dict, Optional, Tuple, Union
+
+from . import geojson as _geojson
+from . import swmm_read as _swmm_read
+from . import swmm_write as _swmm_write
+from .inputs import resolve
+
+PathOrText = Union[str, "os.PathLike[str]"]
+
+
+def read_swmm(path_or_text: PathOrText, *, c_pervious: float = 0.2,
+              c_impervious: float = 0.9) -> Tuple[str, "_swmm_read.ImportReport"]:
+    """A SWMM 5 model (path, or its text) as (project JSON text, report of every element
+    dropped or approximated, by id). C = c_pervious + (c_impervious - c_pervious) x
+    %impervious / 100. ValueError names the section and line of a malformed line."""
+    return _swmm_read.read_swmm(path_or_text, c_pervious=c_pervious, c_impervious=c_impervious)
+
+
+def write_swmm(source: Optional[PathOrText] = None, *, text: Optional[str] = None,
+               format: Optional[str] = None) -> str:
+    """The network as a SWMM 5 model that runs as it stands (dynamic wave, each structure's
+    own design runoff as a constant inflow, FREE outfalls or FIXED at the tailwater)."""
+    return _swmm_write.write_swmm(resolve(source, text=text, format=format))
+
+
+def to_geojson(source: Optional[PathOrText] = None, result: Optional[Dict[str, Any]] = None, *,
+               text: Optional[str] = None, format: Optional[str] = None,
+               analyse: bool = True) -> Dict[str, Any]:
+    """The network as a GeoJSON FeatureCollection: structures as Points, pipes as
+    LineStrings, catchments as Polygons, each with its inputs and (from `result`, or an
+    analysis when `analyse` is true) its results; values that are not finite are null."""
+    return _geojson.to_geojson(resolve(source, text=text, format=format), result, analyse=analyse)
+
+
+def from_geojson(obj_or_path: Union[Dict[str, Any], PathOrText],
+                 mapping: Optional[Dict[str, str]] = None, *, tolerance: float = 1.0,
+                 name: str = "GeoJSON network") -> str:
+    """A project (JSON text) from a FeatureCollection of Points (structures) and
+    LineStrings (pipes). `mapping` maps project keys to attribute names; a line's ends join
+    structures by its `from`/`to` attributes, else the nearest structure within
+    `tolerance`, else ValueError naming the feature."""
+    return _geojson.from_geojson(obj_or_path, mapping, tolerance=tolerance, name=name)
+
+
+def plan_view(source: Optional[PathOrText], out: PathOrText, *, text: Optional[str] = None,
+              format: Optional[str] = None, result: Optional[Dict[str, Any]] = None) -> None:
+    """Draws the network in plan to `out` (.png or .svg): pipes coloured by design flow /
+    capacity, flooded structures and outfalls marked, catchments shaded, ids, scale bar
+    and north arrow. Needs matplotlib (`pip install "rillwright[plot]"`)."""
+    from . import plan
+    from .inputs import analyze
+
+    network = resolve(source, text=text, format=format)
+    plan.draw_plan(network, result if result is not None else analyze(network), os.fspath(out))

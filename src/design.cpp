@@ -1,0 +1,70 @@
+// The design stage from start to end: options checked, catalogue made ready
+// for the network's units, pipes given their roles, the sizing and grade-line
+// rounds, the violations, the sized text and the result JSON.
+#include "design.hpp"
+
+#include <unordered_set>
+
+namespace rillwright::design {
+
+namespace {
+
+Designed failed(bool bad_option, std::string message) {
+    Designed designed;
+    designed.failure = Failure{bad_option, std::move(message)};
+    return designed;
+}
+
+LengthUnit unit_of(const LoadedNetwork& loaded) {
+    if (!loaded.project) return LengthUnit::rwn_feet;
+    return loaded.project->units == UnitSystem::si ? LengthUnit::project_metres : LengthUnit::project_feet;
+}
+
+std::vector<Role> pipe_roles(const Network& network, const SizeTables& tables, const Options& options) {
+    const std::unordered_set<std::string_view> fixed(options.fixed.begin(), options.fixed.end());
+    std::vector<Role> roles;
+    roles.reserve(network.pipes.size());
+    for (const Pipe& pipe : network.pipes) {
+        if (!fixed.empty() && fixed.count(pipe.id)) {
+            roles.push_back(Role::fixed);
+        } else {
+            roles.push_back(tables.listed[pipe.shape.index()] ? Role::sized : Role::not_listed);
+        }
+    }
+    return roles;
+}
+
+}  // namespace
+
+Designed design_network(const LoadedNetwork& loaded, std::string_view text, const Options& options) {
+    const Network& given = loaded.network;
+    Outcome<SizeTables> tables = size_tables(options, unit_of(loaded));
+    if (!tables.ok()) return failed(true, std::move(tables.error));
+    if (auto problem = check_limits(options, given)) return failed(true, std::move(*problem));
+
+    Outcome<Topology> topology = build_topology(given);
+    if (!topology.ok()) return failed(false, analysis_failed(topology.error));
+    SizingPlan plan{*tables.value, options, pipe_roles(given, *tables.value, options),
+                    std::vector<int>(given.pipes.size(), 0)};
+
+    // The sizes the hydraulics must work with are the kept ones and the
+    // catalogue's; a given size that will be replaced may be anything.
+    Network network = given;
+    for (std::size_t p = 0; p < network.pipes.size(); ++p) {
+        if (plan.roles[p] != Role::sized) continue;
+        const CatalogueSize& first = plan.tables.shapes[network.pipes[p].shape.index()].front();
+        network.pipes[p].shape = first.shape;
+        network.pipes[p].diameter = first.diameter;
+    }
+    if (auto problem = check_values(network)) return failed(false, analysis_failed(*problem));
+
+    const Run run = run_design(std::move(network), *topology.value, plan);
+    const std::vector<Violation> found = violations(given, *topology.value, run, plan);
+    const std::string sized = loaded.project ? sized_project(*loaded.project, given, run, plan.tables)
+                                             : sized_rwn(text, given, run.network);
+    Designed designed;
+    designed.json = result_json(given, run, found, sized);
+    return designed;
+}
+
+}  // namespace rillwright::design

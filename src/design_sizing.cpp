@@ -1,0 +1,120 @@
+// The forward pass with sizing: nodes in topological order, and each pipe,
+// when its design flow is known (it depends only on what is upstream), gets
+// the first size of its shape's list that carries that flow within the bounds,
+// and is then designed with that size exactly as the analysis designs it, so
+// the times of concentration further down see the chosen sizes.
+#include <algorithm>
+
+#include "design.hpp"
+
+namespace rillwright::design {
+
+namespace {
+
+// Whether each step carries the pipe's flow, each step judged at most once.
+class StepFits {
+public:
+    void reset(const std::vector<CatalogueSize>& sizes, double n, double used_slope, double q, double max_fill) {
+        sizes_ = &sizes;
+        n_ = n;
+        used_slope_ = used_slope;
+        q_ = q;
+        max_fill_ = max_fill;
+        known_.assign(sizes.size(), -1);
+    }
+    // The criterion: design_q <= max_fill * the just-full capacity.
+    bool operator()(std::size_t step) {
+        signed char& known = known_[step];
+        if (known < 0) known = q_ <= max_fill_ * full_capacity(n_, (*sizes_)[step].full, used_slope_) ? 1 : 0;
+        return known == 1;
+    }
+
+private:
+    const std::vector<CatalogueSize>* sizes_ = nullptr;
+    double n_ = 0.0;
+    double used_slope_ = 0.0;
+    double q_ = 0.0;
+    double max_fill_ = 1.0;
+    std::vector<signed char> known_;
+};
+
+struct Bounds {
+    std::optional<double> min_rise_in;
+    double entering_rise = 0.0;  // ft: the largest rise entering the upstream node, 0 when not applied
+    int floor = 0;               // the smallest step the grade-line rounds allow
+};
+
+// The first step that carries the flow within every bound. The governor is the
+// last bound that moved the choice: with only the capacity criterion the
+// choice would be smaller, adding the minimum size, then the pipes entering
+// the node, then the floor of the rounds, each moves it up or leaves it.
+PipeChoice choose_step(const std::vector<CatalogueSize>& sizes, const Bounds& bounds, StepFits& fits) {
+    const int count = static_cast<int>(sizes.size());
+    const auto big_enough = [&](int i) { return !bounds.min_rise_in || sizes[i].rise_in >= *bounds.min_rise_in; };
+    const auto not_smaller = [&](int i) { return shape_rise(sizes[i].shape) >= bounds.entering_rise; };
+    const auto first = [&](int from, auto allowed) {
+        for (int i = from; i < count; ++i) {
+            if (allowed(i) && fits(static_cast<std::size_t>(i))) return i;
+        }
+        return -1;
+    };
+    const int chosen = first(bounds.floor, [&](int i) { return big_enough(i) && not_smaller(i); });
+    if (chosen < 0) return PipeChoice{count - 1, Governor::no_size_fits};
+    if (first(0, [](int) { return true; }) == chosen) return PipeChoice{chosen, Governor::capacity};
+    if (first(0, big_enough) == chosen) return PipeChoice{chosen, Governor::minimum_size};
+    if (first(0, [&](int i) { return big_enough(i) && not_smaller(i); }) == chosen) {
+        return PipeChoice{chosen, Governor::no_smaller_downstream};
+    }
+    return PipeChoice{chosen, Governor::freeboard};
+}
+
+void install(Pipe& pipe, const CatalogueSize& size) {
+    pipe.shape = size.shape;
+    pipe.diameter = size.diameter;
+}
+
+}  // namespace
+
+DesignFlows size_forward(Network& network, const Topology& topology, const SizingPlan& plan,
+                         std::vector<PipeChoice>& choices) {
+    const Options& options = plan.options;
+    choices.assign(network.pipes.size(), PipeChoice{});
+    DesignFlows flows;
+    flows.total_ca = contributing_ca(network, topology);
+    flows.tc.assign(network.nodes.size(), 0.0);
+    flows.pipes.assign(network.pipes.size(), PipeDesign{});
+    StepFits fits;
+
+    for (const std::size_t v : topology.order) {
+        flows.tc[v] = time_of_concentration(network, topology, flows, v);
+        const double rainfall = node_rainfall(network, flows.tc[v]);
+        Bounds bounds;
+        bounds.min_rise_in = options.min_size;
+        if (options.no_smaller_downstream) {
+            for (const PipeLink& in : topology.incoming[v]) {
+                bounds.entering_rise = max_of_numbers(bounds.entering_rise, shape_rise(network.pipes[in.pipe].shape));
+            }
+        }
+        for (const PipeLink& out : topology.outgoing[v]) {
+            const std::size_t p = out.pipe;
+            Pipe& pipe = network.pipes[p];
+            switch (plan.roles[p]) {
+                case Role::fixed: choices[p].governed = Governor::fixed; break;
+                case Role::not_listed: choices[p].governed = Governor::no_size_fits; break;
+                case Role::sized: {
+                    const auto& sizes = plan.tables.shapes[pipe.shape.index()];
+                    const double q = flows.total_ca[v] * rainfall;  // as design_pipe computes it
+                    fits.reset(sizes, pipe.n, pipe_slopes(network, topology, p).used_slope, q, options.max_fill);
+                    bounds.floor = plan.floors[p];
+                    choices[p] = choose_step(sizes, bounds, fits);
+                    install(pipe, sizes[static_cast<std::size_t>(choices[p].step)]);
+                    break;
+                }
+            }
+            flows.pipes[p] = design_pipe(network, topology, p, flows.total_ca[v], rainfall);
+        }
+    }
+    return flows;
+}
+
+}  // namespace rillwright::design

@@ -1,0 +1,146 @@
+// The design entry point of the companion extension. The package hands over
+// the options already in plain form: the catalogue as a list of
+// (shape, [size tuples]) and the fixed ids as a list of str.
+#include "design.hpp"
+#include "json_writer.hpp"
+#include "python_tools.hpp"
+
+namespace rillwright::python {
+
+namespace {
+
+// Owns one new reference.
+class Owned {
+public:
+    explicit Owned(PyObject* object) : object_(object) {}
+    ~Owned() { Py_XDECREF(object_); }
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+    PyObject* get() const { return object_; }
+
+private:
+    PyObject* object_;
+};
+
+bool optional_double(PyObject* value, const char* parameter, std::optional<double>* out) {
+    if (value == Py_None) return true;
+    double number = 0.0;
+    if (!convert_double(value, parameter, &number)) return false;
+    *out = number;
+    return true;
+}
+
+bool text_of(PyObject* value, std::string* out) {
+    Utf8Text text;
+    if (!PyUnicode_Check(value)) {
+        PyErr_SetString(PyExc_TypeError, "design: expected a str");
+        return false;
+    }
+    if (!text.assign(value)) return false;
+    out->assign(text.view());
+    return true;
+}
+
+// One size: a sequence of floats.
+bool read_size(PyObject* item, std::vector<double>* out) {
+    const Py_ssize_t count = PySequence_Size(item);
+    if (count < 0) return false;
+    for (Py_ssize_t k = 0; k < count; ++k) {
+        Owned value(PySequence_GetItem(item, k));
+        if (!value.get()) return false;
+        double number = 0.0;
+        if (!convert_double(value.get(), "catalogue", &number)) return false;
+        out->push_back(number);
+    }
+    return true;
+}
+
+bool read_catalogue(PyObject* value, std::optional<std::vector<design::CatalogueEntry>>* out) {
+    if (value == Py_None) return true;
+    std::vector<design::CatalogueEntry> catalogue;
+    const Py_ssize_t shapes = PySequence_Size(value);
+    if (shapes < 0) return false;
+    for (Py_ssize_t s = 0; s < shapes; ++s) {
+        Owned pair(PySequence_GetItem(value, s));
+        if (!pair.get()) return false;
+        Owned name(PySequence_GetItem(pair.get(), 0));
+        Owned sizes(name.get() ? PySequence_GetItem(pair.get(), 1) : nullptr);
+        if (!sizes.get()) return false;
+        design::CatalogueEntry entry;
+        if (!text_of(name.get(), &entry.shape)) return false;
+        const Py_ssize_t count = PySequence_Size(sizes.get());
+        if (count < 0) return false;
+        for (Py_ssize_t k = 0; k < count; ++k) {
+            Owned size(PySequence_GetItem(sizes.get(), k));
+            if (!size.get()) return false;
+            entry.sizes.emplace_back();
+            if (!read_size(size.get(), &entry.sizes.back())) return false;
+        }
+        catalogue.push_back(std::move(entry));
+    }
+    *out = std::move(catalogue);
+    return true;
+}
+
+bool read_fixed(PyObject* value, std::vector<std::string>* out) {
+    const Py_ssize_t count = PySequence_Size(value);
+    if (count < 0) return false;
+    for (Py_ssize_t k = 0; k < count; ++k) {
+        Owned id(PySequence_GetItem(value, k));
+        if (!id.get()) return false;
+        out->emplace_back();
+        if (!text_of(id.get(), &out->back())) return false;
+    }
+    return true;
+}
+
+// {"option_error": message}: the package raises it as a bad option, which the
+// command tells apart from a network that cannot be read.
+std::string option_error_json(const std::string& message) {
+    JsonWriter w(JsonWriter::Style::compact);
+    w.begin_object();
+    w.text("option_error", message);
+    w.end_object();
+    return w.take();
+}
+
+}  // namespace
+
+PyObject* py_tools_design(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        const char* const names[] = {"text",         "format",       "catalogue",  "max_fill",
+                                     "min_size",     "no_smaller_downstream",     "min_velocity",
+                                     "max_velocity", "min_cover",    "min_freeboard", "fixed", "whole_network", nullptr};
+        PyObject *text, *format, *catalogue, *max_fill, *min_size, *no_smaller, *min_velocity, *max_velocity,
+            *min_cover, *min_freeboard, *fixed;
+        int whole_network = 0;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOOOOOOOOO|p:design", const_cast<char**>(names), &text,
+                                         &format, &catalogue, &max_fill, &min_size, &no_smaller, &min_velocity,
+                                         &max_velocity, &min_cover, &min_freeboard, &fixed, &whole_network))
+            return nullptr;
+        design::Options options;
+        options.whole_network = whole_network != 0;
+        if (!read_catalogue(catalogue, &options.catalogue)) return nullptr;
+        if (!convert_double(max_fill, "max_fill", &options.max_fill)) return nullptr;
+        if (!optional_double(min_size, "min_size", &options.min_size)) return nullptr;
+        const int truth = PyObject_IsTrue(no_smaller);
+        if (truth < 0) return nullptr;
+        options.no_smaller_downstream = truth != 0;
+        if (!optional_double(min_velocity, "min_velocity", &options.min_velocity)) return nullptr;
+        if (!optional_double(max_velocity, "max_velocity", &options.max_velocity)) return nullptr;
+        if (!optional_double(min_cover, "min_cover", &options.min_cover)) return nullptr;
+        if (!optional_double(min_freeboard, "min_freeboard", &options.min_freeboard)) return nullptr;
+        if (!read_fixed(fixed, &options.fixed)) return nullptr;
+
+        LoadedNetwork loaded;
+        if (!load_source(text, format, "design", &loaded)) return nullptr;
+        Utf8Text source;
+        if (!convert_text(text, "design", "text", &source)) return nullptr;
+        const design::Designed designed = design::design_network(loaded, source.view(), options);
+        if (designed.json) return json_text(*designed.json);
+        if (designed.failure.bad_option) return json_text(option_error_json(designed.failure.message));
+        return raise_value_error(designed.failure.message);
+    });
+}
+
+}  // namespace rillwright::python
