@@ -19,9 +19,10 @@ PIPE_CSV_KEYS = ("id", "surcharge_multiplier", "pressurized_multiplier", "surcha
 
 
 def add_executor_options(parser: argparse.ArgumentParser) -> None:
-    parser.add_argument("--workers", type=positive_int, default=None, metavar="N",
+    where = parser.add_mutually_exclusive_group()
+    where.add_argument("--workers", type=positive_int, default=None, metavar="N",
                         help="local worker processes (default: one per core)")
-    parser.add_argument("--scheduler", metavar="ADDRESS",
+    where.add_argument("--scheduler", metavar="ADDRESS",
                         help="run the analyses on the Dask cluster at ADDRESS (tcp://host:port); "
                              "needs the extra 'cluster'")
 
