@@ -21,10 +21,10 @@ PIPE_CSV_KEYS = ("id", "surcharge_multiplier", "pressurized_multiplier", "surcha
 def add_executor_options(parser: argparse.ArgumentParser) -> None:
     where = parser.add_mutually_exclusive_group()
     where.add_argument("--workers", type=positive_int, default=None, metavar="N",
-                        help="local worker processes (default: one per core)")
+                       help="local worker processes (default: one per core)")
     where.add_argument("--scheduler", metavar="ADDRESS",
-                        help="run the analyses on the Dask cluster at ADDRESS (tcp://host:port); "
-                             "needs the extra 'cluster'")
+                       help="run the analyses on the Dask cluster at ADDRESS (tcp://host:port); "
+                            "needs the extra 'cluster'")
 
 
 def positive_number(text: str) -> float:
