@@ -22,5 +22,7 @@ PyObject* py_tools_network_records(PyObject* module, PyObject* args, PyObject* k
 PyObject* py_tools_network_findings(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* py_tools_hec22_energy_structure(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* py_tools_design(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* py_tools_analyze(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* py_tools_max_capacities(PyObject* module, PyObject* args, PyObject* kwargs);
 
 }  // namespace rillwright::python

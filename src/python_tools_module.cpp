@@ -24,6 +24,15 @@ PyMethodDef kFunctions[] = {
      "max_velocity, min_cover, min_freeboard, fixed, whole_network=False)\n--\n\n"
      "Sizes every pipe from the catalogue; the result as JSON text, or {\"option_error\": message}. "
      "whole_network runs the grade-line rounds on the whole network at once instead of part by part."},
+    {"analyze", as_cfunction(py_tools_analyze), kKeywordCall,
+     "analyze(text, format, multiplier=1.0, return_period=None)\n--\n\n"
+     "The module's result dict for one scenario: the rainfall intensity scaled by the multiplier\n"
+     "(the IDF coefficient a or the fixed intensity) and, for a project, the design return period\n"
+     "replaced before the conversion selects the IDF curve and the frequency factor."},
+    {"max_capacities", as_cfunction(py_tools_max_capacities), kKeywordCall,
+     "max_capacities(text, format)\n--\n\n"
+     "Each pipe's largest Manning flow over the depth scan (cfs), in pipe order: the flow above\n"
+     "which the analysis flags the pipe as surcharged."},
     {nullptr, nullptr, 0, nullptr},
 };
 

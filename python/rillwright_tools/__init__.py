@@ -10,6 +10,7 @@ from .design import DesignOptionError, design
 from .energy import hec22_energy_structure
 from .inputs import Source, resolve
 from .interchange import from_geojson, plan_view, read_swmm, to_geojson, write_swmm
+from .service import level_of_service, sweep
 
 __all__ = [
     "DesignOptionError",
@@ -18,9 +19,11 @@ __all__ = [
     "design",
     "from_geojson",
     "hec22_energy_structure",
+    "level_of_service",
     "plan_view",
     "read_swmm",
     "resolve",
+    "sweep",
     "to_geojson",
     "write_swmm",
 ]

@@ -3,12 +3,13 @@
 from __future__ import annotations
 
 import concurrent.futures
+import contextlib
 import csv
 import os
 import sys
-from typing import List, Optional, TextIO, Tuple
+from typing import Dict, List, Optional, TextIO, Tuple
 
-from .inputs import InputError, analyse, one_line, read_source
+from .inputs import InputError, Source, analyse, one_line, read_source
 from .report import PIPE_KEYS, csv_cells
 
 # (CSV cells of the pipe rows, None) on success, (None, message) on failure.
@@ -18,8 +19,14 @@ Outcome = Tuple[Optional[List[List[str]]], Optional[str]]
 def analyse_file(path: str) -> Outcome:
     """Runs in a worker process; never raises, so one bad file cannot stop the others.
     The rows come back formatted, which keeps that work off the process that collects them."""
+    return analyse_source(path, None)
+
+
+def analyse_source(path: str, source: Optional[Source]) -> Outcome:
+    """`analyse_file` of a file already read (for workers on other machines, which may not
+    see the file), or of the path when `source` is None."""
     try:
-        return [csv_cells(row, PIPE_KEYS) for row in analyse(read_source(path))["pipes"]], None
+        return [csv_cells(row, PIPE_KEYS) for row in analyse(source or read_source(path))["pipes"]], None
     except InputError as error:
         return None, str(error)
     except (KeyboardInterrupt, SystemExit):
@@ -65,19 +72,25 @@ class Progress:
 
 
 def run_batch(paths: List[str], workers: int, out: TextIO,
-              progress_stream: Optional[TextIO] = None) -> Tuple[int, int]:
-    """Analyses every file and writes their pipe rows in the order of `paths`.
+              progress_stream: Optional[TextIO] = None,
+              executor: Optional[concurrent.futures.Executor] = None) -> Tuple[int, int]:
+    """Analyses every file and writes their pipe rows in the order of `paths`, on
+    `executor` when given (a Dask cluster's, say), else on `workers` local processes.
     Returns (pipe rows written, files that failed)."""
     outcomes: List[Outcome] = [(None, None)] * len(paths)
     progress = Progress(len(paths), progress_stream or sys.stderr)
     workers = max(1, min(workers, len(paths)))
-    if workers == 1:
+    if executor is None and workers == 1:
         for index, path in enumerate(paths):
             outcomes[index] = analyse_file(path)
             progress.advance(outcomes[index][1])
     else:
-        with concurrent.futures.ProcessPoolExecutor(max_workers=workers) as pool:
-            futures = {pool.submit(analyse_file, path): index for index, path in enumerate(paths)}
+        with contextlib.ExitStack() as stack:
+            if executor is None:
+                executor = stack.enter_context(concurrent.futures.ProcessPoolExecutor(max_workers=workers))
+                futures = {executor.submit(analyse_file, path): index for index, path in enumerate(paths)}
+            else:
+                futures = submit_texts(executor, paths, outcomes, progress)
             for future in concurrent.futures.as_completed(futures):
                 index = futures[future]
                 try:
@@ -95,6 +108,22 @@ def run_batch(paths: List[str], workers: int, out: TextIO,
             writer.writerow([path, *cells])
             written += 1
     return written, progress.failed
+
+
+def submit_texts(executor: concurrent.futures.Executor, paths: List[str], outcomes: List[Outcome],
+                 progress: Progress) -> Dict["concurrent.futures.Future[Outcome]", int]:
+    """Submits every readable file as text, since the workers of a cluster may not see the
+    files; a file that cannot be read here fails here."""
+    futures = {}
+    for index, path in enumerate(paths):
+        try:
+            source = read_source(path)
+        except InputError as error:
+            outcomes[index] = (None, str(error))
+            progress.advance(outcomes[index][1])
+            continue
+        futures[executor.submit(analyse_source, path, source)] = index
+    return futures
 
 
 def default_workers() -> int:

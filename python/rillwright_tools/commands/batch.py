@@ -4,10 +4,12 @@ from __future__ import annotations
 
 import argparse
 import sys
+from typing import Callable, TextIO, Tuple
 
 from ..batch import default_workers, run_batch
 from ..inputs import InputError
-from .common import positive_int
+from ..executors import executor_for
+from .service import add_executor_options
 
 
 def register(commands: argparse._SubParsersAction) -> None:
@@ -16,16 +18,22 @@ def register(commands: argparse._SubParsersAction) -> None:
         description="Analyse many .rwproj or .rwn files in worker processes and write one CSV "
                     "of all their pipes, with a leading 'project' column holding the file name.")
     batch.add_argument("files", nargs="+", metavar="FILE")
-    batch.add_argument("--workers", type=positive_int, default=None, metavar="N",
-                       help="worker processes (default: one per core)")
+    add_executor_options(batch)
     batch.add_argument("-o", "--output", metavar="FILE", help="CSV file to write (default: standard output)")
     batch.set_defaults(handler=handle)
 
 
 def handle(args: argparse.Namespace) -> int:
     workers = args.workers or default_workers()
+    if args.scheduler is None:
+        return report(args, lambda out: run_batch(args.files, workers, out))
+    with executor_for(scheduler=args.scheduler) as executor:
+        return report(args, lambda out: run_batch(args.files, workers, out, executor=executor))
+
+
+def report(args: argparse.Namespace, run: Callable[[TextIO], Tuple[int, int]]) -> int:
     if args.output is None:
-        written, failed = run_batch(args.files, workers, sys.stdout)
+        written, failed = run(sys.stdout)
         target = "standard output"
     else:
         try:
@@ -33,7 +41,7 @@ def handle(args: argparse.Namespace) -> int:
         except OSError as error:
             raise InputError(f"cannot write {args.output}: {error.strerror or error}") from None
         with handle_out:
-            written, failed = run_batch(args.files, workers, handle_out)
+            written, failed = run(handle_out)
         target = args.output
     analysed = len(args.files) - failed
     sys.stderr.write(f"analysed {analysed} of {len(args.files)} files ({failed} failed); "

@@ -1,0 +1,436 @@
+"""Level of service: the storm at which each structure floods, and scenario sweeps.
+
+Every figure comes from whole analyses by the core (`_core.analyze` with the rainfall
+scaled by a multiplier, or a project at another return period); this module only
+chooses the scenarios and reads the results.
+
+How the crossings share analyses (at most ANALYSIS_BUDGET = 100 for any network size):
+1. One batch: the pipes' capacities (a forward pass, counted as an analysis), m = 0, the
+   design storm m = 1, every tabulated return period, and GRID_POINTS multipliers on a
+   geometric grid from max_multiplier / GRID_SPAN to max_multiplier (about 16 % apart).
+2. For every condition (a structure floods; a pipe surcharges; its grade line rises
+   above its crown) the analysed multipliers in order bracket the first crossing: the
+   last at which it does not hold and the first at which it does. Each condition has a
+   margin that changes sign there (grade line minus rim, grade line minus crown, design
+   flow minus the section's largest flow), interpolated across the bracket.
+3. A bracket narrower than TOLERANCE is settled. A wider one is settled when the margin
+   is smooth there (the slope across the bracket is like the slopes beside it, and the
+   parabolas through the neighbours find the same zero) and no pipe changes regime
+   inside it (the pipes' own crossings are the "events" where grade lines and
+   velocities jump). The rest ask for analyses: a pair just below and above the two
+   events nearest their estimate, or around the estimate itself, plus the bracket's
+   middle when the margin is not smooth (a jump nobody predicted is cornered by
+   halving). The asks of a round are merged (asks within CLUSTER of each other become
+   one analysis) and served most-asked first, up to half the analyses left; every new
+   analysis narrows every bracket it falls in, whoever asked for it.
+4. Rounds repeat until nothing asks or the budget is spent; a bracket still open keeps
+   the estimate from its narrowest bracket. So the cost never exceeds the budget, and
+   the accuracy is that of the settled brackets (within 1 %) wherever the distinct
+   crossings fit in it: on networks of ten or so pipes every crossing; on larger
+   networks the crossings beyond the budget are interpolated across wider brackets.
+"""
+
+from __future__ import annotations
+
+import bisect
+import concurrent.futures
+import contextlib
+import json
+import math
+import os
+from typing import Any, Dict, List, Optional, Sequence, Tuple, Union, cast
+
+from . import _core
+from .executors import given_or_default, run_all, shared, unpack
+from .inputs import Source, records, resolve
+from .report import NODE_KEYS, PIPE_KEYS
+
+ANALYSIS_BUDGET = 100
+GRID_POINTS = 32
+GRID_SPAN = 100.0  # the grid runs from max_multiplier / GRID_SPAN to max_multiplier
+TOLERANCE = 0.008  # a bracket this narrow (relative) is settled: the accuracy aimed at
+ASK_OFFSET = 0.003  # a refinement asks for estimate * (1 -/+ ASK_OFFSET)
+CLUSTER = 0.004  # asks closer than this (relative) share one analysis
+REFINE_ROUNDS = 12
+ROUND_SHARE = 2  # a round uses at most half of the analyses left,
+MIN_ROUND = 8  # but at least this many, so that large networks need few rounds
+
+SourceLike = Union[str, "os.PathLike[str]", Source, None]
+
+
+# --------------------------------------------------------------------------- worker tasks
+def scenario_margins(network: Any, multiplier: float, return_period: Optional[float]) -> Tuple[List[float], bytes]:
+    """Runs in a worker: one analysis, reduced to every condition's margin and whether it
+    holds, in the order nodes (flooding), pipes (surcharge), pipes (grade line above crown).
+    `network` is (text, format, rims, crowns up, crowns down, capacities), or stands for it
+    (executors.shared)."""
+    text, fmt, rims, crowns_up, crowns_dn, capacities = unpack(network)
+    result = _core.analyze(text, fmt, multiplier, return_period)
+    nodes, pipes = result["nodes"], result["pipes"]
+    margins = [node["hgl"] - rim for node, rim in zip(nodes, rims)]
+    holds = [node["floods"] for node in nodes]
+    margins += [pipe["design_q"] - capacity for pipe, capacity in zip(pipes, capacities)]
+    holds += [pipe["surcharged"] for pipe in pipes]
+    above = [max(_difference(pipe["hgl_up"], up), _difference(pipe["hgl_dn"], dn))
+             for pipe, up, dn in zip(pipes, crowns_up, crowns_dn)]
+    margins += above
+    holds += [value > 0.0 for value in above]
+    return margins, bytes(holds)
+
+
+def pipe_capacities(text: str, fmt: str) -> List[float]:
+    """Runs in a worker: the flow above which each pipe is flagged as surcharged."""
+    return list(_core.max_capacities(text, fmt))
+
+
+def _difference(value: Optional[float], reference: float) -> float:
+    return -math.inf if value is None else value - reference
+
+
+def scenario_result(network: Any, multiplier: float, return_period: Optional[float]) -> Dict[str, Any]:
+    """Runs in a worker: the module's result dict of one scenario; `network` is (text,
+    format) or stands for it."""
+    text, fmt = unpack(network)
+    return dict(_core.analyze(text, fmt, multiplier, return_period))
+
+
+# --------------------------------------------------------------------------- inputs
+def _source(source: SourceLike, text: Optional[str], format: Optional[str]) -> Source:
+    if isinstance(source, Source):
+        if text is not None:
+            raise TypeError("give either a source or text=, not both")
+        return source
+    return resolve(source, text=text, format=format)
+
+
+def tabulated_return_periods(source: Source) -> List[int]:
+    """The return periods of a project's `idf_curves`, ascending; none for .rwn text."""
+    if source.kind != "project":
+        return []
+    try:
+        project = json.loads(source.text)
+    except ValueError:
+        return []
+    curves = project.get("idf_curves") if isinstance(project, dict) else None
+    periods = set()
+    for entry in curves if isinstance(curves, list) else []:
+        years = entry.get("rp_years") if isinstance(entry, dict) else None
+        if isinstance(years, (int, float)) and not isinstance(years, bool) and math.isfinite(years):
+            periods.add(int(years))
+    return sorted(periods)
+
+
+# --------------------------------------------------------------------------- level of service
+class _Samples:
+    """The analysed multipliers and their reduced results, in multiplier order."""
+
+    def __init__(self) -> None:
+        self.by_multiplier: Dict[float, Tuple[List[float], bytes]] = {}
+
+    def columns(self, limit: float) -> Tuple[List[float], List[Tuple[float, ...]], List[Tuple[int, ...]]]:
+        """Multipliers up to `limit` and, per condition, its margins and flags across them."""
+        multipliers = sorted(m for m in self.by_multiplier if m <= limit)
+        rows = [self.by_multiplier[m] for m in multipliers]
+        return multipliers, list(zip(*(r[0] for r in rows))), list(zip(*(r[1] for r in rows)))
+
+
+def _root(points: Sequence[Tuple[float, float]], lo: float, hi: float) -> Optional[float]:
+    """The zero in [lo, hi] of the polynomial through `points` (two or three (m, g) pairs)."""
+    if any(not math.isfinite(g) for _, g in points):
+        return None
+    if len(points) == 2:
+        (m0, g0), (m1, g1) = points
+        if g1 == g0:
+            return None
+        return m0 - g0 * (m1 - m0) / (g1 - g0)
+    (m0, g0), (m1, g1), (m2, g2) = points
+    # Newton's divided differences, then the root of a x^2 + b x + c inside the bracket.
+    d01, d12 = (g1 - g0) / (m1 - m0), (g2 - g1) / (m2 - m1)
+    a = (d12 - d01) / (m2 - m0)
+    b = d01 - a * (m0 + m1)
+    c = g0 - m0 * d01 + a * m0 * m1
+    if a == 0.0:
+        return -c / b if b != 0.0 else None
+    disc = b * b - 4.0 * a * c
+    if disc < 0.0:
+        return None
+    root = math.sqrt(disc)
+    inside = [r for r in ((-b - root) / (2.0 * a), (-b + root) / (2.0 * a)) if lo <= r <= hi]
+    return inside[0] if len(inside) == 1 else None
+
+
+class _Crossing:
+    """What the analyses so far say about one condition's first crossing."""
+
+    __slots__ = ("value", "smooth", "narrow", "lo", "hi", "reach")
+
+    def __init__(self, value: Optional[float], smooth: bool, lo: float = 0.0, hi: float = 0.0,
+                 reach: Tuple[float, float] = (0.0, 0.0)) -> None:
+        self.value, self.smooth, self.lo, self.hi = value, smooth, lo, hi
+        self.narrow = value is None or hi <= lo * (1.0 + TOLERANCE)
+        self.reach = reach  # the analyses it was made from lie in this range
+
+
+def _crossing(multipliers: List[float], margins: Tuple[float, ...], flags: Tuple[int, ...]) -> _Crossing:
+    if flags[0]:  # multipliers[0] is 0: it holds with no rain
+        return _Crossing(0.0, True)
+    try:
+        k = flags.index(1)
+    except ValueError:
+        return _Crossing(None, True)
+    lo, hi = multipliers[k - 1], multipliers[k]
+    reach = (multipliers[max(k - 2, 0)], multipliers[min(k + 1, len(multipliers) - 1)])
+    straight = _root([(lo, margins[k - 1]), (hi, margins[k])], lo, hi)
+    middle = math.sqrt(lo * hi) if lo > 0.0 else hi / 2.0
+    # It does not hold at lo, so the crossing lies above it (and above 0).
+    estimate = min(max(straight, lo), hi) if straight is not None and straight > 0.0 else middle
+    if hi <= lo * (1.0 + TOLERANCE):
+        return _Crossing(estimate, True, lo, hi, reach)
+    if straight is None or not lo < straight <= hi:
+        return _Crossing(estimate, False, lo, hi, reach)
+    # Smooth: the slope across the bracket is like the slopes next to it (a jump makes it
+    # much steeper), and the parabolas through the neighbours find the same zero.
+    slope = (margins[k] - margins[k - 1]) / (hi - lo)
+    sides = [i for i in (k - 1, k + 1) if 1 <= i < len(multipliers) and i != k and (i < k or flags[i])]
+    curved, alike = [], True
+    for i in sides:
+        a, b = (i - 1, i) if i < k else (k, i)
+        beside = (margins[b] - margins[a]) / (multipliers[b] - multipliers[a])
+        alike = alike and math.isfinite(beside) and beside > 0.0 and slope <= 3.0 * beside and beside <= 3.0 * slope
+        trio = (k - 2, k - 1, k) if i < k else (k - 1, k, k + 1)
+        if min(trio) >= 0:
+            curved.append(_root([(multipliers[t], margins[t]) for t in trio], lo, hi))
+    smooth = alike and bool(curved) and all(c is not None and abs(c - straight) <= 0.25 * TOLERANCE * straight
+                                            for c in curved)
+    if smooth:
+        estimate = sum(curved) / len(curved)  # type: ignore[arg-type]
+    return _Crossing(estimate, smooth, lo, hi, reach)
+
+
+def _any_between(sorted_values: List[float], lo: float, hi: float) -> bool:
+    at = bisect.bisect_right(sorted_values, lo)
+    return at < len(sorted_values) and sorted_values[at] < hi
+
+
+def _events(crossings: Sequence[_Crossing], first_pipe: int) -> List[float]:
+    """Where the pipes change regime (surcharge, grade line above crown), ascending. The
+    grade line and the velocities jump there, so every other margin may jump too."""
+    return sorted(c.value for c in crossings[first_pipe:] if c.value)
+
+
+def _nearest_events(events: List[float], lo: float, hi: float, estimate: float,
+                    own: Optional[float]) -> List[float]:
+    """The two events strictly inside (lo, hi) nearest to the estimate, the condition's own
+    estimate left out."""
+    first, last = bisect.bisect_right(events, lo), bisect.bisect_left(events, hi)
+    at = bisect.bisect_left(events, estimate, first, last)
+    near = [e for e in events[max(first, at - 3):min(last, at + 3)] if e != own]
+    return sorted(near, key=lambda e: abs(math.log(e / estimate)))[:2]
+
+
+def _asks(crossings: Sequence[_Crossing], first_pipe: int) -> List[float]:
+    """The multipliers the open brackets ask for. A smooth margin with no event inside its
+    bracket is settled by its estimate. With events inside, the jump at one of them may be
+    the crossing: pairs around the two events nearest the estimate. A margin that is not
+    smooth asks for a pair around its estimate and for the bracket's middle, so that a
+    jump nobody predicted is still cornered by halving."""
+    events = _events(crossings, first_pipe)
+    asks: List[float] = []
+    for index, crossing in enumerate(crossings):
+        if crossing.narrow:
+            continue
+        estimate = crossing.value
+        assert estimate is not None
+        lo, hi = crossing.lo, crossing.hi
+        inside = _nearest_events(events, lo, hi, estimate, estimate if index >= first_pipe else None)
+        if crossing.smooth and not inside:
+            continue
+        centres = inside or [estimate]
+        wanted = [c * f for c in centres for f in (1.0 - ASK_OFFSET, 1.0 + ASK_OFFSET)]
+        if not crossing.smooth:
+            wanted.append(math.sqrt(lo * hi) if lo > 0.0 else hi / 2.0)
+        asks.extend(m for m in wanted if lo < m < hi)
+    return asks
+
+
+def _groups(asks: List[float]) -> List[List[float]]:
+    """The asks, ascending, in groups within CLUSTER of their first: one analysis each."""
+    asks.sort()
+    groups: List[List[float]] = []
+    for m in asks:
+        if groups and m <= groups[-1][0] * (1.0 + CLUSTER):
+            groups[-1].append(m)
+        else:
+            groups.append([m])
+    return groups
+
+
+def _pick(groups: List[List[float]], budget: int) -> List[float]:
+    """At most `budget` multipliers, one per group (its middle ask), the most-asked first,
+    then the lower multipliers."""
+    ranked = sorted(groups, key=lambda g: (-len(g), g[0]))[:max(budget, 0)]
+    return sorted(g[len(g) // 2] for g in ranked)
+
+
+def _crowns(shape: Dict[str, Any]) -> Tuple[List[float], List[float]]:
+    """Crown elevations at both ends of every pipe: the pipe's own inverts, else those of
+    its end nodes, a repeated node id naming its last node as in the analysis."""
+    inverts = {node["id"]: node["invert"] for node in shape["nodes"]}
+    up, down = [], []
+    for pipe in shape["pipes"]:
+        start = pipe["invert_up"] if pipe["invert_up"] is not None else inverts.get(pipe["from"], math.nan)
+        end = pipe["invert_dn"] if pipe["invert_dn"] is not None else inverts.get(pipe["to"], math.nan)
+        up.append(start + pipe["rise"])
+        down.append(end + pipe["rise"])
+    return up, down
+
+
+def _grid(max_multiplier: float) -> List[float]:
+    ratio = GRID_SPAN ** (1.0 / (GRID_POINTS - 1))
+    return [max_multiplier / ratio ** k for k in range(GRID_POINTS - 1, 0, -1)] + [max_multiplier]
+
+
+def level_of_service(source: SourceLike = None, *, max_multiplier: float = 10.0,
+                     executor: Optional[concurrent.futures.Executor] = None,
+                     text: Optional[str] = None, format: Optional[str] = None) -> Dict[str, Any]:
+    """For every structure that is not an outfall, the smallest rainfall multiplier m in
+    (0, max_multiplier] at which its grade line rises above its rim (0 when it does with
+    no rain, None when not up to max_multiplier); for every pipe, the multiplier at which
+    it is first reported surcharged and at which its grade line first rises above its
+    crown. The multiplier scales the intensity at every time of concentration (the IDF
+    coefficient a or the fixed intensity); everything else is recomputed. For a project
+    with `idf_curves`, also the smallest tabulated return period at which each structure
+    floods and each pipe surcharges. Uses at most 100 analyses, run on `executor`
+    (default: all local cores).
+
+    Returns {"nodes": [{"id", "flood_multiplier", "flood_return_period", "freeboard"}],
+    "pipes": [{"id", "surcharge_multiplier", "pressurized_multiplier",
+    "surcharge_return_period"}], "analyses": int}; "freeboard" is rim minus grade line
+    at the design storm."""
+    network = _source(source, text, format)
+    if isinstance(max_multiplier, bool) or not isinstance(max_multiplier, (int, float)):
+        raise TypeError(f"max_multiplier must be a number, not {type(max_multiplier).__name__}")
+    if not (math.isfinite(max_multiplier) and max_multiplier > 0.0):
+        raise ValueError(f"max_multiplier must be a finite number above 0, not {max_multiplier!r}")
+    max_multiplier = float(max_multiplier)
+    with contextlib.ExitStack() as stack:
+        pool = stack.enter_context(given_or_default(executor))
+        # The capacities (a forward pass, counted as an analysis) run while this process
+        # reads the records.
+        capacity_job = pool.submit(pipe_capacities, network.text, network.format)
+        shape = records(network)
+        periods = tabulated_return_periods(network)
+        outfall = [node["kind"] == "outfall" for node in shape["nodes"]]
+        rims = [node["rim"] for node in shape["nodes"]]
+        crowns_up, crowns_dn = _crowns(shape)
+        node_count, pipe_count = len(rims), len(crowns_up)
+        capacities = capacity_job.result()
+        everything = (network.text, network.format, rims, crowns_up, crowns_dn, capacities)
+        shipped = stack.enter_context(shared(pool, everything))
+
+        def analyse(scenarios: Sequence[Tuple[float, Optional[float]]]) -> List[Tuple[List[float], bytes]]:
+            return run_all(pool, scenario_margins, [(shipped, m, rp) for m, rp in scenarios])
+
+        grid = sorted({0.0, 1.0, *_grid(max_multiplier)})
+        first = analyse([(m, None) for m in grid] + [(1.0, float(rp)) for rp in periods])
+        samples = _Samples()
+        samples.by_multiplier.update(zip(grid, first))
+        design = samples.by_multiplier[1.0]
+        by_period = first[len(grid):]
+        used = 1 + len(first)
+
+        # A crossing is worked out again only when a new analysis falls among those it
+        # was made from; a settled bracket only narrows with more analyses, so it is kept.
+        crossings: List[Optional[_Crossing]] = [None] * (node_count + 2 * pipe_count)
+
+        def update(new: List[float]) -> List[_Crossing]:
+            if new or (crossings and crossings[0] is None):
+                multipliers, margins, flags = samples.columns(max_multiplier)
+                for j, (g, f) in enumerate(zip(margins, flags)):
+                    known = crossings[j]
+                    if known is None or (not known.narrow and _any_between(new, *known.reach)):
+                        crossings[j] = _crossing(multipliers, g, f)
+            return cast(List[_Crossing], crossings)
+
+        fresh: List[float] = []  # analysed since the last update, ascending
+        for _ in range(REFINE_ROUNDS):
+            current = update(fresh)
+            fresh = []
+            left = ANALYSIS_BUDGET - used
+            if left <= 0:
+                break
+            groups = _groups(_asks(current, node_count))
+            # When the asks far outnumber what is left, later rounds could not serve them
+            # either: spend it all now rather than in many small rounds.
+            budget = left if len(groups) >= 2 * left else min(left, max(MIN_ROUND, left // ROUND_SHARE))
+            fresh = [m for m in _pick(groups, budget) if m not in samples.by_multiplier]
+            if not fresh:
+                break
+            samples.by_multiplier.update(zip(fresh, analyse([(m, None) for m in fresh])))
+            used += len(fresh)
+        values = [c.value for c in update(fresh)]
+
+    def first_period(index: int) -> Optional[int]:
+        return next((rp for rp, (_, held) in zip(periods, by_period) if held[index]), None)
+
+    nodes = [{"id": node["id"], "flood_multiplier": values[i], "flood_return_period": first_period(i),
+              "freeboard": 0.0 - design[0][i]}
+             for i, node in enumerate(shape["nodes"]) if not outfall[i]]
+    pipes = [{"id": pipe["id"], "surcharge_multiplier": values[node_count + j],
+              "pressurized_multiplier": values[node_count + pipe_count + j],
+              "surcharge_return_period": first_period(node_count + j)}
+             for j, pipe in enumerate(shape["pipes"])]
+    return {"nodes": nodes, "pipes": pipes, "analyses": used}
+
+
+# --------------------------------------------------------------------------- sweep
+SWEEP_LEAD_KEYS = ("scenario", "multiplier", "return_period", "element")
+SWEEP_KEYS = SWEEP_LEAD_KEYS + PIPE_KEYS + tuple(k for k in NODE_KEYS if k not in PIPE_KEYS)
+
+
+def _number(value: Any, what: str) -> float:
+    if isinstance(value, bool) or not isinstance(value, (int, float)):
+        raise TypeError(f"{what} must be numbers, not {type(value).__name__}")
+    if not (math.isfinite(value) and value >= 0):
+        raise ValueError(f"{what} must be finite numbers not below 0, not {value!r}")
+    return float(value)
+
+
+def _label(multiplier: Optional[float], period: Optional[float]) -> str:
+    parts = []
+    if period is not None:
+        parts.append(f"T{period:g}")
+    if multiplier is not None:
+        parts.append(f"x{multiplier:g}")
+    return " ".join(parts)
+
+
+def sweep(source: SourceLike = None, *, multipliers: Optional[Sequence[float]] = None,
+          return_periods: Optional[Sequence[float]] = None,
+          executor: Optional[concurrent.futures.Executor] = None,
+          text: Optional[str] = None, format: Optional[str] = None) -> List[Dict[str, Any]]:
+    """One analysis per scenario, as one long table: a row per pipe, then a row per node,
+    of every scenario in turn. A scenario is a rainfall multiplier, a return period of a
+    project (its IDF curve and frequency factor as the project conversion selects them),
+    or, when both lists are given, every pair of them; with neither, the design storm.
+
+    Every row has the keys SWEEP_KEYS: "scenario" (a label such as "x1.2", "T100" or
+    "T100 x1.2"), "multiplier" and "return_period" (None when not varied), "element"
+    ("pipe" or "node"), then the pipe result keys and the node keys "rim", "hgl",
+    "freeboard", "floods"; a key that the element does not have is None."""
+    network = _source(source, text, format)
+    factors = [_number(m, "multipliers") for m in multipliers] if multipliers is not None else [None]
+    periods = [_number(t, "return_periods") for t in return_periods] if return_periods is not None else [None]
+    scenarios = [(m, t) for t in periods for m in factors]
+    if not scenarios:
+        return []
+    with given_or_default(executor) as pool, shared(pool, (network.text, network.format)) as shipped:
+        results = run_all(pool, scenario_result, [(shipped, 1.0 if m is None else m, t) for m, t in scenarios])
+    rows: List[Dict[str, Any]] = []
+    blank = dict.fromkeys(SWEEP_KEYS)
+    for (m, t), result in zip(scenarios, results):
+        lead = {"scenario": _label(m, t) or "design", "multiplier": m, "return_period": t}
+        for element in ("pipe", "node"):
+            for record in result[element + "s"]:
+                rows.append({**blank, **lead, "element": element, **record})
+    return rows

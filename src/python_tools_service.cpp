@@ -1,0 +1,104 @@
+// Scenario analyses for the level-of-service functions: one analysis of a
+// network with its rainfall scaled, or of a project at another return period,
+// and the largest flow each pipe's section can carry.
+#include <cmath>
+
+#include "network_passes.hpp"
+#include "python_tools.hpp"
+
+namespace rillwright::python {
+
+namespace {
+
+// Reads the network of a scenario. A return period is set on the project
+// before it is converted, so that the IDF curve and the frequency factor are
+// the ones the project conversion selects for that period.
+bool load_scenario(PyObject* text, PyObject* format, PyObject* return_period, const char* function,
+                   LoadedNetwork* out) {
+    if (!load_source(text, format, function, out)) return false;
+    if (return_period == nullptr || return_period == Py_None) return true;
+    double years;
+    if (!convert_double(return_period, "return_period", &years)) return false;
+    if (!out->project) {
+        raise_value_error("a return period needs a project (.rwproj); .rwn text has no return periods");
+        return false;
+    }
+    if (!std::isfinite(years) || years < 0.0) {
+        raise_value_error("return_period must be a finite number of years, not below 0");
+        return false;
+    }
+    out->project->design_return_period_years = years;
+    out->network = convert_project(*out->project);
+    return true;
+}
+
+// Multiplies the rainfall intensity at every time of concentration by m: the
+// fixed intensity when the network has one, else the IDF coefficient a.
+bool scale_rainfall(PyObject* multiplier, Network* network) {
+    if (multiplier == nullptr) return true;
+    double m;
+    if (!convert_double(multiplier, "multiplier", &m)) return false;
+    if (!std::isfinite(m) || m < 0.0) {
+        raise_value_error("multiplier must be a finite number, not below 0");
+        return false;
+    }
+    if (network->settings.intensity) {
+        *network->settings.intensity *= m;
+    } else {
+        network->idf.idf_a *= m;
+    }
+    return true;
+}
+
+}  // namespace
+
+PyObject* py_tools_analyze(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        const char* const names[] = {"text", "format", "multiplier", "return_period", nullptr};
+        PyObject* text;
+        PyObject* format;
+        PyObject* multiplier = nullptr;
+        PyObject* return_period = nullptr;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|OO:analyze", const_cast<char**>(names), &text, &format,
+                                         &multiplier, &return_period))
+            return nullptr;
+        LoadedNetwork loaded;
+        if (!load_scenario(text, format, return_period, "analyze", &loaded)) return nullptr;
+        if (!scale_rainfall(multiplier, &loaded.network)) return nullptr;
+        Outcome<AnalysisResult> result = analyze_network(loaded.network);
+        if (!result.ok()) return raise_value_error(analysis_failed(result.error));
+        return to_python(loaded.project ? loaded.project->name : std::string(), *result.value);
+    });
+}
+
+PyObject* py_tools_max_capacities(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        const char* const names[] = {"text", "format", nullptr};
+        PyObject* text;
+        PyObject* format;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:max_capacities", const_cast<char**>(names), &text,
+                                         &format))
+            return nullptr;
+        LoadedNetwork loaded;
+        if (!load_source(text, format, "max_capacities", &loaded)) return nullptr;
+        Outcome<Topology> topology = build_topology(loaded.network);
+        if (!topology.ok()) return raise_value_error(analysis_failed(topology.error));
+        if (auto problem = check_values(loaded.network)) return raise_value_error(analysis_failed(*problem));
+        // The capacity scan does not depend on the flow, so the forward pass at
+        // any rainfall gives the capacities the surcharge flag compares with.
+        const DesignFlows flows = design_flows(loaded.network, *topology.value);
+        PyObject* list = PyList_New(static_cast<Py_ssize_t>(flows.pipes.size()));
+        if (list == nullptr) return nullptr;
+        for (std::size_t p = 0; p < flows.pipes.size(); ++p) {
+            PyObject* value = PyFloat_FromDouble(flows.pipes[p].max_capacity);
+            if (value == nullptr) {
+                Py_DECREF(list);
+                return nullptr;
+            }
+            PyList_SetItem(list, static_cast<Py_ssize_t>(p), value);
+        }
+        return list;
+    });
+}
+
+}  // namespace rillwright::python
