@@ -6,14 +6,8 @@ namespace rillwright::python {
 
 PyObject* py_tools_network_findings(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
-        const char* const names[] = {"text", "format", nullptr};
-        PyObject* text;
-        PyObject* format;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:network_findings", const_cast<char**>(names), &text,
-                                         &format))
-            return nullptr;
         LoadedNetwork loaded;
-        if (!load_source(text, format, "network_findings", &loaded)) return nullptr;
+        if (!bind_source(args, kwargs, "OO:network_findings", "network_findings", &loaded)) return nullptr;
         const Project* project = loaded.project ? &*loaded.project : nullptr;
         return json_text(findings_json(network_findings(loaded.network, project)));
     });

@@ -27,20 +27,22 @@ bool load_source(PyObject* text, PyObject* format, const char* function, LoadedN
     return true;
 }
 
+bool bind_source(PyObject* args, PyObject* kwargs, const char* spec, const char* function, LoadedNetwork* out) {
+    const char* const names[] = {"text", "format", nullptr};
+    PyObject* text;
+    PyObject* format;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, spec, const_cast<char**>(names), &text, &format)) return false;
+    return load_source(text, format, function, out);
+}
+
 PyObject* json_text(const std::string& json) {
     return PyUnicode_FromStringAndSize(json.data(), static_cast<Py_ssize_t>(json.size()));
 }
 
 PyObject* py_tools_network_records(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
-        const char* const names[] = {"text", "format", nullptr};
-        PyObject* text;
-        PyObject* format;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:network_records", const_cast<char**>(names), &text,
-                                         &format))
-            return nullptr;
         LoadedNetwork loaded;
-        if (!load_source(text, format, "network_records", &loaded)) return nullptr;
+        if (!bind_source(args, kwargs, "OO:network_records", "network_records", &loaded)) return nullptr;
         return json_text(network_records_json(loaded.network));
     });
 }

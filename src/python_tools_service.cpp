@@ -73,14 +73,8 @@ PyObject* py_tools_analyze(PyObject*, PyObject* args, PyObject* kwargs) {
 
 PyObject* py_tools_max_capacities(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
-        const char* const names[] = {"text", "format", nullptr};
-        PyObject* text;
-        PyObject* format;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:max_capacities", const_cast<char**>(names), &text,
-                                         &format))
-            return nullptr;
         LoadedNetwork loaded;
-        if (!load_source(text, format, "max_capacities", &loaded)) return nullptr;
+        if (!bind_source(args, kwargs, "OO:max_capacities", "max_capacities", &loaded)) return nullptr;
         Outcome<Topology> topology = build_topology(loaded.network);
         if (!topology.ok()) return raise_value_error(analysis_failed(topology.error));
         if (auto problem = check_values(loaded.network)) return raise_value_error(analysis_failed(*problem));
