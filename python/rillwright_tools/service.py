@@ -46,11 +46,14 @@ from .inputs import Source, records, resolve
 from .report import NODE_KEYS, PIPE_KEYS
 
 ANALYSIS_BUDGET = 100
-GRID_POINTS = 32
-GRID_SPAN = 100.0  # the grid runs from max_multiplier / GRID_SPAN to max_multiplier
+GRID_POINTS = 48
+GRID_SPAN = 1000.0  # the grid runs from max_multiplier / GRID_SPAN to max_multiplier
 TOLERANCE = 0.008  # a bracket this narrow (relative) is settled: the accuracy aimed at
 ASK_OFFSET = 0.003  # a refinement asks for estimate * (1 -/+ ASK_OFFSET)
 CLUSTER = 0.004  # asks closer than this (relative) share one analysis
+SAME_JUMP = 0.002  # pipes switching regime this close together (relative) make one jump
+PIECE_POINTS = 2  # a piece beside a bracket is extrapolated from this many analyses
+SUPERCRITICAL_MARGIN = 0.98  # the grade line's margin on critical depth for a free outlet
 REFINE_ROUNDS = 12
 ROUND_SHARE = 2  # a round uses at most half of the analyses left,
 MIN_ROUND = 8  # but at least this many, so that large networks need few rounds
@@ -59,12 +62,12 @@ SourceLike = Union[str, "os.PathLike[str]", Source, None]
 
 
 # --------------------------------------------------------------------------- worker tasks
-def scenario_margins(network: Any, multiplier: float, return_period: Optional[float]) -> Tuple[List[float], bytes]:
+def scenario_margins(network: Any, multiplier: float, return_period: Optional[float]) -> "Sample":
     """Runs in a worker: one analysis, reduced to every condition's margin and whether it
     holds, in the order nodes (flooding), pipes (surcharge), pipes (grade line above crown).
     `network` is (text, format, rims, crowns up, crowns down, capacities), or stands for it
     (executors.shared)."""
-    text, fmt, rims, crowns_up, crowns_dn, capacities = unpack(network)
+    text, fmt, rims, crowns_up, crowns_dn, capacities, inverts_up, rises = unpack(network)
     result = _core.analyze(text, fmt, multiplier, return_period)
     nodes, pipes = result["nodes"], result["pipes"]
     margins = [node["hgl"] - rim for node, rim in zip(nodes, rims)]
@@ -75,7 +78,25 @@ def scenario_margins(network: Any, multiplier: float, return_period: Optional[fl
              for pipe, up, dn in zip(pipes, crowns_up, crowns_dn)]
     margins += above
     holds += [value > 0.0 for value in above]
-    return margins, bytes(holds)
+    return margins, bytes(holds), _regimes(pipes, inverts_up, rises, crowns_dn)
+
+
+def _regimes(pipes: List[Dict[str, Any]], inverts_up: List[float], rises: List[float],
+             crowns_dn: List[float]) -> Tuple[bytes, List[float], List[float]]:
+    """Each pipe's regime as the grade line solved it (0 part full with its outlet drowned
+    or subcritical, 1 a free supercritical outlet, 2 surcharged) and the two margins whose
+    signs switch a part-full pipe between the first two: critical depth with the grade
+    line's margin minus the normal depth, and the outlet level minus the outlet crown.
+    A free outlet is read off the result: its upstream grade line is the normal depth."""
+    codes, supercritical, drowned = [], [], []
+    for pipe, invert, rise, crown in zip(pipes, inverts_up, rises, crowns_dn):
+        normal = pipe["normal_depth"] if pipe["normal_depth"] is not None else rise
+        free = not pipe["surcharged"] and pipe["hgl_up"] == invert + normal
+        codes.append(2 if pipe["surcharged"] else int(free))
+        critical = pipe["critical_depth"]
+        supercritical.append(SUPERCRITICAL_MARGIN * critical - normal if critical is not None else -math.inf)
+        drowned.append(_difference(pipe["hgl_dn"], crown))
+    return bytes(codes), supercritical, drowned
 
 
 def pipe_capacities(text: str, fmt: str) -> List[float]:
@@ -121,17 +142,33 @@ def tabulated_return_periods(source: Source) -> List[int]:
 
 
 # --------------------------------------------------------------------------- level of service
+Sample = Tuple[List[float], bytes, Tuple[bytes, List[float], List[float]]]
+
+
 class _Samples:
     """The analysed multipliers and their reduced results, in multiplier order."""
 
     def __init__(self) -> None:
-        self.by_multiplier: Dict[float, Tuple[List[float], bytes]] = {}
+        self.by_multiplier: Dict[float, Sample] = {}
 
-    def columns(self, limit: float) -> Tuple[List[float], List[Tuple[float, ...]], List[Tuple[int, ...]]]:
-        """Multipliers up to `limit` and, per condition, its margins and flags across them."""
+    def columns(self, limit: float) -> "_Columns":
+        """Multipliers up to `limit` and, per condition, its margins and flags across them;
+        per analysis the pipes' regimes, and per pipe its switch margins across them."""
         multipliers = sorted(m for m in self.by_multiplier if m <= limit)
         rows = [self.by_multiplier[m] for m in multipliers]
-        return multipliers, list(zip(*(r[0] for r in rows))), list(zip(*(r[1] for r in rows)))
+        return _Columns(multipliers, list(zip(*(r[0] for r in rows))), list(zip(*(r[1] for r in rows))),
+                        [r[2][0] for r in rows], list(zip(*(r[2][1] for r in rows))),
+                        list(zip(*(r[2][2] for r in rows))))
+
+
+class _Columns:
+    __slots__ = ("multipliers", "margins", "flags", "regimes", "supercritical", "drowned")
+
+    def __init__(self, multipliers: List[float], margins: List[Tuple[float, ...]], flags: List[Tuple[int, ...]],
+                 regimes: List[bytes], supercritical: List[Tuple[float, ...]],
+                 drowned: List[Tuple[float, ...]]) -> None:
+        self.multipliers, self.margins, self.flags = multipliers, margins, flags
+        self.regimes, self.supercritical, self.drowned = regimes, supercritical, drowned
 
 
 def _root(points: Sequence[Tuple[float, float]], lo: float, hi: float) -> Optional[float]:
@@ -162,13 +199,14 @@ def _root(points: Sequence[Tuple[float, float]], lo: float, hi: float) -> Option
 class _Crossing:
     """What the analyses so far say about one condition's first crossing."""
 
-    __slots__ = ("value", "smooth", "narrow", "lo", "hi", "reach")
+    __slots__ = ("value", "smooth", "narrow", "lo", "hi", "reach", "splits")
 
     def __init__(self, value: Optional[float], smooth: bool, lo: float = 0.0, hi: float = 0.0,
                  reach: Tuple[float, float] = (0.0, 0.0)) -> None:
         self.value, self.smooth, self.lo, self.hi = value, smooth, lo, hi
         self.narrow = value is None or hi <= lo * (1.0 + TOLERANCE)
         self.reach = reach  # the analyses it was made from lie in this range
+        self.splits: List[float] = []  # analyses that would part the jumps inside the bracket
 
 
 def _crossing(multipliers: List[float], margins: Tuple[float, ...], flags: Tuple[int, ...]) -> _Crossing:
@@ -207,6 +245,204 @@ def _crossing(multipliers: List[float], margins: Tuple[float, ...], flags: Tuple
     return _Crossing(estimate, smooth, lo, hi, reach)
 
 
+# --------------------------------------------------------------------------- jumps
+# A grade line is smooth in m between the multipliers at which pipes downstream change
+# regime (surcharge; a free supercritical outlet drowned or no longer supercritical):
+# there it jumps. Each switch is found from a margin that is itself smooth (design flow
+# minus the section's largest flow; critical depth with its margin minus normal depth;
+# outlet level minus outlet crown). With a single switch inside a bracket, the pieces
+# on either side, extrapolated from the analyses beside the bracket, place the crossing
+# without more analyses: at the switch when the jump carries the margin above zero,
+# else on the piece where it changes sign.
+
+def _smooth_root(multipliers: List[float], values: Tuple[float, ...], k: int) -> Optional[float]:
+    """The zero between multipliers k-1 and k of a smooth margin: the median of the line
+    and the parabolas through the neighbours that find one there."""
+    lo, hi = multipliers[k - 1], multipliers[k]
+    straight = _root([(lo, values[k - 1]), (hi, values[k])], lo, hi)
+    if straight is None:
+        return None
+    found = [straight]
+    for trio in ((k - 2, k - 1, k), (k - 1, k, k + 1)):
+        if trio[0] >= 0 and trio[2] < len(multipliers):
+            curved = _root([(multipliers[t], values[t]) for t in trio], lo, hi)
+            if curved is not None:
+                found.append(curved)
+    found.sort()
+    return found[len(found) // 2] if len(found) != 2 else 0.5 * (found[0] + found[1])
+
+
+def _switches(columns: _Columns, k: int, pipes: List[int], surcharge_row: int) -> Tuple[List[float], bool]:
+    """Where the given pipes (a path, downstream last) that change regime between
+    analyses k-1 and k switch, ascending, and whether all of them are placed (else only
+    those below the first that is not)."""
+    before, after = columns.regimes[k - 1], columns.regimes[k]
+    lo, hi = columns.multipliers[k - 1], columns.multipliers[k]
+    found: List[float] = []  # the switches further down the path
+    for position in range(len(pipes) - 1, -1, -1):
+        q = pipes[position]
+        if before[q] == after[q]:
+            continue
+        roots: List[Optional[float]] = []
+        if (before[q] == 2) != (after[q] == 2):
+            # The design flow and the capacity are smooth in m. A free outlet may stop
+            # being supercritical first: a second switch.
+            roots.append(_smooth_root(columns.multipliers, columns.margins[surcharge_row + q], k))
+            if 1 in (before[q], after[q]) and \
+                    (columns.supercritical[q][k - 1] > 0.0) != (columns.supercritical[q][k] > 0.0):
+                root = _smooth_root(columns.multipliers, columns.supercritical[q], k)
+                if root is not None and lo < root <= hi:
+                    found.append(root)
+        else:
+            if (columns.supercritical[q][k - 1] > 0.0) != (columns.supercritical[q][k] > 0.0):
+                roots.append(_smooth_root(columns.multipliers, columns.supercritical[q], k))
+            drowned = columns.drowned[q]
+            if (drowned[k - 1] > 0.0) != (drowned[k] > 0.0):
+                # The outlet level is a grade line too: it jumps where a pipe further
+                # down switches; between several, the line across the bracket is a
+                # first guess that analyses between the switches will improve.
+                jump = _piecewise_root(columns, drowned, k, _distinct(found), pipes[position + 1:]) if found else None
+                roots.append(jump if jump is not None else _smooth_root(columns.multipliers, drowned, k))
+        placed = [r for r in roots if r is not None and lo < r <= hi]
+        if not placed:
+            # Placed only once analyses part the switches further down.
+            return sorted(found), False
+        found.append(min(placed))
+    return sorted(found), True
+
+
+def _distinct(switches: List[float]) -> List[float]:
+    """The switches, ascending, those within SAME_JUMP of the one before merged into it."""
+    ordered = sorted(switches)
+    distinct = ordered[:1]
+    for e in ordered[1:]:
+        if e > distinct[-1] * (1.0 + SAME_JUMP):
+            distinct.append(e)
+    return distinct
+
+
+def _piecewise_root(columns: _Columns, values: Tuple[float, ...], k: int, switches: List[float],
+                    pipes: List[int]) -> Optional[float]:
+    """The zero between analyses k-1 and k of a margin that jumps at the one switch of the
+    given pipes inside; None with several."""
+    if len(switches) != 1:
+        return None
+    e = switches[0]
+    left = _piece(columns, values, k - 1, -1, pipes)
+    right = _piece(columns, values, k, 1, pipes)
+    if len(left) < 2 or len(right) < 2:
+        return None
+    if _evaluate(left, e) >= 0.0:
+        return _bisect(left, columns.multipliers[k - 1], e)
+    if _evaluate(right, e) > 0.0:
+        return e
+    return _bisect(right, e, columns.multipliers[k])
+
+
+def _piece(columns: _Columns, margins: Tuple[float, ...], start: int, step: int,
+           pipes: List[int]) -> List[Tuple[float, float]]:
+    """Up to PIECE_POINTS analyses from `start` on (step -1: down, 1: up) at which the
+    given pipes keep the regimes they have at `start`: one smooth piece of the margin."""
+    regimes = columns.regimes
+    points: List[Tuple[float, float]] = []
+    i = start
+    while 0 <= i < len(columns.multipliers) and len(points) < PIECE_POINTS and math.isfinite(margins[i]):
+        if i != start and any(regimes[i][q] != regimes[start][q] for q in pipes):
+            break
+        points.append((columns.multipliers[i], margins[i]))
+        i += step
+    return points
+
+
+def _evaluate(points: List[Tuple[float, float]], x: float) -> float:
+    """The polynomial through `points` (one to three, distinct multipliers) at x."""
+    total = 0.0
+    for i, (mi, gi) in enumerate(points):
+        term = gi
+        for j, (mj, _) in enumerate(points):
+            if j != i:
+                term *= (x - mj) / (mi - mj)
+        total += term
+    return total
+
+
+def _jump_crossing(columns: _Columns, margins: Tuple[float, ...], k: int, pipes: List[int],
+                   surcharge_row: int) -> Optional[_Crossing]:
+    """The crossing in the bracket between analyses k-1 and k when pipes among `pipes`
+    (those whose regime the margin depends on) switch inside it; None when none does or
+    a switch cannot be placed."""
+    switches, complete = _switches(columns, k, pipes, surcharge_row)
+    distinct = _distinct(switches)
+    if not distinct or (not complete and len(distinct) == 1):
+        return None
+    ms = columns.multipliers
+    lo, hi = ms[k - 1], ms[k]
+    reach = (ms[max(k - 3, 0)], ms[min(k + 2, len(ms) - 1)])
+    if len(distinct) > 1:
+        crossing = _Crossing(math.sqrt(lo * hi) if lo > 0.0 else hi / 2.0, False, lo, hi, reach)
+        crossing.splits = [math.sqrt(a * b) for a, b in zip(distinct, distinct[1:])]
+        return crossing
+    e = distinct[0]
+    left = _piece(columns, margins, k - 1, -1, pipes)
+    right = _piece(columns, margins, k, 1, pipes)
+    if not left or not right:
+        return None
+    if len(left) < 2 or len(right) < 2:
+        # A piece known at one analysis only: one next to the switch on that side.
+        near = e * (1.0 - ASK_OFFSET) if len(left) < 2 else e * (1.0 + ASK_OFFSET)
+        if not lo < near < hi:
+            return None
+        crossing = _Crossing(e, False, lo, hi, reach)
+        crossing.splits = [near]
+        return crossing
+    if _evaluate(left, e) < 0.0 < _evaluate(right, e):
+        crossing = _Crossing(e, True, lo, hi, reach)
+        crossing.narrow = True
+        return crossing
+    # The margin changes sign on one piece, extrapolated from afar: an analysis next to
+    # the switch on that side brings the piece's own bracket.
+    below = _evaluate(left, e) >= 0.0
+    value = _bisect(left, lo, e) if below else _bisect(right, e, hi)
+    crossing = _Crossing(value, False, lo, hi, reach)
+    near = e * (1.0 - ASK_OFFSET) if below else e * (1.0 + ASK_OFFSET)
+    if (e - lo if below else hi - e) <= TOLERANCE * lo or not lo < near < hi:
+        crossing.narrow = True
+    else:
+        crossing.splits = [near]
+    return crossing
+
+
+def _bisect(points: List[Tuple[float, float]], lo: float, hi: float) -> float:
+    """The zero of the polynomial through `points` between lo (below zero) and hi, or the
+    end nearer to it when it has none there."""
+    g_lo, g_hi = _evaluate(points, lo), _evaluate(points, hi)
+    if g_lo >= 0.0:
+        return lo
+    if g_hi < 0.0:
+        return hi
+    for _ in range(60):
+        middle = 0.5 * (lo + hi)
+        if _evaluate(points, middle) > 0.0:
+            hi = middle
+        else:
+            lo = middle
+    return hi
+
+
+def _downstream(outgoing: List[List[int]], pipe_to: List[int], start: int) -> List[int]:
+    """The pipes downstream of node `start`, nearest first."""
+    found: List[int] = []
+    stack, seen = [start], {start}
+    while stack:
+        node = stack.pop()
+        for q in outgoing[node]:
+            found.append(q)
+            if pipe_to[q] not in seen:
+                seen.add(pipe_to[q])
+                stack.append(pipe_to[q])
+    return found
+
+
 def _any_between(sorted_values: List[float], lo: float, hi: float) -> bool:
     at = bisect.bisect_right(sorted_values, lo)
     return at < len(sorted_values) and sorted_values[at] < hi
@@ -238,6 +474,9 @@ def _asks(crossings: Sequence[_Crossing], first_pipe: int) -> List[float]:
     asks: List[float] = []
     for index, crossing in enumerate(crossings):
         if crossing.narrow:
+            continue
+        if crossing.splits:
+            asks.extend(crossing.splits)
             continue
         estimate = crossing.value
         assert estimate is not None
@@ -285,6 +524,26 @@ def _crowns(shape: Dict[str, Any]) -> Tuple[List[float], List[float]]:
     return up, down
 
 
+class _Dependents:
+    """The pipes whose regimes a condition's margin depends on: those downstream of the
+    structure, or the pipe itself and those downstream of it."""
+
+    def __init__(self, shape: Dict[str, Any], node_count: int) -> None:
+        index = {node["id"]: i for i, node in enumerate(shape["nodes"])}  # a repeated id: the last
+        self.node_count, self.pipe_count = node_count, len(shape["pipes"])
+        self.pipe_to = [index.get(pipe["to"], -1) for pipe in shape["pipes"]]
+        self.outgoing: List[List[int]] = [[] for _ in range(node_count)]
+        for q, pipe in enumerate(shape["pipes"]):
+            if pipe["from"] in index and self.pipe_to[q] >= 0:
+                self.outgoing[index[pipe["from"]]].append(q)
+
+    def pipes(self, condition: int) -> List[int]:
+        if condition < self.node_count:
+            return _downstream(self.outgoing, self.pipe_to, condition)
+        q = condition - self.node_count - self.pipe_count
+        return [q] + _downstream(self.outgoing, self.pipe_to, self.pipe_to[q])
+
+
 def _grid(max_multiplier: float) -> List[float]:
     ratio = GRID_SPAN ** (1.0 / (GRID_POINTS - 1))
     return [max_multiplier / ratio ** k for k in range(GRID_POINTS - 1, 0, -1)] + [max_multiplier]
@@ -325,10 +584,12 @@ def level_of_service(source: SourceLike = None, *, max_multiplier: float = 10.0,
         crowns_up, crowns_dn = _crowns(shape)
         node_count, pipe_count = len(rims), len(crowns_up)
         capacities = capacity_job.result()
-        everything = (network.text, network.format, rims, crowns_up, crowns_dn, capacities)
+        rises = [pipe["rise"] for pipe in shape["pipes"]]
+        inverts_up = [crown - rise for crown, rise in zip(crowns_up, rises)]
+        everything = (network.text, network.format, rims, crowns_up, crowns_dn, capacities, inverts_up, rises)
         shipped = stack.enter_context(shared(pool, everything))
 
-        def analyse(scenarios: Sequence[Tuple[float, Optional[float]]]) -> List[Tuple[List[float], bytes]]:
+        def analyse(scenarios: Sequence[Tuple[float, Optional[float]]]) -> List[Sample]:
             return run_all(pool, scenario_margins, [(shipped, m, rp) for m, rp in scenarios])
 
         grid = sorted({0.0, 1.0, *_grid(max_multiplier)})
@@ -342,14 +603,18 @@ def level_of_service(source: SourceLike = None, *, max_multiplier: float = 10.0,
         # A crossing is worked out again only when a new analysis falls among those it
         # was made from; a settled bracket only narrows with more analyses, so it is kept.
         crossings: List[Optional[_Crossing]] = [None] * (node_count + 2 * pipe_count)
+        dependents = _Dependents(shape, node_count)
 
         def update(new: List[float]) -> List[_Crossing]:
             if new or (crossings and crossings[0] is None):
-                multipliers, margins, flags = samples.columns(max_multiplier)
-                for j, (g, f) in enumerate(zip(margins, flags)):
+                columns = samples.columns(max_multiplier)
+                for j, (g, f) in enumerate(zip(columns.margins, columns.flags)):
                     known = crossings[j]
                     if known is None or (not known.narrow and _any_between(new, *known.reach)):
-                        crossings[j] = _crossing(multipliers, g, f)
+                        found = _crossing(columns.multipliers, g, f)
+                        if not found.narrow and not node_count <= j < node_count + pipe_count:
+                            found = _jump_crossing(columns, g, f.index(1), dependents.pipes(j), node_count) or found
+                        crossings[j] = found
             return cast(List[_Crossing], crossings)
 
         fresh: List[float] = []  # analysed since the last update, ascending
@@ -371,7 +636,7 @@ def level_of_service(source: SourceLike = None, *, max_multiplier: float = 10.0,
         values = [c.value for c in update(fresh)]
 
     def first_period(index: int) -> Optional[int]:
-        return next((rp for rp, (_, held) in zip(periods, by_period) if held[index]), None)
+        return next((rp for rp, (_, held, _) in zip(periods, by_period) if held[index]), None)
 
     nodes = [{"id": node["id"], "flood_multiplier": values[i], "flood_return_period": first_period(i),
               "freeboard": 0.0 - design[0][i]}
