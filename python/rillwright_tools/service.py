@@ -199,7 +199,7 @@ def _root(points: Sequence[Tuple[float, float]], lo: float, hi: float) -> Option
 class _Crossing:
     """What the analyses so far say about one condition's first crossing."""
 
-    __slots__ = ("value", "smooth", "narrow", "lo", "hi", "reach", "splits")
+    __slots__ = ("value", "smooth", "narrow", "lo", "hi", "reach", "splits", "steady")
 
     def __init__(self, value: Optional[float], smooth: bool, lo: float = 0.0, hi: float = 0.0,
                  reach: Tuple[float, float] = (0.0, 0.0)) -> None:
@@ -207,6 +207,7 @@ class _Crossing:
         self.narrow = value is None or hi <= lo * (1.0 + TOLERANCE)
         self.reach = reach  # the analyses it was made from lie in this range
         self.splits: List[float] = []  # analyses that would part the jumps inside the bracket
+        self.steady = False  # no pipe it depends on changes regime inside the bracket
 
 
 def _crossing(multipliers: List[float], margins: Tuple[float, ...], flags: Tuple[int, ...]) -> _Crossing:
@@ -429,17 +430,22 @@ def _bisect(points: List[Tuple[float, float]], lo: float, hi: float) -> float:
     return hi
 
 
-def _downstream(outgoing: List[List[int]], pipe_to: List[int], start: int) -> List[int]:
-    """The pipes downstream of node `start`, nearest first."""
+def _downstream(outgoing: List[List[int]], incoming: List[List[int]], pipe_to: List[int],
+                start: int) -> List[int]:
+    """The pipes downstream of node `start`, nearest first, each followed by the other
+    pipes into the node it ends at."""
     found: List[int] = []
     stack, seen = [start], {start}
     while stack:
         node = stack.pop()
         for q in outgoing[node]:
             found.append(q)
-            if pipe_to[q] not in seen:
-                seen.add(pipe_to[q])
-                stack.append(pipe_to[q])
+            below = pipe_to[q]
+            # The other pipes into the node below set its level too.
+            found.extend(s for s in incoming[below] if s != q)
+            if below not in seen:
+                seen.add(below)
+                stack.append(below)
     return found
 
 
@@ -471,6 +477,7 @@ def _asks(crossings: Sequence[_Crossing], first_pipe: int) -> List[float]:
     smooth asks for a pair around its estimate and for the bracket's middle, so that a
     jump nobody predicted is still cornered by halving."""
     events = _events(crossings, first_pipe)
+    pipe_count = (len(crossings) - first_pipe) // 2
     asks: List[float] = []
     for index, crossing in enumerate(crossings):
         if crossing.narrow:
@@ -482,7 +489,7 @@ def _asks(crossings: Sequence[_Crossing], first_pipe: int) -> List[float]:
         assert estimate is not None
         lo, hi = crossing.lo, crossing.hi
         inside = _nearest_events(events, lo, hi, estimate, estimate if index >= first_pipe else None)
-        if crossing.smooth and not inside:
+        if crossing.smooth and (crossing.steady or not inside or first_pipe <= index < first_pipe + pipe_count):
             continue
         centres = inside or [estimate]
         wanted = [c * f for c in centres for f in (1.0 - ASK_OFFSET, 1.0 + ASK_OFFSET)]
@@ -533,15 +540,17 @@ class _Dependents:
         self.node_count, self.pipe_count = node_count, len(shape["pipes"])
         self.pipe_to = [index.get(pipe["to"], -1) for pipe in shape["pipes"]]
         self.outgoing: List[List[int]] = [[] for _ in range(node_count)]
+        self.incoming: List[List[int]] = [[] for _ in range(node_count)]
         for q, pipe in enumerate(shape["pipes"]):
             if pipe["from"] in index and self.pipe_to[q] >= 0:
                 self.outgoing[index[pipe["from"]]].append(q)
+                self.incoming[self.pipe_to[q]].append(q)
 
     def pipes(self, condition: int) -> List[int]:
         if condition < self.node_count:
-            return _downstream(self.outgoing, self.pipe_to, condition)
+            return _downstream(self.outgoing, self.incoming, self.pipe_to, condition)
         q = condition - self.node_count - self.pipe_count
-        return [q] + _downstream(self.outgoing, self.pipe_to, self.pipe_to[q])
+        return [q] + _downstream(self.outgoing, self.incoming, self.pipe_to, self.pipe_to[q])
 
 
 def _grid(max_multiplier: float) -> List[float]:
@@ -613,7 +622,9 @@ def level_of_service(source: SourceLike = None, *, max_multiplier: float = 10.0,
                     if known is None or (not known.narrow and _any_between(new, *known.reach)):
                         found = _crossing(columns.multipliers, g, f)
                         if not found.narrow and not node_count <= j < node_count + pipe_count:
-                            found = _jump_crossing(columns, g, f.index(1), dependents.pipes(j), node_count) or found
+                            k, pipes = f.index(1), dependents.pipes(j)
+                            found = _jump_crossing(columns, g, k, pipes, node_count) or found
+                            found.steady = all(columns.regimes[k - 1][q] == columns.regimes[k][q] for q in pipes)
                         crossings[j] = found
             return cast(List[_Crossing], crossings)
 
