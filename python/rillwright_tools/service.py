@@ -494,7 +494,8 @@ def _asks(crossings: Sequence[_Crossing], first_pipe: int) -> List[float]:
         centres = inside or [estimate]
         wanted = [c * f for c in centres for f in (1.0 - ASK_OFFSET, 1.0 + ASK_OFFSET)]
         if not crossing.smooth:
-            wanted.append(math.sqrt(lo * hi) if lo > 0.0 else hi / 2.0)
+            # A margin that is not smooth: one analysis at the estimate, and the middle.
+            wanted = [estimate, math.sqrt(lo * hi) if lo > 0.0 else hi / 2.0]
         asks.extend(m for m in wanted if lo < m < hi)
     return asks
 
