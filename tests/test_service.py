@@ -38,7 +38,7 @@ def generated(pipes, seed):
     return "\n".join(lines) + "\n"
 
 
-def fine_scan(text, fmt, top, step=1.002, bottom=0.05):
+def fine_scan(text, fmt, top, step=1.002, bottom=0.005):
     """The first multiplier of a fine geometric scan at which each condition holds, in the
     order nodes (flooding), pipes (surcharged), pipes (grade line above the crown)."""
     network = json.loads(_core.network_records(text, fmt))
@@ -66,8 +66,11 @@ def reported(network, result):
             + [p["pressurized_multiplier"] for p in result["pipes"]])
 
 
-@pytest.mark.parametrize("text, fmt", [(DEMO, "rwproj")] + [(generated(8, seed), "rwn") for seed in range(3)])
+@pytest.mark.parametrize("text, fmt", [(DEMO, "rwproj")] + [(generated(8, seed), "rwn") for seed in range(3)]
+                         + [(generated(20, seed), "rwn") for seed in (1, 2)])
 def test_crossings_agree_with_a_fine_scan(text, fmt):
+    """On networks whose pipes change regime in cascades (a pipe surcharging drowns the
+    free outlets above it) as well as on small ones."""
     top = 5.0
     result = rwt.level_of_service(text=text, format=fmt, max_multiplier=top, executor=INLINE)
     assert result["analyses"] <= 100
