@@ -8,26 +8,32 @@ How the crossings share analyses (at most ANALYSIS_BUDGET = 100 for any network 
 1. One batch: the pipes' capacities (a forward pass, counted as an analysis), m = 0, the
    design storm m = 1, every tabulated return period, and GRID_POINTS multipliers on a
    geometric grid from max_multiplier / GRID_SPAN to max_multiplier (about 16 % apart).
+   Every analysis is reduced to the conditions' margins and flags and to each pipe's
+   regime (part full, free supercritical outlet, surcharged) with the margins that
+   switch it.
 2. For every condition (a structure floods; a pipe surcharges; its grade line rises
    above its crown) the analysed multipliers in order bracket the first crossing: the
    last at which it does not hold and the first at which it does. Each condition has a
    margin that changes sign there (grade line minus rim, grade line minus crown, design
    flow minus the section's largest flow), interpolated across the bracket.
-3. A bracket narrower than TOLERANCE is settled. A wider one is settled when the margin
-   is smooth there (the slope across the bracket is like the slopes beside it, and the
-   parabolas through the neighbours find the same zero) and no pipe changes regime
-   inside it (the pipes' own crossings are the "events" where grade lines and
-   velocities jump). The rest ask for analyses: a pair just below and above the two
-   events nearest their estimate, or around the estimate itself, plus the bracket's
-   middle when the margin is not smooth (a jump nobody predicted is cornered by
-   halving). The asks of a round are merged (asks within CLUSTER of each other become
-   one analysis) and served most-asked first, up to half the analyses left; every new
-   analysis narrows every bracket it falls in, whoever asked for it.
+3. A bracket narrower than TOLERANCE is settled. Grade lines jump where a pipe they
+   depend on (one below, or one into a node below) changes regime inside the bracket;
+   each switch is placed from a smooth margin (see "jumps"). With one switch, the
+   pieces beside the bracket settle it: at the switch when the jump carries the margin
+   over, else on the piece where it changes sign, after one analysis next to the switch
+   on that side. With several, the bracket asks for analyses between them. Without
+   any, a margin that is smooth (the slope across the bracket is like the slopes beside
+   it, and the parabolas through the neighbours find the same zero) is settled; one that
+   is not asks for an analysis at its estimate and at the bracket's middle (a jump
+   nobody predicted is cornered by halving). The asks of a round are merged (asks
+   within CLUSTER of each other become one analysis) and served most-asked first, up to
+   half the analyses left; every new analysis narrows every bracket it falls in,
+   whoever asked for it.
 4. Rounds repeat until nothing asks or the budget is spent; a bracket still open keeps
    the estimate from its narrowest bracket. So the cost never exceeds the budget, and
    the accuracy is that of the settled brackets (within 1 %) wherever the distinct
-   crossings fit in it: on networks of ten or so pipes every crossing; on larger
-   networks the crossings beyond the budget are interpolated across wider brackets.
+   switches fit in it: on networks of twenty or so pipes nearly every crossing; on
+   larger networks the crossings beyond the budget are estimated across wider brackets.
 """
 
 from __future__ import annotations
@@ -471,10 +477,12 @@ def _nearest_events(events: List[float], lo: float, hi: float, estimate: float,
 
 
 def _asks(crossings: Sequence[_Crossing], first_pipe: int) -> List[float]:
-    """The multipliers the open brackets ask for. A smooth margin with no event inside its
-    bracket is settled by its estimate. With events inside, the jump at one of them may be
-    the crossing: pairs around the two events nearest the estimate. A margin that is not
-    smooth asks for a pair around its estimate and for the bracket's middle, so that a
+    """The multipliers the open brackets ask for. A bracket across switches asks for what
+    parts them. A smooth margin is settled by its estimate when no pipe it depends on
+    changes regime inside its bracket, or no event is inside it (a pipe's surcharge
+    margin is smooth whatever happens elsewhere); with events inside, the jump at one of
+    them may be the crossing: pairs around the two events nearest the estimate. A margin
+    that is not smooth asks for its estimate and for the bracket's middle, so that a
     jump nobody predicted is still cornered by halving."""
     events = _events(crossings, first_pipe)
     pipe_count = (len(crossings) - first_pipe) // 2
