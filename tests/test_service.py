@@ -244,3 +244,16 @@ def test_a_dask_cluster_gives_the_local_results(tmp_path, capsys):
             level = rwt.level_of_service(paths[1], executor=client.get_executor())
     assert remote == local and local[1][0] == 0
     assert level == rwt.level_of_service(paths[1], executor=INLINE)
+
+
+def test_the_kept_lists_of_pipes_below_are_the_walked_ones():
+    """The pipes a condition depends on are kept per node along chains; a walk from the
+    structure gives the same lists."""
+    from rillwright_tools import service
+    shape = json.loads(_core.network_records(generated(60, 3), "rwn"))
+    count = len(shape["nodes"])
+    kept = service._Dependents(shape, count)
+    walked = service._Dependents(shape, count)
+    for i in reversed(range(count)):
+        assert kept.pipes(i) == tuple(service._downstream(walked.outgoing, walked.incoming, walked.pipe_to, i))
+    assert any(len(kept.pipes(i)) > 10 for i in range(count))

@@ -163,18 +163,32 @@ class _Samples:
         multipliers = sorted(m for m in self.by_multiplier if m <= limit)
         rows = [self.by_multiplier[m] for m in multipliers]
         return _Columns(multipliers, list(zip(*(r[0] for r in rows))), list(zip(*(r[1] for r in rows))),
-                        [r[2][0] for r in rows], list(zip(*(r[2][1] for r in rows))),
-                        list(zip(*(r[2][2] for r in rows))))
+                        [r[2][0] for r in rows], _Column([r[2][1] for r in rows]),
+                        _Column([r[2][2] for r in rows]))
+
+
+class _Column:
+    """Per pipe, one value of every analysis; made when first asked for, as only the pipes
+    that change regime inside a bracket are ever looked at."""
+
+    def __init__(self, rows: List[List[float]]) -> None:
+        self.rows = rows
+        self.made: Dict[int, Tuple[float, ...]] = {}
+
+    def __getitem__(self, q: int) -> Tuple[float, ...]:
+        if q not in self.made:
+            self.made[q] = tuple(row[q] for row in self.rows)
+        return self.made[q]
 
 
 class _Columns:
-    __slots__ = ("multipliers", "margins", "flags", "regimes", "supercritical", "drowned")
+    __slots__ = ("multipliers", "margins", "flags", "regimes", "supercritical", "drowned", "switches")
 
     def __init__(self, multipliers: List[float], margins: List[Tuple[float, ...]], flags: List[Tuple[int, ...]],
-                 regimes: List[bytes], supercritical: List[Tuple[float, ...]],
-                 drowned: List[Tuple[float, ...]]) -> None:
+                 regimes: List[bytes], supercritical: "_Column", drowned: "_Column") -> None:
         self.multipliers, self.margins, self.flags = multipliers, margins, flags
         self.regimes, self.supercritical, self.drowned = regimes, supercritical, drowned
+        self.switches: Dict[Tuple[int, int, int, int, float], Optional[List[float]]] = {}
 
 
 def _root(points: Sequence[Tuple[float, float]], lo: float, hi: float) -> Optional[float]:
@@ -279,43 +293,58 @@ def _smooth_root(multipliers: List[float], values: Tuple[float, ...], k: int) ->
     return found[len(found) // 2] if len(found) != 2 else 0.5 * (found[0] + found[1])
 
 
-def _switches(columns: _Columns, k: int, pipes: List[int], surcharge_row: int) -> Tuple[List[float], bool]:
+def _switches(columns: _Columns, k: int, pipes: Sequence[int], surcharge_row: int) -> Tuple[List[float], bool]:
     """Where the given pipes (a path, downstream last) that change regime between
     analyses k-1 and k switch, ascending, and whether all of them are placed (else only
     those below the first that is not)."""
     before, after = columns.regimes[k - 1], columns.regimes[k]
-    lo, hi = columns.multipliers[k - 1], columns.multipliers[k]
     found: List[float] = []  # the switches further down the path
-    for position in range(len(pipes) - 1, -1, -1):
+    changed = [position for position, q in enumerate(pipes) if before[q] != after[q]]
+    for position in reversed(changed):
         q = pipes[position]
-        if before[q] == after[q]:
-            continue
-        roots: List[Optional[float]] = []
-        if (before[q] == 2) != (after[q] == 2):
-            # The design flow and the capacity are smooth in m. A free outlet may stop
-            # being supercritical first: a second switch.
-            roots.append(_smooth_root(columns.multipliers, columns.margins[surcharge_row + q], k))
-            if 1 in (before[q], after[q]) and \
-                    (columns.supercritical[q][k - 1] > 0.0) != (columns.supercritical[q][k] > 0.0):
-                root = _smooth_root(columns.multipliers, columns.supercritical[q], k)
-                if root is not None and lo < root <= hi:
-                    found.append(root)
-        else:
-            if (columns.supercritical[q][k - 1] > 0.0) != (columns.supercritical[q][k] > 0.0):
-                roots.append(_smooth_root(columns.multipliers, columns.supercritical[q], k))
-            drowned = columns.drowned[q]
-            if (drowned[k - 1] > 0.0) != (drowned[k] > 0.0):
-                # The outlet level is a grade line too: it jumps where a pipe further
-                # down switches; between several, the line across the bracket is a
-                # first guess that analyses between the switches will improve.
-                jump = _piecewise_root(columns, drowned, k, _distinct(found), pipes[position + 1:]) if found else None
-                roots.append(jump if jump is not None else _smooth_root(columns.multipliers, drowned, k))
-        placed = [r for r in roots if r is not None and lo < r <= hi]
-        if not placed:
+        # Many conditions share a pipe and what lies below it (the same switches, found
+        # in the same order): each is worked out once.
+        key = (k, q, len(pipes) - position, len(found), found[-1] if found else 0.0)
+        if key not in columns.switches:
+            columns.switches[key] = _pipe_switches(columns, k, q, surcharge_row, _distinct(found),
+                                                   pipes[position + 1:])
+        placed = columns.switches[key]
+        if placed is None:
             # Placed only once analyses part the switches further down.
             return sorted(found), False
-        found.append(min(placed))
+        found.extend(placed)
     return sorted(found), True
+
+
+def _pipe_switches(columns: _Columns, k: int, q: int, surcharge_row: int, below: List[float],
+                   pipes_below: Sequence[int]) -> Optional[List[float]]:
+    """Where pipe q, whose regime differs between analyses k-1 and k, switches (one
+    multiplier, or two when a free outlet stops being supercritical before it
+    surcharges); None when it cannot be placed. `below` are the switches of the pipes
+    below it (`pipes_below`) inside the bracket."""
+    before, after = columns.regimes[k - 1][q], columns.regimes[k][q]
+    lo, hi = columns.multipliers[k - 1], columns.multipliers[k]
+    supercritical, drowned = columns.supercritical[q], columns.drowned[q]
+    roots: List[Optional[float]] = []
+    extra: List[float] = []
+    if (before == 2) != (after == 2):
+        # The design flow and the capacity are smooth in m.
+        roots.append(_smooth_root(columns.multipliers, columns.margins[surcharge_row + q], k))
+        if 1 in (before, after) and (supercritical[k - 1] > 0.0) != (supercritical[k] > 0.0):
+            root = _smooth_root(columns.multipliers, supercritical, k)
+            if root is not None and lo < root <= hi:
+                extra.append(root)
+    else:
+        if (supercritical[k - 1] > 0.0) != (supercritical[k] > 0.0):
+            roots.append(_smooth_root(columns.multipliers, supercritical, k))
+        if (drowned[k - 1] > 0.0) != (drowned[k] > 0.0):
+            # The outlet level is a grade line too: it jumps where a pipe further down
+            # switches; between several, the line across the bracket is a first guess
+            # that analyses between the switches will improve.
+            jump = _piecewise_root(columns, drowned, k, below, pipes_below) if below else None
+            roots.append(jump if jump is not None else _smooth_root(columns.multipliers, drowned, k))
+    placed = [r for r in roots if r is not None and lo < r <= hi]
+    return extra + [min(placed)] if placed else None
 
 
 def _distinct(switches: List[float]) -> List[float]:
@@ -329,7 +358,7 @@ def _distinct(switches: List[float]) -> List[float]:
 
 
 def _piecewise_root(columns: _Columns, values: Tuple[float, ...], k: int, switches: List[float],
-                    pipes: List[int]) -> Optional[float]:
+                    pipes: Sequence[int]) -> Optional[float]:
     """The zero between analyses k-1 and k of a margin that jumps at the one switch of the
     given pipes inside; None with several."""
     if len(switches) != 1:
@@ -347,7 +376,7 @@ def _piecewise_root(columns: _Columns, values: Tuple[float, ...], k: int, switch
 
 
 def _piece(columns: _Columns, margins: Tuple[float, ...], start: int, step: int,
-           pipes: List[int]) -> List[Tuple[float, float]]:
+           pipes: Sequence[int]) -> List[Tuple[float, float]]:
     """Up to PIECE_POINTS analyses from `start` on (step -1: down, 1: up) at which the
     given pipes keep the regimes they have at `start`: one smooth piece of the margin."""
     regimes = columns.regimes
@@ -373,7 +402,7 @@ def _evaluate(points: List[Tuple[float, float]], x: float) -> float:
     return total
 
 
-def _jump_crossing(columns: _Columns, margins: Tuple[float, ...], k: int, pipes: List[int],
+def _jump_crossing(columns: _Columns, margins: Tuple[float, ...], k: int, pipes: Sequence[int],
                    surcharge_row: int) -> Optional[_Crossing]:
     """The crossing in the bracket between analyses k-1 and k when pipes among `pipes`
     (those whose regime the margin depends on) switch inside it; None when none does or
@@ -555,11 +584,32 @@ class _Dependents:
                 self.outgoing[index[pipe["from"]]].append(q)
                 self.incoming[self.pipe_to[q]].append(q)
 
-    def pipes(self, condition: int) -> List[int]:
+        self.below: Dict[int, Tuple[int, ...]] = {}
+
+    def pipes(self, condition: int) -> Sequence[int]:
         if condition < self.node_count:
-            return _downstream(self.outgoing, self.incoming, self.pipe_to, condition)
+            return self._below(condition)
         q = condition - self.node_count - self.pipe_count
-        return [q] + _downstream(self.outgoing, self.incoming, self.pipe_to, self.pipe_to[q])
+        return (q,) + self._below(self.pipe_to[q])
+
+    def _below(self, start: int) -> Tuple[int, ...]:
+        """_downstream of the node, kept: along a chain of nodes with one pipe out each,
+        a node's list is its pipe's, the other pipes into the node below, then the list
+        of the node below."""
+        chain: List[int] = []
+        node = start
+        while node not in self.below and len(self.outgoing[node]) == 1 and node not in chain:
+            chain.append(node)
+            node = self.pipe_to[self.outgoing[node][0]]
+        if node in chain:  # a loop, which the analysis refuses anyway: walk it in full
+            return tuple(_downstream(self.outgoing, self.incoming, self.pipe_to, start))
+        if node not in self.below:
+            self.below[node] = tuple(_downstream(self.outgoing, self.incoming, self.pipe_to, node))
+        for upper in reversed(chain):
+            q = self.outgoing[upper][0]
+            lower = self.pipe_to[q]
+            self.below[upper] = (q,) + tuple(s for s in self.incoming[lower] if s != q) + self.below[lower]
+        return self.below[start]
 
 
 def _grid(max_multiplier: float) -> List[float]:
@@ -632,8 +682,11 @@ def level_of_service(source: SourceLike = None, *, max_multiplier: float = 10.0,
                         found = _crossing(columns.multipliers, g, f)
                         if not found.narrow and not node_count <= j < node_count + pipe_count:
                             k, pipes = f.index(1), dependents.pipes(j)
-                            found = _jump_crossing(columns, g, k, pipes, node_count) or found
-                            found.steady = all(columns.regimes[k - 1][q] == columns.regimes[k][q] for q in pipes)
+                            before, after = columns.regimes[k - 1], columns.regimes[k]
+                            if any(before[q] != after[q] for q in pipes):
+                                found = _jump_crossing(columns, g, k, pipes, node_count) or found
+                            else:
+                                found.steady = True
                         crossings[j] = found
             return cast(List[_Crossing], crossings)
 
