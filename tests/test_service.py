@@ -38,7 +38,7 @@ def generated(pipes, seed):
     return "\n".join(lines) + "\n"
 
 
-def fine_scan(text, fmt, top, step=1.002, bottom=0.05):
+def fine_scan(text, fmt, top, step=1.002, bottom=0.005):
     """The first multiplier of a fine geometric scan at which each condition holds, in the
     order nodes (flooding), pipes (surcharged), pipes (grade line above the crown)."""
     network = json.loads(_core.network_records(text, fmt))
@@ -66,8 +66,11 @@ def reported(network, result):
             + [p["pressurized_multiplier"] for p in result["pipes"]])
 
 
-@pytest.mark.parametrize("text, fmt", [(DEMO, "rwproj")] + [(generated(8, seed), "rwn") for seed in range(3)])
+@pytest.mark.parametrize("text, fmt", [(DEMO, "rwproj")] + [(generated(8, seed), "rwn") for seed in range(3)]
+                         + [(generated(20, seed), "rwn") for seed in (1, 2)])
 def test_crossings_agree_with_a_fine_scan(text, fmt):
+    """On networks whose pipes change regime in cascades (a pipe surcharging drowns the
+    free outlets above it) as well as on small ones."""
     top = 5.0
     result = rwt.level_of_service(text=text, format=fmt, max_multiplier=top, executor=INLINE)
     assert result["analyses"] <= 100
@@ -241,3 +244,16 @@ def test_a_dask_cluster_gives_the_local_results(tmp_path, capsys):
             level = rwt.level_of_service(paths[1], executor=client.get_executor())
     assert remote == local and local[1][0] == 0
     assert level == rwt.level_of_service(paths[1], executor=INLINE)
+
+
+def test_the_kept_lists_of_pipes_below_are_the_walked_ones():
+    """The pipes a condition depends on are kept per node along chains; a walk from the
+    structure gives the same lists."""
+    from rillwright_tools import service
+    shape = json.loads(_core.network_records(generated(60, 3), "rwn"))
+    count = len(shape["nodes"])
+    kept = service._Dependents(shape, count)
+    walked = service._Dependents(shape, count)
+    for i in reversed(range(count)):
+        assert kept.pipes(i) == tuple(service._downstream(walked.outgoing, walked.incoming, walked.pipe_to, i))
+    assert any(len(kept.pipes(i)) > 10 for i in range(count))
