@@ -23,7 +23,6 @@ constexpr double kNotSet = std::numeric_limits<double>::quiet_NaN();
 constexpr double kAdverseSlope = -1e-6;
 constexpr double kShortestProfile = 1e-9;  // ft: shorter pipes carry the water surface straight up
 constexpr double kSmallestDepth = 1e-4;    // ft: section values are taken at no less than this depth
-constexpr double kSupercriticalMargin = 0.98;
 constexpr int kReaches = 12;
 constexpr int kMaxReachHalvings = 80;
 

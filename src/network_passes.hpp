@@ -79,6 +79,16 @@ PipeDesign design_pipe(const Network& network, const Topology& topology, std::si
 // these full-section values, on the slope the design uses; 0 when n <= 0.
 double full_capacity(double n, const FullSection& full, double used_slope);
 
+// A part-full pipe whose outlet is not drowned has a free supercritical outlet
+// when its critical depth, less this margin, is still above its normal depth
+// (or its rise, when it has none).
+inline constexpr double kSupercriticalMargin = 0.98;
+
+// Positive exactly when that holds (IEEE subtraction keeps the comparison's sign).
+inline double supercritical_outlet_margin(double critical_depth, double normal_or_rise) {
+    return kSupercriticalMargin * critical_depth - normal_or_rise;
+}
+
 struct GradeLine {
     std::vector<double> node_hgl;  // per node
     std::vector<std::optional<double>> hgl_up;

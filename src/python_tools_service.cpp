@@ -50,24 +50,54 @@ bool scale_rainfall(PyObject* multiplier, Network* network) {
     return true;
 }
 
+// Each pipe's supercritical_outlet_margin at its design flow, as a list: the
+// sign the grade line tests when it decides whether the outlet runs free.
+PyObject* supercritical_margins(const Network& network, const AnalysisResult& result) {
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(result.pipes.size()));
+    if (list == nullptr) return nullptr;
+    for (std::size_t p = 0; p < result.pipes.size(); ++p) {
+        const PipeResult& pipe = result.pipes[p];
+        const double rise = shape_rise(network.pipes[p].shape);
+        PyObject* value =
+            PyFloat_FromDouble(supercritical_outlet_margin(pipe.critical_depth, pipe.normal_depth.value_or(rise)));
+        if (value == nullptr) {
+            Py_DECREF(list);
+            return nullptr;
+        }
+        PyList_SetItem(list, static_cast<Py_ssize_t>(p), value);
+    }
+    return list;
+}
+
 }  // namespace
 
 PyObject* py_tools_analyze(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
-        const char* const names[] = {"text", "format", "multiplier", "return_period", nullptr};
+        const char* const names[] = {"text", "format", "multiplier", "return_period", "outlet_margins", nullptr};
         PyObject* text;
         PyObject* format;
         PyObject* multiplier = nullptr;
         PyObject* return_period = nullptr;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|OO:analyze", const_cast<char**>(names), &text, &format,
-                                         &multiplier, &return_period))
+        int outlet_margins = 0;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|OOp:analyze", const_cast<char**>(names), &text, &format,
+                                         &multiplier, &return_period, &outlet_margins))
             return nullptr;
         LoadedNetwork loaded;
         if (!load_scenario(text, format, return_period, "analyze", &loaded)) return nullptr;
         if (!scale_rainfall(multiplier, &loaded.network)) return nullptr;
         Outcome<AnalysisResult> result = analyze_network(loaded.network);
         if (!result.ok()) return raise_value_error(analysis_failed(result.error));
-        return to_python(loaded.project ? loaded.project->name : std::string(), *result.value);
+        PyObject* dicts = to_python(loaded.project ? loaded.project->name : std::string(), *result.value);
+        if (dicts == nullptr || !outlet_margins) return dicts;
+        PyObject* margins = supercritical_margins(loaded.network, *result.value);
+        if (margins == nullptr) {
+            Py_DECREF(dicts);
+            return nullptr;
+        }
+        PyObject* pair = PyTuple_Pack(2, dicts, margins);
+        Py_DECREF(dicts);
+        Py_DECREF(margins);
+        return pair;
     });
 }
 

@@ -59,7 +59,6 @@ ASK_OFFSET = 0.003  # a refinement asks for estimate * (1 -/+ ASK_OFFSET)
 CLUSTER = 0.004  # asks closer than this (relative) share one analysis
 SAME_JUMP = 0.002  # pipes switching regime this close together (relative) make one jump
 PIECE_POINTS = 2  # a piece beside a bracket is extrapolated from this many analyses
-SUPERCRITICAL_MARGIN = 0.98  # the grade line's margin on critical depth for a free outlet
 REFINE_ROUNDS = 12
 ROUND_SHARE = 2  # a round uses at most half of the analyses left,
 MIN_ROUND = 8  # but at least this many, so that large networks need few rounds
@@ -74,7 +73,7 @@ def scenario_margins(network: Any, multiplier: float, return_period: Optional[fl
     `network` is (text, format, rims, crowns up, crowns down, capacities), or stands for it
     (executors.shared)."""
     text, fmt, rims, crowns_up, crowns_dn, capacities, inverts_up, rises = unpack(network)
-    result = _core.analyze(text, fmt, multiplier, return_period)
+    result, supercritical = _core.analyze(text, fmt, multiplier, return_period, outlet_margins=True)
     nodes, pipes = result["nodes"], result["pipes"]
     margins = [node["hgl"] - rim for node, rim in zip(nodes, rims)]
     holds = [node["floods"] for node in nodes]
@@ -84,25 +83,23 @@ def scenario_margins(network: Any, multiplier: float, return_period: Optional[fl
              for pipe, up, dn in zip(pipes, crowns_up, crowns_dn)]
     margins += above
     holds += [value > 0.0 for value in above]
-    return margins, bytes(holds), _regimes(pipes, inverts_up, rises, crowns_dn)
+    return margins, bytes(holds), _regimes(pipes, supercritical, inverts_up, rises, crowns_dn)
 
 
-def _regimes(pipes: List[Dict[str, Any]], inverts_up: List[float], rises: List[float],
-             crowns_dn: List[float]) -> Tuple[bytes, List[float], List[float]]:
+def _regimes(pipes: List[Dict[str, Any]], supercritical: List[float], inverts_up: List[float],
+             rises: List[float], crowns_dn: List[float]) -> Tuple[bytes, List[float], List[float]]:
     """Each pipe's regime as the grade line solved it (0 part full with its outlet drowned
     or subcritical, 1 a free supercritical outlet, 2 surcharged) and the two margins whose
-    signs switch a part-full pipe between the first two: critical depth with the grade
-    line's margin minus the normal depth, and the outlet level minus the outlet crown.
-    A free outlet is read off the result: its upstream grade line is the normal depth."""
-    codes, supercritical, drowned = [], [], []
+    signs switch a part-full pipe between the first two: the core's supercritical-outlet
+    margin, and the outlet level minus the outlet crown. A free outlet is read off the
+    result: its upstream grade line is the normal depth."""
+    codes, drowned = [], []
     for pipe, invert, rise, crown in zip(pipes, inverts_up, rises, crowns_dn):
         normal = pipe["normal_depth"] if pipe["normal_depth"] is not None else rise
         free = not pipe["surcharged"] and pipe["hgl_up"] == invert + normal
         codes.append(2 if pipe["surcharged"] else int(free))
-        critical = pipe["critical_depth"]
-        supercritical.append(SUPERCRITICAL_MARGIN * critical - normal if critical is not None else -math.inf)
         drowned.append(_difference(pipe["hgl_dn"], crown))
-    return bytes(codes), supercritical, drowned
+    return bytes(codes), list(supercritical), drowned
 
 
 def pipe_capacities(text: str, fmt: str) -> List[float]:
