@@ -14,9 +14,9 @@ namespace rillwright::python {
 // be read (with the module's messages).
 bool load_source(PyObject* text, PyObject* format, const char* function, LoadedNetwork* out);
 
-// Binds an entry point whose only parameters are `text` and `format`; `spec`
+// Binds an entry point whose only parameters are `text` and `format`; `arg_format`
 // is its argument format, "OO:<function>". Returns false with an exception set.
-bool bind_source(PyObject* args, PyObject* kwargs, const char* spec, const char* function, LoadedNetwork* out);
+bool bind_source(PyObject* args, PyObject* kwargs, const char* arg_format, const char* function, LoadedNetwork* out);
 
 // A str holding `json`, or nullptr with an exception set.
 PyObject* json_text(const std::string& json);

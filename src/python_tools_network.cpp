@@ -27,11 +27,11 @@ bool load_source(PyObject* text, PyObject* format, const char* function, LoadedN
     return true;
 }
 
-bool bind_source(PyObject* args, PyObject* kwargs, const char* spec, const char* function, LoadedNetwork* out) {
+bool bind_source(PyObject* args, PyObject* kwargs, const char* arg_format, const char* function, LoadedNetwork* out) {
     const char* const names[] = {"text", "format", nullptr};
     PyObject* text;
     PyObject* format;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, spec, const_cast<char**>(names), &text, &format)) return false;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, arg_format, const_cast<char**>(names), &text, &format)) return false;
     return load_source(text, format, function, out);
 }
 
