@@ -11,56 +11,21 @@ and the analyses used. The networks are those of tests/test_service.py's generat
 from __future__ import annotations
 
 import argparse
-import json
-import random
-import time
+import sys
+from pathlib import Path
 
-import rillwright_tools as rwt
-from rillwright_tools import _core
-from rillwright_tools.executors import InlineExecutor
+# The networks and the scan are the accuracy test's own, so both measure the same thing.
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests"))
 
-
-def generated(pipes: int, seed: int) -> str:
-    """A random dendritic network whose pipes run from comfortable to undersized."""
-    rng = random.Random(seed)
-    lines = ["IDF 120 10 0.8"]
-    inverts = [100.0]
-    lines.append("NODE N0 outfall 0 0 100 108")
-    for i in range(1, pipes + 1):
-        parent = rng.randrange(max(0, i - 4), i)
-        length, slope = rng.uniform(150, 400), rng.uniform(0.003, 0.03)
-        inverts.append(inverts[parent] + length * slope)
-        lines.append(f"NODE N{i} inlet 0 0 {inverts[i]:.3f} {inverts[i] + rng.uniform(4, 9):.3f} "
-                     f"{rng.uniform(0.3, 2.5):.2f} 0.6")
-        lines.append(f"PIPE P{i} N{i} N{parent} {length:.1f} {rng.choice([1.0, 1.25, 1.5, 2.0])} 0.013")
-    return "\n".join(lines) + "\n"
-
-
-def fine_scan(text: str, fmt: str, top: float, step: float = 1.002, bottom: float = 0.005) -> list:
-    """The first multiplier of the scan at which each condition holds, in the order nodes
-    (flooding; None for outfalls), pipes (surcharged), pipes (grade line above the crown)."""
-    network = json.loads(_core.network_records(text, fmt))
-    invert = {n["id"]: n["invert"] for n in network["nodes"]}
-    crowns = [(invert[p["from"]] + p["rise"], invert[p["to"]] + p["rise"]) for p in network["pipes"]]
-    multipliers, m = [0.0], bottom
-    while m < top:
-        multipliers.append(m)
-        m *= step
-    first = None
-    for m in multipliers + [top]:
-        result = _core.analyze(text, fmt, m)
-        flags = [n["floods"] for n in result["nodes"]] + [p["surcharged"] for p in result["pipes"]]
-        flags += [any(h is not None and h > c for h, c in zip((p["hgl_up"], p["hgl_dn"]), crown))
-                  for p, crown in zip(result["pipes"], crowns)]
-        first = first or [None] * len(flags)
-        first = [f if f is not None or not holds else m for f, holds in zip(first, flags)]
-    outfall = [n["kind"] == "outfall" for n in network["nodes"]]
-    return [None if o else f for f, o in zip(first, outfall + [False] * (len(first) - len(outfall)))], outfall
+import rillwright_tools as rwt  # noqa: E402
+from rillwright_tools.executors import InlineExecutor  # noqa: E402
+from test_service import fine_scan, generated  # noqa: E402
 
 
 def compare(pipes: int, seed: int, top: float) -> tuple:
     text = generated(pipes, seed)
-    scan, outfall = fine_scan(text, "rwn", top)
+    network, scan = fine_scan(text, "rwn", top)
+    outfall = [n["kind"] == "outfall" for n in network["nodes"]]
     result = rwt.level_of_service(text=text, format="rwn", max_multiplier=top, executor=InlineExecutor())
     it = iter(result["nodes"])
     ours = [None if o else next(it)["flood_multiplier"] for o in outfall]

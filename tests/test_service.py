@@ -15,8 +15,8 @@ import rillwright
 
 import rillwright_tools as rwt
 from rillwright_tools import _core
-from rillwright_tools.cli import main
 from rillwright_tools.executors import InlineExecutor
+from test_cli import cli
 
 DEMO = rillwright.demo_project_json()
 INLINE = InlineExecutor()
@@ -194,15 +194,6 @@ def test_results_do_not_depend_on_the_executor():
         assert rwt.level_of_service(text=text, format="rwn", executor=pool) == inline
         assert rwt.sweep(text=text, format="rwn", multipliers=[0.5, 2], executor=pool) == \
             rwt.sweep(text=text, format="rwn", multipliers=[0.5, 2], executor=INLINE)
-
-
-def cli(capsys, *args):
-    try:
-        code = main([str(a) for a in args])
-    except SystemExit as stop:
-        code = stop.code
-    out, err = capsys.readouterr()
-    return code, out, err
 
 
 def test_the_service_command(tmp_path, capsys):
