@@ -60,6 +60,10 @@ CLUSTER = 0.004  # asks closer than this (relative) share one analysis
 SAME_JUMP = 0.002  # pipes switching regime this close together (relative) make one jump
 PIECE_POINTS = 2  # a piece beside a bracket is extrapolated from this many analyses
 REFINE_ROUNDS = 12
+DENSE_ROUNDS = 1  # rounds that split open brackets evenly,
+DENSE_SHARE = 25  # each with at most this many analyses,
+DENSE_MIN = 2
+DENSE_FINEST = 0.02  # into parts no narrower than this
 ROUND_SHARE = 2  # a round uses at most half of the analyses left,
 MIN_ROUND = 8  # but at least this many, so that large networks need few rounds
 
@@ -546,6 +550,35 @@ def _groups(asks: List[float]) -> List[List[float]]:
     return groups
 
 
+def _splits(crossings: Sequence[_Crossing], budget: int) -> List[float]:
+    """Up to `budget` multipliers that split the brackets still open, spread over them by
+    how many crossings each holds: a gap between two analyses holding c open brackets,
+    split evenly by n new analyses into n + 1 parts, takes the next analysis while that
+    narrows the summed (logarithmic) width of the brackets the most."""
+    open_in: Dict[Tuple[float, float], int] = {}
+    for crossing in crossings:
+        if not crossing.narrow and crossing.lo > 0.0:
+            gap = (crossing.lo, crossing.hi)
+            open_in[gap] = open_in.get(gap, 0) + 1
+    shares = {gap: 0 for gap, count in open_in.items() if count >= DENSE_MIN}
+
+    def gain(gap: Tuple[float, float]) -> float:
+        n, width = shares[gap], math.log(gap[1] / gap[0])
+        if width / (n + 1) <= DENSE_FINEST:
+            return 0.0
+        return open_in[gap] * width * (1.0 / (n + 1) - 1.0 / (n + 2))
+
+    for _ in range(budget):
+        best = max(shares, key=gain, default=None)
+        if best is None or gain(best) <= 0.0:
+            break
+        shares[best] += 1
+    points = []
+    for (lo, hi), n in shares.items():
+        points.extend(lo * (hi / lo) ** (j / (n + 1)) for j in range(1, n + 1))
+    return sorted(points)
+
+
 def _pick(groups: List[List[float]], budget: int) -> List[float]:
     """At most `budget` multipliers, one per group (its middle ask), the most-asked first,
     then the lower multipliers."""
@@ -688,6 +721,13 @@ def level_of_service(source: SourceLike = None, *, max_multiplier: float = 10.0,
             return cast(List[_Crossing], crossings)
 
         fresh: List[float] = []  # analysed since the last update, ascending
+        for _ in range(DENSE_ROUNDS):
+            current = update(fresh)
+            fresh = _splits(current, min(ANALYSIS_BUDGET - used, DENSE_SHARE))
+            if not fresh:
+                break
+            samples.by_multiplier.update(zip(fresh, analyse([(m, None) for m in fresh])))
+            used += len(fresh)
         for _ in range(REFINE_ROUNDS):
             current = update(fresh)
             fresh = []
