@@ -28,5 +28,10 @@ PyObject* py_tools_hec22_energy_structure(PyObject* module, PyObject* args, PyOb
 PyObject* py_tools_design(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* py_tools_analyze(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* py_tools_max_capacities(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* py_tools_scenario_sample(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* py_tools_service_plan(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* py_tools_service_round(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* py_tools_service_values(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* py_tools_service_sample_parts(PyObject* module, PyObject* args, PyObject* kwargs);
 
 }  // namespace rillwright::python

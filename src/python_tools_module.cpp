@@ -33,6 +33,24 @@ PyMethodDef kFunctions[] = {
      "max_capacities(text, format)\n--\n\n"
      "Each pipe's largest Manning flow over the depth scan (cfs), in pipe order: the flow above\n"
      "which the analysis flags the pipe as surcharged."},
+    {"scenario_sample", as_cfunction(py_tools_scenario_sample), kKeywordCall,
+     "scenario_sample(text, format, multiplier=1.0, return_period=None)\n--\n\n"
+     "One scenario, as analyze runs it, reduced to the level of service's sample (bytes): every\n"
+     "condition's margin and flag, every pipe's regime and the margins that switch it."},
+    {"service_plan", as_cfunction(py_tools_service_plan), kKeywordCall,
+     "service_plan(text, format, max_multiplier)\n--\n\n"
+     "A level-of-service plan of the network and its first batch of multipliers: (plan, list)."},
+    {"service_round", as_cfunction(py_tools_service_round), kKeywordCall,
+     "service_round(plan, samples, left)\n--\n\n"
+     "Adds the samples of the multipliers last asked for (in their order) and returns the next\n"
+     "round's multipliers within `left` analyses; an empty list when the rounds are over."},
+    {"service_values", as_cfunction(py_tools_service_values), kKeywordCall,
+     "service_values(plan)\n--\n\n"
+     "Every condition's crossing multiplier (None: not up to max_multiplier), in the order nodes\n"
+     "(flooding), pipes (surcharged), pipes (grade line above the crown)."},
+    {"service_sample_parts", as_cfunction(py_tools_service_sample_parts), kKeywordCall,
+     "service_sample_parts(plan, sample)\n--\n\n"
+     "A sample's margins (list) and flags (bytes), condition by condition."},
     {nullptr, nullptr, 0, nullptr},
 };
 

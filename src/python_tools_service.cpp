@@ -5,6 +5,7 @@
 
 #include "network_passes.hpp"
 #include "python_tools.hpp"
+#include "service_sample.hpp"
 
 namespace rillwright::python {
 
@@ -98,6 +99,26 @@ PyObject* py_tools_analyze(PyObject*, PyObject* args, PyObject* kwargs) {
         Py_DECREF(dicts);
         Py_DECREF(margins);
         return pair;
+    });
+}
+
+PyObject* py_tools_scenario_sample(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        const char* const names[] = {"text", "format", "multiplier", "return_period", nullptr};
+        PyObject* text;
+        PyObject* format;
+        PyObject* multiplier = nullptr;
+        PyObject* return_period = nullptr;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|OO:scenario_sample", const_cast<char**>(names), &text,
+                                         &format, &multiplier, &return_period))
+            return nullptr;
+        LoadedNetwork loaded;
+        if (!load_scenario(text, format, return_period, "scenario_sample", &loaded)) return nullptr;
+        if (!scale_rainfall(multiplier, &loaded.network)) return nullptr;
+        Outcome<Sample> sample = scenario_sample(loaded.network);
+        if (!sample.ok()) return raise_value_error(analysis_failed(sample.error));
+        const std::string bytes = pack_sample(*sample.value);
+        return PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size()));
     });
 }
 
