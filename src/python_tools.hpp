@@ -33,5 +33,6 @@ PyObject* py_tools_service_plan(PyObject* module, PyObject* args, PyObject* kwar
 PyObject* py_tools_service_round(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* py_tools_service_values(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* py_tools_service_sample_parts(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* py_tools_service_pipes_below(PyObject* module, PyObject* args, PyObject* kwargs);
 
 }  // namespace rillwright::python

@@ -146,4 +146,41 @@ PyObject* py_tools_service_sample_parts(PyObject*, PyObject* args, PyObject* kwa
     });
 }
 
+PyObject* py_tools_service_pipes_below(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        const char* const names[] = {"text", "format", "walked", nullptr};
+        PyObject* text;
+        PyObject* format;
+        int walked = 0;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|p:service_pipes_below", const_cast<char**>(names), &text,
+                                         &format, &walked))
+            return nullptr;
+        LoadedNetwork loaded;
+        if (!load_source(text, format, "service_pipes_below", &loaded)) return nullptr;
+        service::Dependents dependents(loaded.network);
+        const std::size_t count = loaded.network.nodes.size();
+        std::vector<std::vector<std::uint32_t>> lists(count);
+        for (std::size_t i = count; i-- > 0;) lists[i] = walked ? dependents.downstream(i) : dependents.pipes(i);
+        PyObject* out = PyList_New(static_cast<Py_ssize_t>(count));
+        if (out == nullptr) return nullptr;
+        for (std::size_t i = 0; i < count; ++i) {
+            PyObject* list = PyList_New(static_cast<Py_ssize_t>(lists[i].size()));
+            if (list == nullptr) {
+                Py_DECREF(out);
+                return nullptr;
+            }
+            PyList_SetItem(out, static_cast<Py_ssize_t>(i), list);
+            for (std::size_t k = 0; k < lists[i].size(); ++k) {
+                PyObject* q = PyLong_FromSize_t(lists[i][k]);
+                if (q == nullptr) {
+                    Py_DECREF(out);
+                    return nullptr;
+                }
+                PyList_SetItem(list, static_cast<Py_ssize_t>(k), q);
+            }
+        }
+        return out;
+    });
+}
+
 }  // namespace rillwright::python

@@ -51,6 +51,10 @@ PyMethodDef kFunctions[] = {
     {"service_sample_parts", as_cfunction(py_tools_service_sample_parts), kKeywordCall,
      "service_sample_parts(plan, sample)\n--\n\n"
      "A sample's margins (list) and flags (bytes), condition by condition."},
+    {"service_pipes_below", as_cfunction(py_tools_service_pipes_below), kKeywordCall,
+     "service_pipes_below(text, format, walked=False)\n--\n\n"
+     "Per node, the pipes whose regimes its flooding margin depends on, as the plan keeps them\n"
+     "(from the last node up), or walked afresh from each node."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -88,10 +88,11 @@ class Dependents {
 public:
     Dependents(const Network& network);
     std::vector<std::uint32_t> pipes(std::size_t condition);
+    // The pipes downstream of node `start`, walked afresh (pipes() keeps them per node).
+    std::vector<std::uint32_t> downstream(std::size_t start) const;
 
 private:
     const std::vector<std::uint32_t>& below(std::size_t start);
-    std::vector<std::uint32_t> downstream(std::size_t start) const;
 
     std::size_t node_count_;
     std::size_t pipe_count_;

@@ -240,11 +240,7 @@ def test_a_dask_cluster_gives_the_local_results(tmp_path, capsys):
 def test_the_kept_lists_of_pipes_below_are_the_walked_ones():
     """The pipes a condition depends on are kept per node along chains; a walk from the
     structure gives the same lists."""
-    from rillwright_tools import service
-    shape = json.loads(_core.network_records(generated(60, 3), "rwn"))
-    count = len(shape["nodes"])
-    kept = service._Dependents(shape, count)
-    walked = service._Dependents(shape, count)
-    for i in reversed(range(count)):
-        assert kept.pipes(i) == tuple(service._downstream(walked.outgoing, walked.incoming, walked.pipe_to, i))
-    assert any(len(kept.pipes(i)) > 10 for i in range(count))
+    text = generated(60, 3)
+    kept = _core.service_pipes_below(text, "rwn")
+    assert kept == _core.service_pipes_below(text, "rwn", walked=True)
+    assert any(len(pipes) > 10 for pipes in kept)
