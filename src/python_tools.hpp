@@ -3,6 +3,8 @@
 // analysis come back as compact JSON text, which the package reads with json.
 #pragma once
 
+#include <vector>
+
 #include "network_source.hpp"
 #include "python_support.hpp"
 
@@ -20,6 +22,13 @@ bool bind_source(PyObject* args, PyObject* kwargs, const char* arg_format, const
 
 // A str holding `json`, or nullptr with an exception set.
 PyObject* json_text(const std::string& json);
+
+// A list of the values as floats, or nullptr with an exception set.
+PyObject* float_list(const std::vector<double>& values);
+
+// The tuple (first, second), taking over both references; nullptr with the
+// exception set when either is nullptr (the error of making it) or the tuple fails.
+PyObject* pair_of(PyObject* first, PyObject* second);
 
 // Entry points, in the order of the module's table.
 PyObject* py_tools_network_records(PyObject* module, PyObject* args, PyObject* kwargs);

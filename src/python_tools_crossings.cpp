@@ -20,20 +20,6 @@ service::Plan* plan_of(PyObject* capsule) {
     return static_cast<service::Plan*>(PyCapsule_GetPointer(capsule, kPlanName));  // sets TypeError/ValueError
 }
 
-PyObject* float_list(const std::vector<double>& values) {
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(values.size()));
-    if (list == nullptr) return nullptr;
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        PyObject* value = PyFloat_FromDouble(values[i]);
-        if (value == nullptr) {
-            Py_DECREF(list);
-            return nullptr;
-        }
-        PyList_SetItem(list, static_cast<Py_ssize_t>(i), value);
-    }
-    return list;
-}
-
 bool read_sample(const service::Plan& plan, PyObject* bytes, Sample* out) {
     char* data;
     Py_ssize_t size;
@@ -65,15 +51,8 @@ PyObject* py_tools_service_plan(PyObject*, PyObject* args, PyObject* kwargs) {
         PyObject* batch = float_list(service::first_batch(*plan));
         if (batch == nullptr) return nullptr;
         PyObject* capsule = PyCapsule_New(plan.get(), kPlanName, delete_plan);
-        if (capsule == nullptr) {
-            Py_DECREF(batch);
-            return nullptr;
-        }
-        plan.release();
-        PyObject* pair = PyTuple_Pack(2, capsule, batch);
-        Py_DECREF(capsule);
-        Py_DECREF(batch);
-        return pair;
+        if (capsule != nullptr) plan.release();
+        return pair_of(capsule, batch);
     });
 }
 
@@ -131,18 +110,9 @@ PyObject* py_tools_service_sample_parts(PyObject*, PyObject* args, PyObject* kwa
         if (plan == nullptr) return nullptr;
         Sample sample;
         if (!read_sample(*plan, bytes, &sample)) return nullptr;
-        PyObject* margins = float_list(sample.margins);
-        if (margins == nullptr) return nullptr;
-        PyObject* flags = PyBytes_FromStringAndSize(reinterpret_cast<const char*>(sample.flags.data()),
-                                                    static_cast<Py_ssize_t>(sample.flags.size()));
-        if (flags == nullptr) {
-            Py_DECREF(margins);
-            return nullptr;
-        }
-        PyObject* pair = PyTuple_Pack(2, margins, flags);
-        Py_DECREF(margins);
-        Py_DECREF(flags);
-        return pair;
+        return pair_of(float_list(sample.margins),
+                       PyBytes_FromStringAndSize(reinterpret_cast<const char*>(sample.flags.data()),
+                                                 static_cast<Py_ssize_t>(sample.flags.size())));
     });
 }
 

@@ -51,26 +51,40 @@ bool scale_rainfall(PyObject* multiplier, Network* network) {
     return true;
 }
 
-// Each pipe's supercritical_outlet_margin at its design flow, as a list: the
-// sign the grade line tests when it decides whether the outlet runs free.
-PyObject* supercritical_margins(const Network& network, const AnalysisResult& result) {
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(result.pipes.size()));
-    if (list == nullptr) return nullptr;
+// Each pipe's supercritical_outlet_margin at its design flow: the sign the
+// grade line tests when it decides whether the outlet runs free.
+std::vector<double> supercritical_margins(const Network& network, const AnalysisResult& result) {
+    std::vector<double> margins;
     for (std::size_t p = 0; p < result.pipes.size(); ++p) {
         const PipeResult& pipe = result.pipes[p];
         const double rise = shape_rise(network.pipes[p].shape);
-        PyObject* value =
-            PyFloat_FromDouble(supercritical_outlet_margin(pipe.critical_depth, pipe.normal_depth.value_or(rise)));
+        margins.push_back(supercritical_outlet_margin(pipe.critical_depth, pipe.normal_depth.value_or(rise)));
+    }
+    return margins;
+}
+
+}  // namespace
+
+PyObject* float_list(const std::vector<double>& values) {
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(values.size()));
+    if (list == nullptr) return nullptr;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        PyObject* value = PyFloat_FromDouble(values[i]);
         if (value == nullptr) {
             Py_DECREF(list);
             return nullptr;
         }
-        PyList_SetItem(list, static_cast<Py_ssize_t>(p), value);
+        PyList_SetItem(list, static_cast<Py_ssize_t>(i), value);
     }
     return list;
 }
 
-}  // namespace
+PyObject* pair_of(PyObject* first, PyObject* second) {
+    PyObject* pair = first && second ? PyTuple_Pack(2, first, second) : nullptr;
+    Py_XDECREF(first);
+    Py_XDECREF(second);
+    return pair;
+}
 
 PyObject* py_tools_analyze(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
@@ -90,15 +104,7 @@ PyObject* py_tools_analyze(PyObject*, PyObject* args, PyObject* kwargs) {
         if (!result.ok()) return raise_value_error(analysis_failed(result.error));
         PyObject* dicts = to_python(loaded.project ? loaded.project->name : std::string(), *result.value);
         if (dicts == nullptr || !outlet_margins) return dicts;
-        PyObject* margins = supercritical_margins(loaded.network, *result.value);
-        if (margins == nullptr) {
-            Py_DECREF(dicts);
-            return nullptr;
-        }
-        PyObject* pair = PyTuple_Pack(2, dicts, margins);
-        Py_DECREF(dicts);
-        Py_DECREF(margins);
-        return pair;
+        return pair_of(dicts, float_list(supercritical_margins(loaded.network, *result.value)));
     });
 }
 
@@ -132,17 +138,9 @@ PyObject* py_tools_max_capacities(PyObject*, PyObject* args, PyObject* kwargs) {
         // The capacity scan does not depend on the flow, so the forward pass at
         // any rainfall gives the capacities the surcharge flag compares with.
         const DesignFlows flows = design_flows(loaded.network, *topology.value);
-        PyObject* list = PyList_New(static_cast<Py_ssize_t>(flows.pipes.size()));
-        if (list == nullptr) return nullptr;
-        for (std::size_t p = 0; p < flows.pipes.size(); ++p) {
-            PyObject* value = PyFloat_FromDouble(flows.pipes[p].max_capacity);
-            if (value == nullptr) {
-                Py_DECREF(list);
-                return nullptr;
-            }
-            PyList_SetItem(list, static_cast<Py_ssize_t>(p), value);
-        }
-        return list;
+        std::vector<double> capacities;
+        for (const PipeDesign& pipe : flows.pipes) capacities.push_back(pipe.max_capacity);
+        return float_list(capacities);
     });
 }
 

@@ -1,24 +1,29 @@
 """Level of service: the storm at which each structure floods, and scenario sweeps.
 
-Every figure comes from whole analyses by the core (`_core.analyze` with the rainfall
-scaled by a multiplier, or a project at another return period); this module only
-chooses the scenarios and reads the results.
+Every figure comes from whole analyses by the core (the rainfall scaled by a multiplier,
+or a project at another return period). This module runs them on the executor and
+builds the results; the core reduces each analysis to a sample in the worker
+(`_core.scenario_sample`: packed bytes, src/service_sample.hpp) and works out the
+crossings and every round's multipliers from the samples in a plan that this module
+feeds round by round (`_core.service_plan`, `service_round`, `service_values`;
+src/service_crossings.hpp, service_rounds.hpp, where the tuning constants named below
+live).
 
 How the crossings share analyses (at most ANALYSIS_BUDGET = 100 for any network size):
-1. One batch: the pipes' capacities (a forward pass, counted as an analysis), m = 0, the
-   design storm m = 1, every tabulated return period, and GRID_POINTS multipliers on a
-   geometric grid from max_multiplier / GRID_SPAN to max_multiplier (about 16 % apart).
+1. One batch: m = 0, the design storm m = 1, every tabulated return period, and kGridPoints multipliers on a
+   geometric grid from max_multiplier / kGridSpan to max_multiplier (about 16 % apart).
    Every analysis is reduced to the conditions' margins and flags and to each pipe's
    regime (part full, free supercritical outlet, surcharged) with the margins that
-   switch it.
+   switch it. The pipes' capacities count as one more analysis (once a forward pass
+   of their own; each sample now takes them from its analysis' own forward pass).
 2. For every condition (a structure floods; a pipe surcharges; its grade line rises
    above its crown) the analysed multipliers in order bracket the first crossing: the
    last at which it does not hold and the first at which it does. Each condition has a
    margin that changes sign there (grade line minus rim, grade line minus crown, design
    flow minus the section's largest flow), interpolated across the bracket.
-3. A bracket narrower than TOLERANCE is settled. Grade lines jump where a pipe they
+3. A bracket narrower than kTolerance is settled. Grade lines jump where a pipe they
    depend on (one below, or one into a node below) changes regime inside the bracket;
-   each switch is placed from a smooth margin (see "jumps"). With one switch, the
+   each switch is placed from a smooth margin (see "jumps" in service_crossings.cpp). With one switch, the
    pieces beside the bracket settle it: at the switch when the jump carries the margin
    over, else on the piece where it changes sign, after one analysis next to the switch
    on that side. With several, the bracket asks for analyses between them. Without
@@ -26,7 +31,7 @@ How the crossings share analyses (at most ANALYSIS_BUDGET = 100 for any network 
    it, and the parabolas through the neighbours find the same zero) is settled; one that
    is not asks for an analysis at its estimate and at the bracket's middle (a jump
    nobody predicted is cornered by halving). The asks of a round are merged (asks
-   within CLUSTER of each other become one analysis) and served most-asked first, up to
+   within kCluster of each other become one analysis) and served most-asked first, up to
    half the analyses left; every new analysis narrows every bracket it falls in,
    whoever asked for it.
 4. Rounds repeat until nothing asks or the budget is spent; a bracket still open keeps

@@ -1,0 +1,53 @@
+"""The level of service's core reduction and plan: a sample against the analysis it
+reduces, and samples that do not belong to the plan's network."""
+
+import json
+import math
+
+import pytest
+
+import rillwright
+
+from rillwright_tools import _core
+from test_service import FLOODING_RWN, generated, with_curves
+
+DEMO = with_curves(rillwright.demo_project_json(), [(2, 80.0), (100, 190.0)])
+
+
+def reduced(text, fmt, multiplier, period):
+    """The conditions' margins and flags, straight from the analysis' result dicts."""
+    result = _core.analyze(text, fmt, multiplier, period)
+    network = json.loads(_core.network_records(text, fmt))
+    invert = {n["id"]: n["invert"] for n in network["nodes"]}
+    margins = [n["hgl"] - r["rim"] for n, r in zip(result["nodes"], network["nodes"])]
+    flags = [n["floods"] for n in result["nodes"]]
+    capacities = _core.max_capacities(text, fmt)
+    margins += [p["design_q"] - c for p, c in zip(result["pipes"], capacities)]
+    flags += [p["surcharged"] for p in result["pipes"]]
+    for pipe, record in zip(result["pipes"], network["pipes"]):
+        ends = [(pipe["hgl_up"], record["invert_up"], record["from"]), (pipe["hgl_dn"], record["invert_dn"], record["to"])]
+        above = max(-math.inf if h is None else h - ((own if own is not None else invert[node]) + record["rise"])
+                    for h, own, node in ends)
+        margins.append(above)
+        flags.append(above > 0.0)
+    return margins, bytes(flags)
+
+
+@pytest.mark.parametrize("text, fmt, period", [(DEMO, "rwproj", None), (DEMO, "rwproj", 100.0),
+                                               (generated(20, 1), "rwn", None),
+                                               (FLOODING_RWN.format(tailwater=101.5, area=20), "rwn", None)])
+@pytest.mark.parametrize("multiplier", [0.0, 0.7, 3.0])
+def test_a_sample_is_the_reduced_analysis(text, fmt, period, multiplier):
+    plan, _ = _core.service_plan(text, fmt, 10.0)
+    sample = _core.scenario_sample(text, fmt, multiplier, period)
+    assert _core.service_sample_parts(plan, sample) == reduced(text, fmt, multiplier, period)
+
+
+def test_samples_of_another_network_are_refused():
+    plan, batch = _core.service_plan(DEMO, "rwproj", 10.0)
+    foreign = _core.scenario_sample(generated(8, 0), "rwn", 1.0)
+    with pytest.raises(ValueError, match="does not belong to this network"):
+        _core.service_round(plan, [foreign] * len(batch), 100)
+    with pytest.raises(ValueError, match="analysis failed|unknown"):
+        _core.scenario_sample(FLOODING_RWN.format(tailwater=98.5, area=1).replace("PIPE PJ J OUT", "PIPE PJ J X"),
+                              "rwn", 1.0)
