@@ -39,7 +39,7 @@ std::optional<double> root_of(const Points& points, double lo, double hi) { retu
 
 // The zero between multipliers k-1 and k of a smooth margin: the median of the
 // line and the parabolas through the neighbours that find one there.
-std::optional<double> smooth_root(const std::vector<double>& ms, Series values, std::size_t k) {
+std::optional<double> smooth_root(const std::vector<double>& ms, const Series& values, std::size_t k) {
     const double lo = ms[k - 1], hi = ms[k];
     const std::optional<double> straight = root_of({{lo, values[k - 1]}, {hi, values[k]}}, lo, hi);
     if (!straight) return std::nullopt;
@@ -66,7 +66,7 @@ std::vector<double> distinct(std::vector<double> switches) {
 
 // Up to kPiecePoints analyses from `start` on (step -1: down, 1: up) at which
 // the given pipes keep the regimes they have at `start`: one smooth piece.
-Points piece(const Columns& columns, Series margins, std::size_t start, int step, Pipes pipes) {
+Points piece(const Columns& columns, const Series& margins, std::size_t start, int step, Pipes pipes) {
     Points points;
     long i = static_cast<long>(start);
     while (i >= 0 && static_cast<std::size_t>(i) < columns.size() && points.size() < kPiecePoints &&
@@ -111,7 +111,7 @@ double bisect(const Points& points, double lo, double hi) {
 
 // The zero between analyses k-1 and k of a margin that jumps at the one switch
 // of the given pipes inside; nothing with several.
-std::optional<double> piecewise_root(const Columns& columns, Series values, std::size_t k,
+std::optional<double> piecewise_root(const Columns& columns, const Series& values, std::size_t k,
                                      const std::vector<double>& switches, Pipes pipes) {
     if (switches.size() != 1) return std::nullopt;
     const double e = switches[0];
@@ -121,13 +121,6 @@ std::optional<double> piecewise_root(const Columns& columns, Series values, std:
     if (evaluate(left, e) >= 0.0) return bisect(left, columns.multipliers[k - 1], e);
     if (evaluate(right, e) > 0.0) return e;
     return bisect(right, e, columns.multipliers[k]);
-}
-
-std::vector<double> pipe_column(const Columns& columns, std::vector<double> Sample::*field, std::uint32_t q) {
-    std::vector<double> column;
-    column.reserve(columns.size());
-    for (const Sample* row : columns.rows) column.push_back((row->*field)[q]);
-    return column;
 }
 
 // Where pipe q, whose regime differs between analyses k-1 and k, switches (one
@@ -140,9 +133,9 @@ std::optional<std::vector<double>> pipe_switches(const Columns& columns, std::si
     const std::uint8_t before = columns.regime(k - 1, q), after = columns.regime(k, q);
     const std::vector<double>& ms = columns.multipliers;
     const double lo = ms[k - 1], hi = ms[k];
-    const std::vector<double> supercritical = pipe_column(columns, &Sample::supercritical, q);
-    const std::vector<double> drowned = pipe_column(columns, &Sample::drowned, q);
-    const auto turns = [k](const std::vector<double>& v) { return (v[k - 1] > 0.0) != (v[k] > 0.0); };
+    const Series supercritical = columns.supercritical(q);
+    const Series drowned = columns.drowned(q);
+    const auto turns = [k](const Series& v) { return (v[k - 1] > 0.0) != (v[k] > 0.0); };
     std::vector<std::optional<double>> roots;
     std::vector<double> extra;
     if ((before == 2) != (after == 2)) {
@@ -247,11 +240,16 @@ std::optional<double> root(std::span<const Point> points, double lo, double hi) 
     return std::nullopt;
 }
 
-Crossing crossing_of(const std::vector<double>& ms, Series margins, std::span<const std::uint8_t> flags) {
+std::size_t first_holding(const Flags& flags) {
+    std::size_t k = 0;
+    while (k < flags.size() && flags[k] != 1) ++k;
+    return k;
+}
+
+Crossing crossing_of(const std::vector<double>& ms, const Series& margins, const Flags& flags) {
     if (flags[0]) return make_crossing(0.0, true);  // ms[0] is 0: it holds with no rain
-    const auto at = std::find(flags.begin(), flags.end(), 1);
-    if (at == flags.end()) return make_crossing(std::nullopt, true);
-    const std::size_t k = static_cast<std::size_t>(at - flags.begin());
+    const std::size_t k = first_holding(flags);
+    if (k == flags.size()) return make_crossing(std::nullopt, true);
     const std::size_t n = ms.size();
     const double lo = ms[k - 1], hi = ms[k];
     const double reach_lo = ms[k >= 2 ? k - 2 : 0], reach_hi = ms[std::min(k + 1, n - 1)];
@@ -293,7 +291,7 @@ Crossing crossing_of(const std::vector<double>& ms, Series margins, std::span<co
     return make_crossing(estimate, smooth, lo, hi, reach_lo, reach_hi);
 }
 
-std::optional<Crossing> jump_crossing(Columns& columns, Series margins, std::size_t k, Pipes pipes,
+std::optional<Crossing> jump_crossing(Columns& columns, const Series& margins, std::size_t k, Pipes pipes,
                                       std::size_t surcharge_row) {
     const auto [switches, complete] = switches_of(columns, k, pipes, surcharge_row);
     const std::vector<double> apart = distinct(switches);

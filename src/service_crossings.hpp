@@ -31,7 +31,6 @@ inline constexpr double kDenseFinest = 0.02;  // into parts no narrower than thi
 inline constexpr int kRoundShare = 2;        // a round uses at most half of the analyses left,
 inline constexpr int kMinRound = 8;          // but at least this many, so that large networks need few rounds
 
-using Series = std::span<const double>;
 using Pipes = std::span<const std::uint32_t>;
 
 // What the analyses so far say about one condition's first crossing.
@@ -51,29 +50,51 @@ Crossing make_crossing(std::optional<double> value, bool smooth, double lo = 0.0
 
 using SwitchKey = std::tuple<std::size_t, std::uint32_t, std::size_t, std::size_t, double>;
 
-// The analysed multipliers up to the limit, in order, with per condition its
-// margins across them (a column each), and per analysis its sample.
+// One value of every analysis (a condition's margins or flags, a pipe's switch
+// margins), read from the samples where it is looked at: after the first round
+// only the brackets a new analysis falls in are, and only next to the bracket.
+template <class T>
+class Column {
+public:
+    Column(const std::vector<const Sample*>& rows, const std::vector<T> Sample::*field, std::size_t index)
+        : rows_(&rows), field_(field), index_(index) {}
+    T operator[](std::size_t i) const { return ((*rows_)[i]->*field_)[index_]; }
+    std::size_t size() const { return rows_->size(); }
+
+private:
+    const std::vector<const Sample*>* rows_;
+    const std::vector<T> Sample::*field_;
+    std::size_t index_;
+};
+using Series = Column<double>;
+using Flags = Column<std::uint8_t>;
+
+// The analysed multipliers up to the limit, in order, with their samples.
 struct Columns {
     std::vector<double> multipliers;
     std::vector<const Sample*> rows;
-    std::vector<double> margins;  // condition j's column: [j * K, (j + 1) * K), K analyses
-    std::vector<std::uint8_t> flags;
     std::map<SwitchKey, std::optional<std::vector<double>>> switches;  // worked out once per key
 
     std::size_t size() const { return multipliers.size(); }
-    Series margin(std::size_t j) const { return {margins.data() + j * size(), size()}; }
-    std::span<const std::uint8_t> flag(std::size_t j) const { return {flags.data() + j * size(), size()}; }
+    Series margin(std::size_t j) const { return {rows, &Sample::margins, j}; }
+    Flags flag(std::size_t j) const { return {rows, &Sample::flags, j}; }
+    Series supercritical(std::uint32_t q) const { return {rows, &Sample::supercritical, q}; }
+    Series drowned(std::uint32_t q) const { return {rows, &Sample::drowned, q}; }
     std::uint8_t regime(std::size_t i, std::uint32_t q) const { return rows[i]->regimes[q]; }
 };
+
+// The first analysis at which the condition holds; flags.size() when none.
+std::size_t first_holding(const Flags& flags);
+
 Columns make_columns(const std::map<double, Sample>& samples, double limit);
 
 // The zero in [lo, hi] of the polynomial through two or three (m, g) points.
 std::optional<double> root(std::span<const std::pair<double, double>> points, double lo, double hi);
 
-Crossing crossing_of(const std::vector<double>& multipliers, Series margins, std::span<const std::uint8_t> flags);
+Crossing crossing_of(const std::vector<double>& multipliers, const Series& margins, const Flags& flags);
 // The crossing when pipes among `pipes` switch regime between analyses k-1 and
 // k; nothing when none does or a switch cannot be placed.
-std::optional<Crossing> jump_crossing(Columns& columns, Series margins, std::size_t k, Pipes pipes,
+std::optional<Crossing> jump_crossing(Columns& columns, const Series& margins, std::size_t k, Pipes pipes,
                                       std::size_t surcharge_row);
 
 // The multipliers the open brackets ask for; first_pipe is the node count.

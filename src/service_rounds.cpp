@@ -22,10 +22,10 @@ void update(Plan& plan) {
         const Crossing& known = crossings[j];
         if (plan.worked_out && (known.narrow || !any_between(plan.fresh, known.reach_lo, known.reach_hi))) continue;
         const Series margins = columns.margin(j);
-        const std::span<const std::uint8_t> flags = columns.flag(j);
+        const Flags flags = columns.flag(j);
         Crossing found = crossing_of(columns.multipliers, margins, flags);
         if (!found.narrow && !(nodes <= j && j < nodes + pipes)) {
-            const std::size_t k = static_cast<std::size_t>(std::find(flags.begin(), flags.end(), 1) - flags.begin());
+            const std::size_t k = first_holding(flags);
             const std::vector<std::uint32_t> below = plan.dependents.pipes(j);
             if (std::any_of(below.begin(), below.end(),
                             [&](std::uint32_t q) { return columns.regime(k - 1, q) != columns.regime(k, q); })) {
@@ -47,17 +47,6 @@ Columns make_columns(const std::map<double, Sample>& samples, double limit) {
         if (!(m <= limit)) continue;
         columns.multipliers.push_back(m);
         columns.rows.push_back(&sample);
-    }
-    const std::size_t k = columns.size();
-    const std::size_t conditions = k ? columns.rows[0]->margins.size() : 0;
-    columns.margins.resize(conditions * k);
-    columns.flags.resize(conditions * k);
-    for (std::size_t i = 0; i < k; ++i) {
-        const Sample& row = *columns.rows[i];
-        for (std::size_t j = 0; j < conditions; ++j) {
-            columns.margins[j * k + i] = row.margins[j];
-            columns.flags[j * k + i] = row.flags[j];
-        }
     }
     return columns;
 }
