@@ -68,6 +68,8 @@ PyObject* py_tools_service_round(PyObject*, PyObject* args, PyObject* kwargs) {
         service::Plan* plan = plan_of(capsule);
         if (plan == nullptr) return nullptr;
         std::vector<Sample> samples(static_cast<std::size_t>(PyList_Size(list)));
+        if (samples.size() != plan->pending.size())
+            return raise_value_error("service_round needs one sample for every multiplier asked for");
         for (std::size_t i = 0; i < samples.size(); ++i)
             if (!read_sample(*plan, PyList_GetItem(list, static_cast<Py_ssize_t>(i)), &samples[i])) return nullptr;
         service::add_samples(*plan, std::move(samples));

@@ -67,7 +67,7 @@ std::vector<double> first_batch(Plan& plan) {
 }
 
 void add_samples(Plan& plan, std::vector<Sample> samples) {
-    for (std::size_t i = 0; i < samples.size() && i < plan.pending.size(); ++i)
+    for (std::size_t i = 0; i < samples.size(); ++i)
         plan.samples.insert_or_assign(plan.pending[i], std::move(samples[i]));
     plan.pending.clear();
 }

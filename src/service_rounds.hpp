@@ -37,7 +37,7 @@ struct Plan {
 // max_multiplier / kGridSpan to max_multiplier, ascending; the plan's pending analyses.
 std::vector<double> first_batch(Plan& plan);
 
-// Adds the samples of the pending analyses, in their order.
+// Adds the samples of the pending analyses, one each, in their order.
 void add_samples(Plan& plan, std::vector<Sample> samples);
 
 // The next round's multipliers within `left` analyses, ascending; none when

@@ -48,6 +48,8 @@ def test_samples_of_another_network_are_refused():
     foreign = _core.scenario_sample(generated(8, 0), "rwn", 1.0)
     with pytest.raises(ValueError, match="does not belong to this network"):
         _core.service_round(plan, [foreign] * len(batch), 100)
+    with pytest.raises(ValueError, match="one sample for every multiplier"):
+        _core.service_round(plan, [], 100)
     with pytest.raises(ValueError, match="analysis failed|unknown"):
         _core.scenario_sample(FLOODING_RWN.format(tailwater=98.5, area=1).replace("PIPE PJ J OUT", "PIPE PJ J X"),
                               "rwn", 1.0)
