@@ -37,12 +37,33 @@ double first_min(const std::vector<double>& values) {
 
 std::optional<double> root_of(const Points& points, double lo, double hi) { return root(points, lo, hi); }
 
+// Whether the slope between analyses k-1 and k is within kSlopeRatio of the
+// slopes next to it (at least one of which exists).
+bool steady_slope(const std::vector<double>& ms, const Series& values, std::size_t k) {
+    const double across = (values[k] - values[k - 1]) / (ms[k] - ms[k - 1]);
+    bool any = false;
+    for (long a : {static_cast<long>(k) - 2, static_cast<long>(k)}) {
+        if (a < 0 || static_cast<std::size_t>(a + 1) >= ms.size()) continue;
+        const double beside = (values[a + 1] - values[a]) / (ms[a + 1] - ms[a]);
+        if (!(std::isfinite(beside) && beside * across > 0.0 && across <= kSlopeRatio * beside &&
+              beside <= kSlopeRatio * across))
+            return false;
+        any = true;
+    }
+    return any;
+}
+
 // The zero between multipliers k-1 and k of a smooth margin: the median of the
-// line and the parabolas through the neighbours that find one there.
-std::optional<double> smooth_root(const std::vector<double>& ms, const Series& values, std::size_t k) {
+// line and the parabolas through the neighbours that find one there. A
+// `checked` margin (a grade line, which may jump where nothing predicted it)
+// must also look smooth, its slope across the bracket like the slopes beside
+// it; nothing when it does not.
+std::optional<double> smooth_root(const std::vector<double>& ms, const Series& values, std::size_t k,
+                                  bool checked = false) {
     const double lo = ms[k - 1], hi = ms[k];
     const std::optional<double> straight = root_of({{lo, values[k - 1]}, {hi, values[k]}}, lo, hi);
     if (!straight) return std::nullopt;
+    if (checked && !steady_slope(ms, values, k)) return std::nullopt;
     std::vector<double> found{*straight};
     for (long first : {static_cast<long>(k) - 2, static_cast<long>(k) - 1}) {
         if (first >= 0 && static_cast<std::size_t>(first + 2) < ms.size()) {
@@ -153,7 +174,7 @@ std::optional<std::vector<double>> pipe_switches(const Columns& columns, std::si
             // first guess that analyses between the switches will improve.
             const std::optional<double> jump =
                 below.empty() ? std::nullopt : piecewise_root(columns, drowned, k, below, pipes_below);
-            roots.push_back(jump ? jump : smooth_root(ms, drowned, k));
+            roots.push_back(jump ? jump : smooth_root(ms, drowned, k, true));
         }
     }
     std::vector<double> placed;
@@ -317,8 +338,15 @@ std::optional<Crossing> jump_crossing(Columns& columns, const Series& margins, s
         return crossing;
     }
     if (evaluate(left, e) < 0.0 && 0.0 < evaluate(right, e)) {
+        // At the switch. Across a wide bracket the switch itself may be misplaced:
+        // the analyses beside it, shared by every crossing there, confirm it.
         Crossing crossing = make_crossing(e, true, lo, hi, reach_lo, reach_hi);
-        crossing.narrow = true;
+        const double before = e * (1.0 - kAskOffset), after = e * (1.0 + kAskOffset);
+        if (hi <= lo * (1.0 + kConfirmWidth) || !(lo < before && before < after && after < hi)) {
+            crossing.narrow = true;
+        } else {
+            crossing.splits = {before, after};
+        }
         return crossing;
     }
     // The margin changes sign on one piece, extrapolated from afar: an analysis
