@@ -16,20 +16,20 @@
 namespace rillwright::service {
 
 // Tuning, in one place.
-inline constexpr int kGridPoints = 48;
+inline constexpr int kGridPoints = 28;
 inline constexpr double kGridSpan = 1000.0;  // the grid runs from max_multiplier / kGridSpan to max_multiplier
-inline constexpr double kTolerance = 0.008;  // a bracket this narrow (relative) is settled: the accuracy aimed at
-inline constexpr double kAskOffset = 0.003;  // a refinement asks for estimate * (1 -/+ kAskOffset)
-inline constexpr double kCluster = 0.004;    // asks closer than this (relative) share one analysis
+inline constexpr double kTolerance = 0.009;  // a bracket this narrow (relative) is settled: the accuracy aimed at
+inline constexpr double kAskOffset = 0.004;  // a refinement asks for estimate * (1 -/+ kAskOffset)
+inline constexpr double kCluster = 0.002;    // asks closer than this (relative) share one analysis
 inline constexpr double kSameJump = 0.002;   // pipes switching regime this close together (relative) make one jump
 inline constexpr std::size_t kPiecePoints = 2;  // a piece beside a bracket is extrapolated from this many analyses
 inline constexpr int kRefineRounds = 12;
-inline constexpr double kSlopeRatio = 3.0;    // a grade line this much steeper or flatter across a bracket jumps
-inline constexpr double kConfirmWidth = 0.03;  // a crossing placed at a switch in a wider bracket is confirmed
-inline constexpr int kDenseRounds = 1;       // rounds that split open brackets evenly,
-inline constexpr int kDenseShare = 25;       // each with at most this many analyses,
-inline constexpr int kDenseMin = 2;          // in gaps holding at least this many open brackets,
-inline constexpr double kDenseFinest = 0.02;  // into parts no narrower than this
+inline constexpr double kSlopeRatio = 5.0;    // a grade line this much steeper or flatter across a bracket jumps
+inline constexpr double kConfirmWidth = 0.02;  // a crossing placed at a switch in a wider bracket is confirmed
+inline constexpr int kDenseRounds = 4;       // rounds that split open brackets evenly,
+inline constexpr int kDenseShare = 10;       // each with at most this many analyses,
+inline constexpr int kDenseMin = 4;          // in gaps holding at least this many open brackets,
+inline constexpr double kDenseFinest = 0.04;  // into parts no narrower than this
 inline constexpr int kRoundShare = 2;        // a round uses at most half of the analyses left,
 inline constexpr int kMinRound = 8;          // but at least this many, so that large networks need few rounds
 
