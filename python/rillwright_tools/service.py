@@ -1,44 +1,23 @@
 """Level of service: the storm at which each structure floods, and scenario sweeps.
 
 Every figure comes from whole analyses by the core (the rainfall scaled by a multiplier,
-or a project at another return period). This module runs them on the executor and
-builds the results; the core reduces each analysis to a sample in the worker
-(`_core.scenario_sample`: packed bytes, src/service_sample.hpp) and works out the
-crossings and every round's multipliers from the samples in a plan that this module
-feeds round by round (`_core.service_plan`, `service_round`, `service_values`;
-src/service_crossings.hpp, service_rounds.hpp, where the tuning constants named below
-live).
+or a project at another return period). This module runs them on the executor, round by
+round, and builds the results. The core does the rest: a worker reduces each analysis to
+a sample (`_core.scenario_sample`: every condition's margin and whether it holds, every
+pipe's regime and the margins that switch it, as packed bytes), and a plan in the parent
+(`_core.service_plan`, `service_round`, `service_values`) works out every condition's
+crossing from the samples so far and the multipliers of the next round.
 
 How the crossings share analyses (at most ANALYSIS_BUDGET = 100 for any network size):
-1. One batch: m = 0, the design storm m = 1, every tabulated return period, and kGridPoints multipliers on a
-   geometric grid from max_multiplier / kGridSpan to max_multiplier (about 16 % apart).
-   Every analysis is reduced to the conditions' margins and flags and to each pipe's
-   regime (part full, free supercritical outlet, surcharged) with the margins that
-   switch it. The pipes' capacities count as one more analysis (once a forward pass
-   of their own; each sample now takes them from its analysis' own forward pass).
-2. For every condition (a structure floods; a pipe surcharges; its grade line rises
-   above its crown) the analysed multipliers in order bracket the first crossing: the
-   last at which it does not hold and the first at which it does. Each condition has a
-   margin that changes sign there (grade line minus rim, grade line minus crown, design
-   flow minus the section's largest flow), interpolated across the bracket.
-3. A bracket narrower than kTolerance is settled. Grade lines jump where a pipe they
-   depend on (one below, or one into a node below) changes regime inside the bracket;
-   each switch is placed from a smooth margin (see "jumps" in service_crossings.cpp). With one switch, the
-   pieces beside the bracket settle it: at the switch when the jump carries the margin
-   over, else on the piece where it changes sign, after one analysis next to the switch
-   on that side. With several, the bracket asks for analyses between them. Without
-   any, a margin that is smooth (the slope across the bracket is like the slopes beside
-   it, and the parabolas through the neighbours find the same zero) is settled; one that
-   is not asks for an analysis at its estimate and at the bracket's middle (a jump
-   nobody predicted is cornered by halving). The asks of a round are merged (asks
-   within kCluster of each other become one analysis) and served most-asked first, up to
-   half the analyses left; every new analysis narrows every bracket it falls in,
-   whoever asked for it.
-4. Rounds repeat until nothing asks or the budget is spent; a bracket still open keeps
-   the estimate from its narrowest bracket. So the cost never exceeds the budget, and
-   the accuracy is that of the settled brackets (within 1 %) wherever the distinct
-   switches fit in it: on networks of twenty or so pipes nearly every crossing; on
-   larger networks the crossings beyond the budget are estimated across wider brackets.
+a first batch (m = 0, m = 1, every tabulated return period, a geometric grid up to
+max_multiplier) brackets every condition's first crossing between two analyses; a few
+rounds then split the gaps that hold many open brackets; later rounds place analyses
+where open brackets ask for them (beside an estimate, between the regime switches of
+the pipes below, or halving a bracket across a jump nobody predicted), the most-asked
+first. Each analysis narrows every bracket it falls in, whoever asked for it. Inside a
+bracket a crossing is interpolated from its margin, or placed at the regime switch of a
+pipe below when the jump there carries the margin over. The details and the tuning are
+in src/service_rounds.cpp, service_crossings.cpp and service_asks.cpp.
 """
 
 from __future__ import annotations
@@ -136,9 +115,7 @@ def level_of_service(source: SourceLike = None, *, max_multiplier: float = 10.0,
         periods = tabulated_return_periods(network)
         plan, grid = _core.service_plan(network.text, network.format, max_multiplier)
         first = analyse([(m, None) for m in grid] + [(1.0, float(rp)) for rp in periods])
-        # The pipes' capacities, once a forward pass of their own, count as one analysis
-        # still (every sample now takes them from its own pass), so counts stay comparable.
-        used = 1 + len(first)
+        used = len(first)
         got = first[:len(grid)]
         while True:
             fresh = _core.service_round(plan, got, ANALYSIS_BUDGET - used)
