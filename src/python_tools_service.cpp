@@ -51,18 +51,6 @@ bool scale_rainfall(PyObject* multiplier, Network* network) {
     return true;
 }
 
-// Each pipe's supercritical_outlet_margin at its design flow: the sign the
-// grade line tests when it decides whether the outlet runs free.
-std::vector<double> supercritical_margins(const Network& network, const AnalysisResult& result) {
-    std::vector<double> margins;
-    for (std::size_t p = 0; p < result.pipes.size(); ++p) {
-        const PipeResult& pipe = result.pipes[p];
-        const double rise = shape_rise(network.pipes[p].shape);
-        margins.push_back(supercritical_outlet_margin(pipe.critical_depth, pipe.normal_depth.value_or(rise)));
-    }
-    return margins;
-}
-
 }  // namespace
 
 PyObject* float_list(const std::vector<double>& values) {
@@ -88,23 +76,20 @@ PyObject* pair_of(PyObject* first, PyObject* second) {
 
 PyObject* py_tools_analyze(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
-        const char* const names[] = {"text", "format", "multiplier", "return_period", "outlet_margins", nullptr};
+        const char* const names[] = {"text", "format", "multiplier", "return_period", nullptr};
         PyObject* text;
         PyObject* format;
         PyObject* multiplier = nullptr;
         PyObject* return_period = nullptr;
-        int outlet_margins = 0;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|OOp:analyze", const_cast<char**>(names), &text, &format,
-                                         &multiplier, &return_period, &outlet_margins))
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|OO:analyze", const_cast<char**>(names), &text, &format,
+                                         &multiplier, &return_period))
             return nullptr;
         LoadedNetwork loaded;
         if (!load_scenario(text, format, return_period, "analyze", &loaded)) return nullptr;
         if (!scale_rainfall(multiplier, &loaded.network)) return nullptr;
         Outcome<AnalysisResult> result = analyze_network(loaded.network);
         if (!result.ok()) return raise_value_error(analysis_failed(result.error));
-        PyObject* dicts = to_python(loaded.project ? loaded.project->name : std::string(), *result.value);
-        if (dicts == nullptr || !outlet_margins) return dicts;
-        return pair_of(dicts, float_list(supercritical_margins(loaded.network, *result.value)));
+        return to_python(loaded.project ? loaded.project->name : std::string(), *result.value);
     });
 }
 
