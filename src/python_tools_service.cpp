@@ -51,6 +51,20 @@ bool scale_rainfall(PyObject* multiplier, Network* network) {
     return true;
 }
 
+// Binds (text, format, multiplier=1, return_period=None) and reads the scenario's
+// network with its rainfall scaled; false with the exception set.
+bool bind_scenario(PyObject* args, PyObject* kwargs, const char* spec, const char* function, LoadedNetwork* out) {
+    const char* const names[] = {"text", "format", "multiplier", "return_period", nullptr};
+    PyObject* text;
+    PyObject* format;
+    PyObject* multiplier = nullptr;
+    PyObject* return_period = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, spec, const_cast<char**>(names), &text, &format, &multiplier,
+                                     &return_period))
+        return false;
+    return load_scenario(text, format, return_period, function, out) && scale_rainfall(multiplier, &out->network);
+}
+
 }  // namespace
 
 PyObject* float_list(const std::vector<double>& values) {
@@ -76,17 +90,8 @@ PyObject* pair_of(PyObject* first, PyObject* second) {
 
 PyObject* py_tools_analyze(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
-        const char* const names[] = {"text", "format", "multiplier", "return_period", nullptr};
-        PyObject* text;
-        PyObject* format;
-        PyObject* multiplier = nullptr;
-        PyObject* return_period = nullptr;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|OO:analyze", const_cast<char**>(names), &text, &format,
-                                         &multiplier, &return_period))
-            return nullptr;
         LoadedNetwork loaded;
-        if (!load_scenario(text, format, return_period, "analyze", &loaded)) return nullptr;
-        if (!scale_rainfall(multiplier, &loaded.network)) return nullptr;
+        if (!bind_scenario(args, kwargs, "OO|OO:analyze", "analyze", &loaded)) return nullptr;
         Outcome<AnalysisResult> result = analyze_network(loaded.network);
         if (!result.ok()) return raise_value_error(analysis_failed(result.error));
         return to_python(loaded.project ? loaded.project->name : std::string(), *result.value);
@@ -95,17 +100,8 @@ PyObject* py_tools_analyze(PyObject*, PyObject* args, PyObject* kwargs) {
 
 PyObject* py_tools_scenario_sample(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
-        const char* const names[] = {"text", "format", "multiplier", "return_period", nullptr};
-        PyObject* text;
-        PyObject* format;
-        PyObject* multiplier = nullptr;
-        PyObject* return_period = nullptr;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|OO:scenario_sample", const_cast<char**>(names), &text,
-                                         &format, &multiplier, &return_period))
-            return nullptr;
         LoadedNetwork loaded;
-        if (!load_scenario(text, format, return_period, "scenario_sample", &loaded)) return nullptr;
-        if (!scale_rainfall(multiplier, &loaded.network)) return nullptr;
+        if (!bind_scenario(args, kwargs, "OO|OO:scenario_sample", "scenario_sample", &loaded)) return nullptr;
         Outcome<Sample> sample = scenario_sample(loaded.network);
         if (!sample.ok()) return raise_value_error(analysis_failed(sample.error));
         const std::string bytes = pack_sample(*sample.value);
