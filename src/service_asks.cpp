@@ -47,8 +47,8 @@ double middle_of(double lo, double hi) { return lo > 0.0 ? std::sqrt(lo * hi) : 
 // bracket, or no event is inside it (a pipe's surcharge margin is smooth
 // whatever happens elsewhere); with events inside, the jump at one of them may
 // be the crossing: pairs around the two events nearest the estimate. A margin
-// that is not smooth asks for its estimate and for the bracket's middle, so
-// that a jump nobody predicted is still cornered by halving.
+// that is not smooth asks for the bracket's middle, so that a jump nobody
+// predicted is still cornered by halving.
 std::vector<double> asks(const std::vector<Crossing>& crossings, std::size_t first_pipe) {
     const std::vector<double> at = events(crossings, first_pipe);
     const std::size_t pipe_count = (crossings.size() - first_pipe) / 2;
@@ -68,8 +68,11 @@ std::vector<double> asks(const std::vector<Crossing>& crossings, std::size_t fir
         if (crossing.smooth && (crossing.steady || inside.empty() || surcharge)) continue;
         std::vector<double> wanted;
         if (!crossing.smooth) {
-            // A margin that is not smooth: one analysis at the estimate, and the middle.
-            wanted = {estimate, middle_of(lo, hi)};
+            // The middle only: halving corners a jump nobody predicted, and every
+            // condition waiting on the same switch shares the bracket and so the
+            // analysis. (Asking for each one's own estimate as well scatters the
+            // asks over the bracket, and none of them gets served.)
+            wanted = {middle_of(lo, hi)};
         } else {
             for (double c : inside.empty() ? std::vector<double>{estimate} : inside)
                 for (double f : {1.0 - kAskOffset, 1.0 + kAskOffset}) wanted.push_back(c * f);
