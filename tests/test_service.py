@@ -66,13 +66,9 @@ def reported(network, result):
             + [p["pressurized_multiplier"] for p in result["pipes"]])
 
 
-@pytest.mark.parametrize("text, fmt, share, worst",
-                         [(DEMO, "rwproj", 1.0, 0.01)] + [(generated(8, seed), "rwn", 1.0, 0.01) for seed in range(3)]
-                         + [(generated(20, seed), "rwn", 0.95, 0.05) for seed in range(4)])
-def test_crossings_agree_with_a_fine_scan(text, fmt, share, worst):
-    """Every crossing within 1 % on small networks. On twenty pipes, whose crossings come
-    in cascades (a pipe surcharging drowns the free outlets above it) and outnumber what
-    100 analyses can pin one by one, most are within 1 % and none far off."""
+@pytest.mark.parametrize("text, fmt", [(DEMO, "rwproj")] + [(generated(8, seed), "rwn") for seed in range(3)]
+                         + [(generated(20, seed), "rwn") for seed in range(4)])
+def test_crossings_agree_with_a_fine_scan(text, fmt):
     top = 5.0
     result = rwt.level_of_service(text=text, format=fmt, max_multiplier=top, executor=INLINE)
     assert result["analyses"] <= 100
@@ -81,14 +77,11 @@ def test_crossings_agree_with_a_fine_scan(text, fmt, share, worst):
     outfalls = [n["kind"] == "outfall" for n in network["nodes"]] + [False] * (2 * len(network["pipes"]))
     checked = [(a, b) for a, b, outfall in zip(ours, scan, outfalls) if not outfall]
     assert any(b for _, b in checked)
-    errors = []
     for ours_value, scan_value in checked:
         if ours_value is None or scan_value is None or scan_value == 0.0:
             assert ours_value == scan_value
         else:
-            errors.append(abs(ours_value - scan_value) / scan_value)
-    assert max(errors) <= worst
-    assert sum(error <= 0.01 for error in errors) >= share * len(errors)
+            assert abs(ours_value - scan_value) <= 0.01 * scan_value
 
 
 FLOODING_RWN = """\
