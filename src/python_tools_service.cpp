@@ -53,13 +53,13 @@ bool scale_rainfall(PyObject* multiplier, Network* network) {
 
 // Binds (text, format, multiplier=1, return_period=None) and reads the scenario's
 // network with its rainfall scaled; false with the exception set.
-bool bind_scenario(PyObject* args, PyObject* kwargs, const char* spec, const char* function, LoadedNetwork* out) {
+bool bind_scenario(PyObject* args, PyObject* kwargs, const char* arg_format, const char* function, LoadedNetwork* out) {
     const char* const names[] = {"text", "format", "multiplier", "return_period", nullptr};
     PyObject* text;
     PyObject* format;
     PyObject* multiplier = nullptr;
     PyObject* return_period = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, spec, const_cast<char**>(names), &text, &format, &multiplier,
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, arg_format, const_cast<char**>(names), &text, &format, &multiplier,
                                      &return_period))
         return false;
     return load_scenario(text, format, return_period, function, out) && scale_rainfall(multiplier, &out->network);
