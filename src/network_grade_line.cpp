@@ -20,7 +20,6 @@ namespace rillwright {
 namespace {
 
 constexpr double kNotSet = std::numeric_limits<double>::quiet_NaN();
-constexpr double kAdverseSlope = -1e-6;
 constexpr double kShortestProfile = 1e-9;  // ft: shorter pipes carry the water surface straight up
 constexpr double kSmallestDepth = 1e-4;    // ft: section values are taken at no less than this depth
 constexpr int kReaches = 12;
@@ -186,9 +185,10 @@ GradeLine grade_line(const Network& network, const Topology& topology, const Des
             const std::size_t p = in.pipe;
             const PipeDesign& d = design.pipes[p];
             grade.hgl_dn[p] = hgl;
-            if (d.slope < kAdverseSlope && d.design_q <= 0.0) {
-                // An adverse pipe without flow holds a level pool: the downstream water
-                // backs up through it, and no structure loss is charged.
+            if (d.design_q <= 0.0) {
+                // Water in a pipe without flow stands level: the downstream water backs up
+                // through it, its level and not its depth, and no structure loss is charged.
+                // (A flow that is not a number keeps the profile below.)
                 const double level = max_of_numbers(hgl, pipe_inverts(network, topology, p).up);
                 grade.hgl_up[p] = level;
                 grade.node_hgl[in.node] = max_of_numbers(grade.node_hgl[in.node], level);

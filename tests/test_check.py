@@ -48,6 +48,38 @@ def test_adverse_pipe_without_flow_holds_a_level_pool(tailwater, level):
     assert result["pipes"][0]["hgl_up"] == level == result["nodes"][0]["hgl"]
 
 
+def test_pipe_without_flow_carries_the_level_not_the_depth():
+    # A falling dry pipe into a pool: the pool's level, not the level raised by the fall.
+    result = rw.analyze_rwn(rwn("TAILWATER 104", "NODE A junction 0 0 101 105 0 0", "NODE O outfall 0 0 100 110",
+                                "PIPE P A O 100 1 0.013"))
+    assert result["pipes"][0]["hgl_up"] == 104.0 == result["nodes"][0]["hgl"]
+    assert not result["nodes"][0]["floods"]
+
+
+def dry_branch_project(method):
+    # A dry branch climbing away from a pool: every structure above the pool stays at
+    # the pool's level or at its own invert, whichever is higher, under every loss method.
+    rises = [100.0, 101.0, 103.0, 106.0, 110.0]
+    nodes = [{"id": f"N{k}", "kind": "junction", "x": 50.0 * k, "y": 0.0, "invert": inv, "rim": inv + 4.0,
+              "area_ac": 0.0, "c": 0.0, "tc_inlet": 5.0} for k, inv in enumerate(rises[1:], 1)]
+    nodes.append({"id": "OUT", "kind": "outfall", "x": 0.0, "y": 0.0, "invert": rises[0], "rim": 110.0,
+                  "area_ac": 0.0, "c": 0.0, "tc_inlet": 5.0})
+    pipes = [{"id": f"P{k}", "from": f"N{k}", "to": f"N{k - 1}" if k > 1 else "OUT", "length": 50.0,
+              "diameter": 1.0, "n": 0.013} for k in range(1, len(rises))]
+    project = {"name": "dry", "idf_a": 120.0, "idf_b": 10.0, "idf_c": 0.8, "tailwater": 104.5, "min_tc": 5.0,
+               "junction_k": 0.5, "bend_loss_coeff": 0.4, "nodes": nodes, "pipes": pipes}
+    project.update(method)
+    return json.dumps(project)
+
+
+@pytest.mark.parametrize("method", [{}, {"hec22_structure_loss": True}, {"structure_loss_method": "hec22_energy"}])
+def test_dry_branch_climbing_above_a_pool_stands_level(method):
+    result = rw.analyze_project(dry_branch_project(method))
+    hgl = {n["id"]: n["hgl"] for n in result["nodes"]}
+    assert hgl == {"N1": 104.5, "N2": 104.5, "N3": 106.0, "N4": 110.0, "OUT": 104.5}
+    assert not any(n["floods"] for n in result["nodes"])
+
+
 # ---- Values that are not finite ------------------------------------------------
 
 # (refused line, the same line with a number, what the refusal names), in the order of refusal.
