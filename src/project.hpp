@@ -145,6 +145,9 @@ struct Project {
     // "hec22_energy" selects the energy-level structure loss; any other text,
     // like none, keeps hec22_structure_loss's choice. Written only when present.
     std::optional<std::string> structure_loss_method;
+    // The coordinate reference system of the plan coordinates (an authority code such
+    // as "EPSG:2229", or WKT), for GIS exchange; kept only. Written only when present.
+    std::optional<std::string> crs;
 
     bool operator==(const Project&) const = default;
 };

@@ -397,7 +397,7 @@ bool read_report(Reader& in, ReportInfo& report) {
     });
 }
 
-constexpr RecordSchema<23> kProjectSchema{"struct Project",
+constexpr RecordSchema<24> kProjectSchema{"struct Project",
                                           {{{"name", true},
                                             {"idf_a", true},
                                             {"idf_b", true},
@@ -420,7 +420,8 @@ constexpr RecordSchema<23> kProjectSchema{"struct Project",
                                             {"units", false},
                                             {"report", false},
                                             {"format_version", false},
-                                            {"structure_loss_method", false}}}};
+                                            {"structure_loss_method", false},
+                                            {"crs", false}}}};
 
 bool read_project(Reader& in, Project& project) {
     return read_record(in, kProjectSchema, [&](int field) {
@@ -447,7 +448,8 @@ bool read_project(Reader& in, Project& project) {
             case 19: return read_units(in, project.units);
             case 20: return read_report(in, project.report);
             case 21: return read_u32(in, project.format_version);
-            default: return read_text(in, project.structure_loss_method.emplace());
+            case 22: return read_text(in, project.structure_loss_method.emplace());
+            default: return read_text(in, project.crs.emplace());
         }
     });
 }

@@ -172,6 +172,7 @@ std::string write_project_json(const Project& project) {
     if (project.structure_loss_method) {  // absent by default, and then left out
         w.text("structure_loss_method", *project.structure_loss_method);
     }
+    if (project.crs) w.text("crs", *project.crs);  // likewise
     w.end_object();
     return w.take();
 }

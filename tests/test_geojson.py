@@ -50,9 +50,9 @@ SOURCES = {
 @pytest.mark.parametrize("name", SOURCES)
 def test_geojson_is_valid_and_round_trips_every_structure_and_pipe(name):
     source = SOURCES[name]()
-    collection = rwt.to_geojson(text=source.text, format="rwproj")
+    collection = rwt.to_geojson(text=source.text, format="rwproj", plan_coordinates=True)
     check_geojson(collection)
-    project_text = rwt.from_geojson(collection)
+    project_text, _ = rwt.from_geojson(collection)
     project, original = json.loads(project_text), json.loads(source.text)
     # Settings and catchments ride along: the layer read back analyses exactly as before.
     assert rillwright.analyze_project(project_text) == rillwright.analyze_project(source.text)
@@ -74,7 +74,7 @@ def test_rwn_source_and_non_finite_results_become_null():
     text = "NODE A inlet 0 0 10 15 1 0.5\nNODE B outfall 100 0 9 14\nPIPE P A B 100 1 0.013\n"
     result = rillwright.analyze_rwn(text)
     result["pipes"][0].update(normal_depth=math.nan, velocity=math.inf)
-    collection = rwt.to_geojson(text=text, format="rwn", result=result)
+    collection = rwt.to_geojson(text=text, format="rwn", result=result, plan_coordinates=True)
     check_geojson(collection)
     pipe = next(f for f in collection["features"] if f["geometry"]["type"] == "LineString")
     assert pipe["geometry"]["coordinates"] == [[0.0, 0.0], [100.0, 0.0]]
@@ -98,7 +98,8 @@ MAPPING = {"id": "NAME", "kind": "TYPE", "invert": "IE", "rim": "RIM", "diameter
 
 
 def test_gis_layer_with_mapping_joins_lines_by_attribute_or_nearest():
-    project_text = rwt.from_geojson(gis_layer(with_ends=True), MAPPING, tolerance=0.5)
+    project_text, report = rwt.from_geojson(gis_layer(with_ends=True), MAPPING, tolerance=0.5)
+    assert not report.dropped
     pipes = json.loads(project_text)["pipes"]
     assert [(p["id"], p["from"], p["to"], p["diameter"]) for p in pipes] == \
         [("L1", "MH1", "MH2", 1.5), ("L2", "MH2", "OUT", 2.0)]
@@ -106,22 +107,34 @@ def test_gis_layer_with_mapping_joins_lines_by_attribute_or_nearest():
     assert len(rillwright.analyze_project(project_text)["pipes"]) == 2
 
 
-@pytest.mark.parametrize("change, message", [
-    (lambda layer: layer["features"][3]["properties"].update(DS="NOPE"), "pipe 'L1' .*unknown structure 'NOPE'"),
+@pytest.mark.parametrize("change, dropped", [
+    (lambda layer: layer["features"][3]["properties"].update(DS="NOPE"),
+     ["pipe L1 (feature 3): its 'to' end names structure 'NOPE', which is not in the import"]),
     (lambda layer: layer["features"][3]["geometry"]["coordinates"][0].__setitem__(0, 5.0),
-     r"no structure within 0.5 of its 'from' end"),
-    (lambda layer: layer["features"][0]["properties"].pop("IE"), "structure 'MH1' has no 'IE'"),
+     ["pipe L1 (feature 3): no structure within 0.5 of its 'from' end and no 'from' attribute"]),
+    (lambda layer: layer["features"][0]["properties"].pop("IE"),
+     ["structure MH1 (feature 0): it has no 'IE'", "pipe L1 (feature 3): no structure within 0.5 of its 'from' end "
+      "and no 'from' attribute"]),
+    (lambda layer: layer["features"][0]["properties"].update(RIM="high"),
+     ["structure MH1 (feature 0): its 'rim' is \"high\", not a finite number",
+      "pipe L1 (feature 3): no structure within 0.5 of its 'from' end and no 'from' attribute"]),
+    (lambda layer: layer["features"].append({"type": "Feature", "geometry": None, "properties": {"NAME": "X"}}),
+     ["feature X (feature 5): it has no geometry"]),
+    (lambda layer: layer["features"].append({"type": "Feature", "properties": {},
+                                             "geometry": {"type": "MultiPoint", "coordinates": [[0, 0]]}}),
+     ["feature feature 5: its geometry is 'MultiPoint', not a Point, LineString or Polygon"]),
 ])
-def test_gis_layer_errors_name_the_feature(change, message):
+def test_gis_layer_features_that_cannot_be_used_are_reported(change, dropped):
     layer = gis_layer(with_ends=False)
+    layer["features"][4]["properties"].update(US="MH2", DS="OUT")
     change(layer)
-    with pytest.raises(ValueError, match=message):
-        rwt.from_geojson(layer, MAPPING, tolerance=0.5)
+    _, report = rwt.from_geojson(layer, MAPPING, tolerance=0.5)
+    assert [line for line in report.lines() if line.startswith("dropped")] == [f"dropped {d}" for d in dropped]
 
 
 def test_run_writes_geojson_and_convert_reads_it(tmp_path, capsys):
     out = tmp_path / "demo.geojson"
-    assert main(["run", "--geojson", str(out)]) == 0
+    assert main(["run", "--geojson", str(out), "--plan-coordinates"]) == 0
     check_geojson(json.loads(out.read_text()))
     project = tmp_path / "back.rwproj"
     assert main(["convert", str(out), "-o", str(project)]) == 0

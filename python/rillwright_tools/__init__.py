@@ -9,7 +9,8 @@ from .check import check
 from .design import DesignOptionError, design
 from .energy import hec22_energy_structure
 from .inputs import Source, resolve
-from .interchange import from_geojson, plan_view, read_swmm, to_geojson, write_swmm
+from .interchange import (from_geojson, from_geopackage, plan_view, read_swmm, to_geojson, to_geopackage,
+                          write_swmm)
 from .service import level_of_service, sweep
 
 __all__ = [
@@ -18,6 +19,7 @@ __all__ = [
     "check",
     "design",
     "from_geojson",
+    "from_geopackage",
     "hec22_energy_structure",
     "level_of_service",
     "plan_view",
@@ -25,5 +27,6 @@ __all__ = [
     "resolve",
     "sweep",
     "to_geojson",
+    "to_geopackage",
     "write_swmm",
 ]

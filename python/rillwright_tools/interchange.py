@@ -31,21 +31,49 @@ def write_swmm(source: Optional[PathOrText] = None, *, text: Optional[str] = Non
 
 def to_geojson(source: Optional[PathOrText] = None, result: Optional[Dict[str, Any]] = None, *,
                text: Optional[str] = None, format: Optional[str] = None,
-               analyse: bool = True) -> Dict[str, Any]:
+               analyse: bool = True, crs: Optional[str] = None,
+               plan_coordinates: bool = False) -> Dict[str, Any]:
     """The network as a GeoJSON FeatureCollection: structures as Points, pipes as
     LineStrings, catchments as Polygons, each with its inputs and (from `result`, or an
-    analysis when `analyse` is true) its results; values that are not finite are null."""
-    return _geojson.to_geojson(resolve(source, text=text, format=format), result, analyse=analyse)
+    analysis when `analyse` is true) its results; values that are not finite are null.
+    Coordinates are longitude and latitude (WGS 84) reprojected from the project's `crs`
+    (or `crs`, which needs pyproj: `pip install "rillwright[gis]"`); a network without one
+    is refused unless `plan_coordinates` writes its plan coordinates, marked as such."""
+    return _geojson.to_geojson(resolve(source, text=text, format=format), result, analyse=analyse,
+                               crs=crs, plan_coordinates=plan_coordinates)
 
 
 def from_geojson(obj_or_path: Union[Dict[str, Any], PathOrText],
                  mapping: Optional[Dict[str, str]] = None, *, tolerance: float = 1.0,
-                 name: str = "GeoJSON network") -> str:
-    """A project (JSON text) from a FeatureCollection of Points (structures) and
-    LineStrings (pipes). `mapping` maps project keys to attribute names; a line's ends join
-    structures by its `from`/`to` attributes, else the nearest structure within
-    `tolerance`, else ValueError naming the feature."""
-    return _geojson.from_geojson(obj_or_path, mapping, tolerance=tolerance, name=name)
+                 name: str = "GeoJSON network", crs: Optional[str] = None) -> Tuple[str, "_swmm_read.ImportReport"]:
+    """(project JSON text, report) from a FeatureCollection of Points (structures) and
+    LineStrings (pipes), longitude and latitude read into `crs` (default: the system the
+    layer's settings name; without either, coordinates are kept as they stand). `mapping`
+    maps project keys to attribute names; a line's ends join structures by its
+    `from`/`to` attributes, else the nearest structure within `tolerance`. Every feature
+    the import cannot use is left out and named in the report with its reason."""
+    return _geojson.from_geojson(obj_or_path, mapping, tolerance=tolerance, name=name, crs=crs)
+
+
+def to_geopackage(source: Optional[PathOrText], out: PathOrText, *, text: Optional[str] = None,
+                  format: Optional[str] = None, result: Optional[Dict[str, Any]] = None,
+                  analyse: bool = True, crs: Optional[str] = None) -> None:
+    """Writes the network to the GeoPackage `out`: layers `structures` (points), `pipes`
+    (lines) and `catchments` (polygons) with the project's attributes and (from `result`,
+    or an analysis when `analyse` is true) the results, in the project's `crs` (or `crs`)."""
+    from . import geopackage
+
+    geopackage.write_geopackage(resolve(source, text=text, format=format), out, result,
+                                analyse=analyse, crs=crs)
+
+
+def from_geopackage(path: PathOrText, mapping: Optional[Dict[str, str]] = None, *,
+                    tolerance: float = 1.0) -> Tuple[str, "_swmm_read.ImportReport"]:
+    """(project JSON text, report) from a GeoPackage's `structures`, `pipes` and
+    `catchments` layers; the project keeps the package's coordinate system as its `crs`."""
+    from . import geopackage
+
+    return geopackage.read_geopackage(path, mapping, tolerance=tolerance)
 
 
 def plan_view(source: Optional[PathOrText], out: PathOrText, *, text: Optional[str] = None,

@@ -1,4 +1,4 @@
-"""`rillwright convert`: SWMM 5 models and GeoJSON layers in and out of projects."""
+"""`rillwright convert`: SWMM 5 models, GeoJSON layers and GeoPackages in and out of projects."""
 
 from __future__ import annotations
 
@@ -8,14 +8,15 @@ import os
 import sys
 from typing import Optional
 
+from ..crs import with_crs
 from ..geojson import from_geojson, to_geojson
 from ..inputs import InputError, Source, analyse, one_line, read_source
 from ..swmm_read import read_swmm
 from ..swmm_write import write_swmm
 from .common import write_file
 
-IMPORTS = (".inp", ".geojson", ".json")
-EXPORTS = (".inp", ".geojson")
+IMPORTS = (".inp", ".geojson", ".json", ".gpkg")
+EXPORTS = (".inp", ".geojson", ".gpkg")
 
 
 def register(commands: argparse._SubParsersAction) -> None:
@@ -30,6 +31,11 @@ def register(commands: argparse._SubParsersAction) -> None:
                          help="runoff coefficient of a pervious SWMM subcatchment (default 0.2)")
     convert.add_argument("--c-impervious", type=float, default=0.9, metavar="C",
                          help="runoff coefficient of an impervious SWMM subcatchment (default 0.9)")
+    convert.add_argument("--crs", metavar="CRS",
+                         help="coordinate reference system of the plan coordinates (such as EPSG:2229), "
+                              "setting or overriding the project's; needs pyproj")
+    convert.add_argument("--plan-coordinates", action="store_true",
+                         help="write GeoJSON in plan coordinates (marked as such) instead of longitude and latitude")
     convert.set_defaults(handler=handle, usage=convert)
 
 
@@ -42,9 +48,17 @@ def handle(args: argparse.Namespace) -> int:
         try:
             if given == ".inp":
                 project, report = read_swmm(args.file, c_pervious=args.c_pervious, c_impervious=args.c_impervious)
-                notes = report.lines()
+                project = with_crs(project, args.crs)
+            elif given == ".gpkg":
+                from ..geopackage import read_geopackage
+
+                project, report = read_geopackage(args.file)
+                project = with_crs(project, args.crs)
             else:
-                project, notes = from_geojson(args.file), []
+                project, report = from_geojson(args.file, crs=args.crs)
+            notes = report.lines()
+        except ImportError as error:
+            raise InputError(str(error)) from None
         except ValueError as error:
             raise InputError(f"{args.file}: {one_line(str(error))}") from None
         write_file(args.output, project + "\n")
@@ -56,21 +70,36 @@ def handle(args: argparse.Namespace) -> int:
             print(line)
         return 0
     if wanted not in EXPORTS:
-        args.usage.error(f"a project or .rwn file converts to .inp or .geojson, not {wanted or 'no extension'}")
+        args.usage.error(f"a project or .rwn file converts to .inp, .geojson or .gpkg, not {wanted or 'no extension'}")
     source = read_source(args.file)
     result = analyse(source)
-    if wanted == ".inp":
-        write_file(args.output, write_swmm(source, result))
-    else:
-        write_file(args.output, json.dumps(to_geojson(source, result), indent=1, allow_nan=False) + "\n")
+    try:
+        if wanted == ".inp":
+            write_file(args.output, write_swmm(source, result))
+        elif wanted == ".gpkg":
+            from ..geopackage import write_geopackage
+
+            write_geopackage(source, args.output, result, crs=args.crs)
+        else:
+            collection = to_geojson(source, result, crs=args.crs, plan_coordinates=args.plan_coordinates)
+            write_file(args.output, json.dumps(collection, indent=1, allow_nan=False) + "\n")
+    except ImportError as error:
+        raise InputError(str(error)) from None
+    except ValueError as error:
+        raise InputError(f"{args.file}: {one_line(str(error))}") from None
     sys.stdout.write(f"{args.output}: {len(result['nodes'])} structures, {len(result['pipes'])} pipes\n")
     return 0
 
 
-def write_interchange(source: Source, result: dict, title: str, geojson: Optional[str], plan: Optional[str]) -> None:
+def write_interchange(source: Source, result: dict, title: str, geojson: Optional[str], plan: Optional[str],
+                      plan_coordinates: bool = False) -> None:
     """`run --geojson` and `run --plan`: the result for GIS and the plan drawing."""
     if geojson is not None:
-        write_file(geojson, json.dumps(to_geojson(source, result), indent=1, allow_nan=False) + "\n")
+        try:
+            collection = to_geojson(source, result, plan_coordinates=plan_coordinates)
+        except (ImportError, ValueError) as error:
+            raise InputError(f"{source.label}: {one_line(str(error))}") from None
+        write_file(geojson, json.dumps(collection, indent=1, allow_nan=False) + "\n")
     if plan is not None:
         from ..plan import draw_plan
 

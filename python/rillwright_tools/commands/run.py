@@ -29,6 +29,8 @@ def register(commands: argparse._SubParsersAction) -> None:
     run.add_argument("--from", dest="start", metavar="NODE",
                      help="start the profile at NODE (default: the upstream end of the longest flow path)")
     run.add_argument("--geojson", metavar="OUT.geojson", help="also write structures, pipes, catchments and results as GeoJSON")
+    run.add_argument("--plan-coordinates", action="store_true",
+                     help="with --geojson: plan coordinates (marked as such) instead of longitude and latitude")
     run.add_argument("--plan", metavar="PLAN", type=drawing_file, help="draw the plan view to PLAN (.png or .svg)")
     run.set_defaults(handler=handle, usage=run)
 
@@ -53,5 +55,5 @@ def handle(args: argparse.Namespace) -> int:
         shape = geometry(source)
         draw_profile(profile_series(profile_path(shape, args.start), shape, result), title, args.profile)
     if args.geojson is not None or args.plan is not None:
-        write_interchange(source, result, title, args.geojson, args.plan)
+        write_interchange(source, result, title, args.geojson, args.plan, args.plan_coordinates)
     return 0

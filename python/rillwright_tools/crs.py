@@ -1,0 +1,78 @@
+"""Coordinate reference systems: a project's plan coordinates to longitude and latitude
+(WGS 84) and back, for formats that are defined in them (GeoJSON, RFC 7946).
+
+pyproj is an optional dependency (`pip install "rillwright[gis]"`), imported only here
+and only when a reprojection is asked for."""
+
+from __future__ import annotations
+
+import json
+from typing import Any, Callable, List, Optional, Sequence, Tuple
+
+Transform = Callable[[float, float], Tuple[float, float]]
+WGS84 = "EPSG:4326"
+INSTALL_HINT = 'reprojection needs pyproj: pip install "rillwright[gis]"'
+
+
+def _pyproj() -> Any:
+    try:
+        import pyproj
+    except ImportError:
+        raise ImportError(INSTALL_HINT) from None
+    return pyproj
+
+
+def checked(crs: str) -> str:
+    """The text of a coordinate reference system that pyproj understands, else
+    ValueError naming it."""
+    if not isinstance(crs, str) or not crs.strip():
+        raise ValueError("a coordinate reference system is an authority code such as 'EPSG:2229', or WKT")
+    pyproj = _pyproj()
+    try:
+        pyproj.CRS.from_user_input(crs)
+    except pyproj.exceptions.CRSError as error:
+        raise ValueError(f"unknown coordinate reference system {crs!r}: {error}") from None
+    return crs
+
+
+def to_lonlat(crs: str) -> Transform:
+    """Plan (x, y) in `crs` to (longitude, latitude) in WGS 84."""
+    pyproj = _pyproj()
+    transformer = pyproj.Transformer.from_crs(checked(crs), WGS84, always_xy=True)
+    return lambda x, y: tuple(transformer.transform(x, y, errcheck=True))  # type: ignore[return-value]
+
+
+def from_lonlat(crs: str) -> Transform:
+    """(longitude, latitude) in WGS 84 to plan (x, y) in `crs`."""
+    pyproj = _pyproj()
+    transformer = pyproj.Transformer.from_crs(WGS84, checked(crs), always_xy=True)
+    return lambda lon, lat: tuple(transformer.transform(lon, lat, errcheck=True))  # type: ignore[return-value]
+
+
+def authority(crs: str) -> Optional[Tuple[str, int]]:
+    """(authority, code) of a system, such as ("EPSG", 2229), when it has one."""
+    found = _pyproj().CRS.from_user_input(checked(crs)).to_authority(min_confidence=90)
+    if not found:
+        return None
+    try:
+        return found[0], int(found[1])
+    except ValueError:
+        return None
+
+
+def wkt(crs: str) -> str:
+    """The system as WKT (version 1, the form GeoPackage readers expect in `definition`)."""
+    return str(_pyproj().CRS.from_user_input(checked(crs)).to_wkt(version="WKT1_GDAL"))
+
+
+def with_crs(project_text: str, crs: Optional[str]) -> str:
+    """Project JSON text with its `crs` set to `crs` (kept as it is when None)."""
+    if crs is None:
+        return project_text
+    project = json.loads(project_text)
+    project["crs"] = checked(crs)
+    return json.dumps(project, indent=1)
+
+
+def transform_all(points: Sequence[Sequence[float]], transform: Transform) -> List[List[float]]:
+    return [list(transform(float(p[0]), float(p[1]))) for p in points]
