@@ -3,6 +3,7 @@
 
 import json
 import struct
+from pathlib import Path
 
 import pytest
 
@@ -105,3 +106,47 @@ def test_crs_is_kept_and_written_only_when_present(roundtrip):
     project["crs"] = "EPSG:2229"
     text = roundtrip.write(project)  # the driver also checks that it reads back equal
     assert json.loads(text)["crs"] == "EPSG:2229" and text.endswith('"crs": "EPSG:2229"\n}')
+
+
+LANDXML_SCHEMA = Path(__file__).parent / "data" / "landxml" / "LandXML-1.2.xsd"
+
+
+@pytest.fixture(scope="module")
+def landxml_schema():
+    xmlschema = pytest.importorskip("xmlschema")
+    return xmlschema.XMLSchema(str(LANDXML_SCHEMA))
+
+
+@pytest.mark.parametrize("name", PROJECTS)
+def test_landxml_is_valid_and_reads_back_the_same_network(name, landxml_schema):
+    make, crs = PROJECTS[name]
+    text = with_crs(make(), crs)
+    written, report = rwt.write_landxml(text=text, format="rwproj")
+    landxml_schema.validate(written)
+    arches = [p["id"] for p in json.loads(text)["pipes"] if p.get("shape") == "arch"]
+    assert [entry[1] for entry in report.approximated] == arches
+    back, _ = rwt.read_landxml(written)
+    assert_same_network(back, text, crs)
+    assert rillwright.analyze_project(back) == rillwright.analyze_project(text)
+
+
+def test_landxml_in_other_units_and_broken_files():
+    structs = "".join(
+        f'<Struct name="{n}" elevRim="{r}" elevSump="{s}"><Center>{y} {x}</Center><CircStruct diameter="48"/>'
+        f'<Invert elev="{s}" flowDir="{d}" refPipe="P1"/></Struct>'
+        for n, x, y, r, s, d in (("A", 0, 0, 106, 100, "out"), ("B", 100, 0, 105, 99, "in")))
+    text = ('<LandXML xmlns="http://www.landxml.org/schema/LandXML-1.2" version="1.2" date="2026-01-01" '
+            'time="00:00:00"><Units><Imperial areaUnit="acre" linearUnit="USSurveyFoot" volumeUnit="cubicFeet" '
+            'temperatureUnit="fahrenheit" pressureUnit="inchHG" diameterUnit="inch"/></Units><PipeNetworks>'
+            f'<PipeNetwork name="n" pipeNetType="storm"><Structs>{structs}</Structs><Pipes>'
+            '<Pipe name="P1" refStart="A" refEnd="B" length="100"><CircPipe diameter="18" mannings="0.013"/>'
+            '</Pipe></Pipes></PipeNetwork></PipeNetworks></LandXML>')
+    project = json.loads(rwt.read_landxml(text)[0])
+    survey = 1200 / 3937 / 0.3048
+    assert project["pipes"][0]["diameter"] == pytest.approx(1.5)
+    assert project["pipes"][0]["length"] == pytest.approx(100 * survey)
+    assert project["nodes"][1]["x"] == pytest.approx(100 * survey) and project["nodes"][1]["kind"] == "outfall"
+    with pytest.raises(ValueError, match="pipe 'P1' names structure 'C' as its refEnd, and there is no such <Struct>"):
+        rwt.read_landxml(text.replace('refEnd="B"', 'refEnd="C"'))
+    with pytest.raises(ValueError, match=r"structure 'B': <Struct> has no <Center>"):
+        rwt.read_landxml(text.replace("<Center>0 100</Center>", ""))

@@ -9,8 +9,8 @@ from .check import check
 from .design import DesignOptionError, design
 from .energy import hec22_energy_structure
 from .inputs import Source, resolve
-from .interchange import (from_geojson, from_geopackage, plan_view, read_swmm, to_geojson, to_geopackage,
-                          write_swmm)
+from .interchange import (from_geojson, from_geopackage, plan_view, read_landxml, read_swmm, to_geojson,
+                          to_geopackage, write_landxml, write_swmm)
 from .service import level_of_service, sweep
 
 __all__ = [
@@ -23,10 +23,12 @@ __all__ = [
     "hec22_energy_structure",
     "level_of_service",
     "plan_view",
+    "read_landxml",
     "read_swmm",
     "resolve",
     "sweep",
     "to_geojson",
     "to_geopackage",
+    "write_landxml",
     "write_swmm",
 ]

@@ -76,6 +76,24 @@ def from_geopackage(path: PathOrText, mapping: Optional[Dict[str, str]] = None, 
     return geopackage.read_geopackage(path, mapping, tolerance=tolerance)
 
 
+def read_landxml(path_or_text: PathOrText) -> Tuple[str, "_swmm_read.ImportReport"]:
+    """(project JSON text, report) from the pipe networks of a LandXML 1.2 file (a path,
+    or its text), in the file's own units; ValueError names the element that is missing
+    or wrong, and both names when a pipe refers to a missing structure."""
+    from . import landxml_read
+
+    return landxml_read.read_landxml(path_or_text)
+
+
+def write_landxml(source: Optional[PathOrText] = None, *, text: Optional[str] = None,
+                  format: Optional[str] = None) -> Tuple[str, "_swmm_read.ImportReport"]:
+    """(LandXML 1.2 text, report) of a project: structures with centres, rims and sumps,
+    pipes with shapes, sizes and, on each end structure's Invert, their inverts."""
+    from . import landxml_write
+
+    return landxml_write.write_landxml(resolve(source, text=text, format=format))
+
+
 def plan_view(source: Optional[PathOrText], out: PathOrText, *, text: Optional[str] = None,
               format: Optional[str] = None, result: Optional[Dict[str, Any]] = None) -> None:
     """Draws the network in plan to `out` (.png or .svg): pipes coloured by design flow /

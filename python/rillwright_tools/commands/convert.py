@@ -1,4 +1,5 @@
-"""`rillwright convert`: SWMM 5 models, GeoJSON layers and GeoPackages in and out of projects."""
+"""`rillwright convert`: SWMM 5 models, GeoJSON layers, GeoPackages and LandXML pipe networks in and
+out of projects."""
 
 from __future__ import annotations
 
@@ -15,8 +16,8 @@ from ..swmm_read import read_swmm
 from ..swmm_write import write_swmm
 from .common import write_file
 
-IMPORTS = (".inp", ".geojson", ".json", ".gpkg")
-EXPORTS = (".inp", ".geojson", ".gpkg")
+IMPORTS = (".inp", ".geojson", ".json", ".gpkg", ".xml")
+EXPORTS = (".inp", ".geojson", ".gpkg", ".xml")
 
 
 def register(commands: argparse._SubParsersAction) -> None:
@@ -49,6 +50,11 @@ def handle(args: argparse.Namespace) -> int:
             if given == ".inp":
                 project, report = read_swmm(args.file, c_pervious=args.c_pervious, c_impervious=args.c_impervious)
                 project = with_crs(project, args.crs)
+            elif given == ".xml":
+                from ..landxml_read import read_landxml
+
+                project, report = read_landxml(args.file)
+                project = with_crs(project, args.crs)
             elif given == ".gpkg":
                 from ..geopackage import read_geopackage
 
@@ -70,12 +76,19 @@ def handle(args: argparse.Namespace) -> int:
             print(line)
         return 0
     if wanted not in EXPORTS:
-        args.usage.error(f"a project or .rwn file converts to .inp, .geojson or .gpkg, not {wanted or 'no extension'}")
+        args.usage.error(f"a project or .rwn file converts to .inp, .geojson, .gpkg or LandXML .xml, not {wanted or 'no extension'}")
     source = read_source(args.file)
     result = analyse(source)
     try:
         if wanted == ".inp":
             write_file(args.output, write_swmm(source, result))
+        elif wanted == ".xml":
+            from ..landxml_write import write_landxml
+
+            landxml, report = write_landxml(source)
+            write_file(args.output, landxml)
+            for line in report.lines():
+                print(line)
         elif wanted == ".gpkg":
             from ..geopackage import write_geopackage
 
