@@ -192,3 +192,15 @@ def test_bad_options_are_value_errors(options, message):
     text, fmt = source("circular", "us", 1, "falling")
     with pytest.raises(ValueError, match=message):
         rwt.design(text=text, format=fmt, profile=True, **options)
+
+
+def test_the_command_prints_the_profile_and_rejects_a_bad_option_in_one_line(tmp_path, capsys):
+    from rillwright_tools.cli import main
+
+    path = tmp_path / "net.rwn"
+    path.write_text(source("circular", "rwn", 5, "falling")[0])
+    assert main(["design", str(path), "--profile", "--match", "0.8", "--min-slope", "0.002"]) in (0, 1)
+    out = capsys.readouterr().out
+    assert "Inv up" in out and "Cover dn" in out and (tmp_path / "net.sized.rwproj").exists()
+    assert main(["design", str(path), "--profile", "--fixed-inverts", "NOPE"]) == 2
+    assert capsys.readouterr().err.count("\n") == 1
