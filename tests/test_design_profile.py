@@ -204,3 +204,17 @@ def test_the_command_prints_the_profile_and_rejects_a_bad_option_in_one_line(tmp
     assert "Inv up" in out and "Cover dn" in out and (tmp_path / "net.sized.rwproj").exists()
     assert main(["design", str(path), "--profile", "--fixed-inverts", "NOPE"]) == 2
     assert capsys.readouterr().err.count("\n") == 1
+
+
+def test_depth_and_drop_are_reported_not_forced():
+    """The README's street: A2 takes a 2.07 ft drop from T1; every structure is over 1 ft deep."""
+    from pathlib import Path
+
+    path = Path(__file__).parent / "data" / "profile_street.rwn"
+    plain = rwt.design(path, profile=True, min_slope=0.002)
+    result = rwt.design(path, profile=True, min_slope=0.002, max_drop=1.0, max_depth=1.0)
+    assert [(r["invert_up"], r["invert_dn"]) for r in result["pipes"]] == \
+        [(r["invert_up"], r["invert_dn"]) for r in plain["pipes"]]
+    drops = {v["id"] for v in result["violations"] if v["kind"] == "drop"}
+    assert drops == {n["id"] for n in result["nodes"] if n["drop"] > 1.0} >= {"A2"}
+    assert {v["id"] for v in result["violations"] if v["kind"] == "depth"} == {n["id"] for n in result["nodes"]}
