@@ -59,8 +59,15 @@ Designed design_network(const LoadedNetwork& loaded, std::string_view text, cons
     if (!topology.ok()) return failed(false, analysis_failed(topology.error));
     SizingPlan plan{*tables.value, options, pipe_roles(given, *tables.value, options),
                     std::vector<int>(given.pipes.size(), 0), unit_of(loaded), fixed_nodes(given, options)};
-    if (options.profile && !loaded.project && given.settings.intensity) {
-        return failed(true, messages::rwn_intensity_not_a_project());
+    if (options.profile && !loaded.project) {
+        // A project holds neither a fixed intensity nor an inlet time of 0 or less.
+        if (given.settings.intensity) return failed(true, messages::rwn_not_a_project("a fixed INTENSITY"));
+        for (const Node& node : given.nodes) {
+            if (node.kind != NodeKind::Outfall && !(node.tc_inlet > 0.0)) {
+                return failed(true, messages::rwn_not_a_project("node " + messages::quoted(node.id) +
+                                                                "'s inlet time of 0 or less"));
+            }
+        }
     }
 
     // The sizes the hydraulics must work with are the kept ones and the

@@ -73,8 +73,8 @@ inline std::string slope_limits_crossed(double low, double high) {
 inline std::string unknown_fixed_structure(std::string_view id) {
     return "fixed structure " + quoted(id) + " is not in the network";
 }
-inline std::string rwn_intensity_not_a_project() {
-    return "profile: a .rwn network with a fixed INTENSITY cannot be written as a project";
+inline std::string rwn_not_a_project(const std::string& what) {
+    return "profile: a .rwn network with " + what + " cannot be written as a project";
 }
 
 // ---- Violations ---------------------------------------------------------------

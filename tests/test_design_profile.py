@@ -218,3 +218,12 @@ def test_depth_and_drop_are_reported_not_forced():
     drops = {v["id"] for v in result["violations"] if v["kind"] == "drop"}
     assert drops == {n["id"] for n in result["nodes"] if n["drop"] > 1.0} >= {"A2"}
     assert {v["id"] for v in result["violations"] if v["kind"] == "depth"} == {n["id"] for n in result["nodes"]}
+
+
+@pytest.mark.parametrize("line, message", [("INTENSITY 4", "a fixed INTENSITY"), ("", "node 'N1''s inlet time")])
+def test_a_rwn_network_a_project_cannot_hold_is_refused(line, message):
+    text = source("circular", "rwn", 2, "falling")[0] + line + "\n"
+    if not line:
+        text = text.replace(" 8.0\n", " 0\n", 1)
+    with pytest.raises(ValueError, match=message):
+        rwt.design(text=text, format="rwn", profile=True)
