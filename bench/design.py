@@ -9,6 +9,9 @@ Per case it prints, best of three in the same run:
   result and the sized text), and one analysis of the sized network; the goal is a
   ratio of at most 3;
 - with min_freeboard: the grade-line rounds it took, its time, and the violations left.
+- profile: `rwt.design(profile=True)` without min_freeboard on the mixed network (its
+  ground from its rims), and one analysis of the designed project; the goal is a ratio
+  of at most 3.
 It also checks that the sized network analyses to the design's numbers bit for bit.
 The networks come from bench/run.py's generator: 400-pipe trees whose trunks carry more
 than the largest catalogue pipe, so many structures stay short of freeboard whatever
@@ -83,6 +86,17 @@ def run_case(pipes: int, mix: str, fmt: str, min_freeboard: float, repeats: int)
           f"({elapsed / sizing:.1f} x the design without), {short} structures left short", flush=True)
 
 
+def run_profile_case(pipes: int, repeats: int) -> None:
+    text = as_project(undersized(pipes, "mixed"), False)
+    result = rwt.design(text=text, format="rwproj", profile=True)
+    sized = result["sized"]
+    check_consistency(result, rillwright.analyze_project(sized))
+    design = best_of(repeats, lambda: rwt.design(text=text, format="rwproj", profile=True))
+    analysis = best_of(repeats, lambda: rillwright.analyze_project(sized))
+    print(f"{pipes:>7} {'mixed':<9} json profile design {design:7.3f} s  analysis of the designed network "
+          f"{analysis:7.3f} s  ratio {design / analysis:5.2f}  ({len(result['violations'])} violations)", flush=True)
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--pipes", type=int, default=10_000)
@@ -91,6 +105,7 @@ def main() -> None:
     args = parser.parse_args()
     for mix, fmt in (("circular", "rwn"), ("mixed", "json")):
         run_case(args.pipes, mix, fmt, args.min_freeboard, args.repeats)
+    run_profile_case(args.pipes, args.repeats)
 
 
 if __name__ == "__main__":

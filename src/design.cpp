@@ -2,6 +2,8 @@
 // for the network's units, pipes given their roles, the sizing and grade-line
 // rounds, the violations, the sized text and the result JSON.
 #include "design.hpp"
+#include "design_messages.hpp"
+#include "project.hpp"
 
 #include <unordered_set>
 
@@ -34,6 +36,17 @@ std::vector<Role> pipe_roles(const Network& network, const SizeTables& tables, c
     return roles;
 }
 
+// Outfalls, and with the profile the fixed_inverts structures.
+std::vector<char> fixed_nodes(const Network& network, const Options& options) {
+    const std::unordered_set<std::string_view> fixed(options.fixed_inverts.begin(), options.fixed_inverts.end());
+    std::vector<char> flags(network.nodes.size(), 0);
+    for (std::size_t v = 0; v < flags.size(); ++v) {
+        const Node& node = network.nodes[v];
+        flags[v] = node.kind == NodeKind::Outfall || (!fixed.empty() && fixed.count(node.id)) ? 1 : 0;
+    }
+    return flags;
+}
+
 }  // namespace
 
 Designed design_network(const LoadedNetwork& loaded, std::string_view text, const Options& options) {
@@ -45,7 +58,17 @@ Designed design_network(const LoadedNetwork& loaded, std::string_view text, cons
     Outcome<Topology> topology = build_topology(given);
     if (!topology.ok()) return failed(false, analysis_failed(topology.error));
     SizingPlan plan{*tables.value, options, pipe_roles(given, *tables.value, options),
-                    std::vector<int>(given.pipes.size(), 0)};
+                    std::vector<int>(given.pipes.size(), 0), unit_of(loaded), fixed_nodes(given, options)};
+    if (options.profile && !loaded.project) {
+        // A project holds neither a fixed intensity nor an inlet time of 0 or less.
+        if (given.settings.intensity) return failed(true, messages::rwn_not_a_project("a fixed INTENSITY"));
+        for (const Node& node : given.nodes) {
+            if (node.kind != NodeKind::Outfall && !(node.tc_inlet > 0.0)) {
+                return failed(true, messages::rwn_not_a_project("node " + messages::quoted(node.id) +
+                                                                "'s inlet time of 0 or less"));
+            }
+        }
+    }
 
     // The sizes the hydraulics must work with are the kept ones and the
     // catalogue's; a given size that will be replaced may be anything.
@@ -60,10 +83,15 @@ Designed design_network(const LoadedNetwork& loaded, std::string_view text, cons
 
     const Run run = run_design(std::move(network), *topology.value, plan);
     const std::vector<Violation> found = violations(given, *topology.value, run, plan);
-    const std::string sized = loaded.project ? sized_project(*loaded.project, given, run, plan.tables)
-                                             : sized_rwn(text, given, run.network);
+    std::string sized;
+    if (options.profile) {
+        sized = profiled_project(loaded.project ? *loaded.project : project_of(given), given, run, plan);
+    } else {
+        sized = loaded.project ? sized_project(*loaded.project, given, run, plan.tables)
+                               : sized_rwn(text, given, run.network);
+    }
     Designed designed;
-    designed.json = result_json(given, run, found, sized);
+    designed.json = result_json(given, *topology.value, options.profile, run, found, sized);
     return designed;
 }
 

@@ -39,7 +39,22 @@ struct Options {
     std::optional<double> min_freeboard;  // ft
     std::vector<std::string> fixed;       // pipe ids that keep their size
     bool whole_network = false;           // rounds on the whole network at once (the plain way, for tests)
+    // The profile: inverts and slopes chosen with the sizes (ft, ft/ft, ft/s).
+    bool profile = false;
+    std::string match = "crown";  // "crown", "0.8" or "invert"
+    double min_drop = 0.1;
+    std::optional<double> max_drop;
+    std::optional<double> min_slope;
+    std::optional<double> max_slope;
+    std::optional<double> min_full_velocity;
+    std::optional<double> max_depth;
+    std::vector<std::string> fixed_inverts;  // structure ids that keep their invert
 };
+
+// The cover the profile designs to: min_cover, 3 ft by default.
+inline constexpr double kDefaultProfileCover = 3.0;
+// The fraction of the rise that the matching rule lines up: 1 crown, 0.8, 0 invert.
+double match_fraction(const std::string& match);
 
 // ---- The catalogue, ready for one network ----------------------------------
 
@@ -85,9 +100,17 @@ const char* governor_name(Governor governor);
 
 enum class Role { sized, fixed, not_listed };  // not_listed: its shape has no catalogue sizes
 
+enum class SlopeGovernor { cover, minimum_slope, minimum_velocity, capacity, maximum_slope, fixed };
+const char* slope_governor_name(SlopeGovernor governor);
+
 struct PipeChoice {
     int step = -1;  // index into its shape's sizes; -1 while the pipe keeps its given size
     Governor governed = Governor::capacity;
+    // With the profile: the inverts as written in the sized text (the network
+    // holds them as read back) and why the slope is what it is.
+    double written_up = 0.0;
+    double written_dn = 0.0;
+    SlopeGovernor slope_governed = SlopeGovernor::cover;
 };
 
 // What the sizing pass reads besides the network.
@@ -96,7 +119,33 @@ struct SizingPlan {
     const Options& options;
     std::vector<Role> roles;  // per pipe
     std::vector<int> floors;  // per pipe: the smallest step allowed (grade-line rounds)
+    LengthUnit unit = LengthUnit::rwn_feet;
+    std::vector<char> fixed_nodes;  // per node, with the profile: keeps its invert (outfalls always)
 };
+
+// ---- The profile -------------------------------------------------------------------
+
+// An invert as read back from the sized text, and as written there.
+struct Level {
+    double feet = 0.0;
+    double written = 0.0;
+};
+// The highest level the sized text can hold at or below `feet`.
+Level readable_at_most(double feet, LengthUnit unit);
+
+// One pipe's ends and slope reason for one candidate size; `allowed` false
+// when the size needs more than max_slope (the ends are then its best try).
+struct ProfileCandidate {
+    bool allowed = false;
+    Level up;
+    Level dn;
+    SlopeGovernor governed = SlopeGovernor::cover;
+};
+
+// Pipe p of `network` (its upstream node's entering pipes already designed)
+// with catalogue size `size` installed: as high as the rules allow.
+ProfileCandidate profile_candidate(Network& network, const Topology& topology, const SizingPlan& plan,
+                                   std::size_t p, const CatalogueSize* size, double q);
 
 // The forward pass with sizing: `network` gets the chosen sizes, `choices`
 // why. The flows are those the analysis computes for the sized network.
@@ -132,15 +181,23 @@ struct Violation {
 
 std::vector<Violation> violations(const Network& given, const Topology& topology, const Run& run,
                                   const SizingPlan& plan);
+// The profile's own violations, appended to `found`.
+void profile_violations(const Run& run, const Topology& topology, const SizingPlan& plan, std::vector<Violation>& found);
 
 // The sized text: `text` with only the changed PIPE diameters rewritten, or
 // the project written again with the new sizes.
 std::string sized_rwn(std::string_view text, const Network& given, const Network& sized);
 std::string sized_project(const Project& project, const Network& given, const Run& run, const SizeTables& tables);
+// With the profile: the project with the sizes and every pipe's and
+// structure's invert; a .rwn network first becomes a project of the same records.
+Project project_of(const Network& network);
+std::string profiled_project(const Project& project, const Network& given, const Run& run, const SizingPlan& plan);
 
 // The result as compact JSON: {"pipes", "nodes", "violations", "rounds", "sized"}.
-std::string result_json(const Network& given, const Run& run, const std::vector<Violation>& found,
-                        std::string_view sized);
+std::string result_json(const Network& given, const Topology& topology, bool profile, const Run& run,
+                        const std::vector<Violation>& found, std::string_view sized);
+// The largest fall from an entering pipe's downstream invert to structure v's invert (0 without one).
+double structure_drop(const Network& network, const Topology& topology, std::size_t v);
 
 // ---- The whole design ------------------------------------------------------------
 

@@ -169,9 +169,25 @@ std::optional<std::string> check_limits(const Options& options, const Network& n
     const std::pair<const char*, const std::optional<double>*> limits[] = {
         {"min_size", &options.min_size},       {"min_velocity", &options.min_velocity},
         {"max_velocity", &options.max_velocity}, {"min_cover", &options.min_cover},
-        {"min_freeboard", &options.min_freeboard}};
+        {"min_freeboard", &options.min_freeboard}, {"max_drop", &options.max_drop},
+        {"min_slope", &options.min_slope},     {"max_slope", &options.max_slope},
+        {"min_full_velocity", &options.min_full_velocity}, {"max_depth", &options.max_depth}};
     for (const auto& [name, limit] : limits) {
         if (*limit && !(std::isfinite(**limit) && **limit >= 0.0)) return messages::bad_limit(name, **limit);
+    }
+    if (!(std::isfinite(options.min_drop) && options.min_drop >= 0.0)) return messages::bad_limit("min_drop", options.min_drop);
+    if (options.match != "crown" && options.match != "0.8" && options.match != "invert") {
+        return messages::unknown_match(options.match);
+    }
+    if (options.min_slope && options.max_slope && *options.min_slope > *options.max_slope) {
+        return messages::slope_limits_crossed(*options.min_slope, *options.max_slope);
+    }
+    if (!options.fixed_inverts.empty()) {
+        std::unordered_set<std::string_view> ids;
+        for (const Node& node : network.nodes) ids.insert(node.id);
+        for (const std::string& id : options.fixed_inverts) {
+            if (!ids.count(id)) return messages::unknown_fixed_structure(id);
+        }
     }
     if (options.min_velocity && options.max_velocity && *options.min_velocity > *options.max_velocity) {
         return messages::velocity_limits_crossed(*options.min_velocity, *options.max_velocity);

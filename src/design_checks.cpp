@@ -60,8 +60,11 @@ std::vector<Violation> violations(const Network& given, const Topology& topology
         if (options.max_velocity && result.velocity > *options.max_velocity) {
             found.push_back({"velocity", pipe.id, messages::fast(pipe.id, result.velocity, *options.max_velocity)});
         }
-        if (options.min_cover) check_cover(run.network, topology, p, *options.min_cover, found);
+        if (options.min_cover || options.profile) {
+            check_cover(run.network, topology, p, options.min_cover.value_or(kDefaultProfileCover), found);
+        }
     }
+    if (options.profile) profile_violations(run, topology, plan, found);
     for (const ShortStructure& structure : run.short_structures) {
         const NodeResult& node = run.result.nodes[structure.node];
         found.push_back({"freeboard", node.id,

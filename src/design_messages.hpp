@@ -2,6 +2,7 @@
 // violations a design reports. Numbers are written short ("%g"), sizes in inches.
 #pragma once
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -63,6 +64,19 @@ inline std::string unknown_fixed(std::string_view id) {
     return "fixed pipe " + quoted(id) + " is not in the network";
 }
 
+inline std::string unknown_match(std::string_view match) {
+    return "unknown matching rule " + quoted(match) + ": the rules are crown, 0.8 and invert";
+}
+inline std::string slope_limits_crossed(double low, double high) {
+    return "min_slope " + number(low) + " is above max_slope " + number(high);
+}
+inline std::string unknown_fixed_structure(std::string_view id) {
+    return "fixed structure " + quoted(id) + " is not in the network";
+}
+inline std::string rwn_not_a_project(const std::string& what) {
+    return "profile: a .rwn network with " + what + " cannot be written as a project";
+}
+
 // ---- Violations ---------------------------------------------------------------
 
 inline std::string not_listed(std::string_view pipe, std::string_view shape) {
@@ -96,6 +110,37 @@ inline std::string shallow(std::string_view pipe, double cover, bool upstream, d
 inline std::string short_freeboard(std::string_view node, double freeboard, double limit, const std::string& reason) {
     return "structure " + quoted(node) + ": freeboard " + number(freeboard) + " ft is below the minimum " +
            number(limit) + " ft; " + reason;
+}
+
+// An elevation or length in the profile's messages: to the hundredth of a foot.
+inline std::string level(double value) { return number(std::round(value * 100.0) / 100.0); }
+
+inline std::string below_fixed(std::string_view pipe, std::string_view node, double arrives, double below) {
+    return "pipe " + quoted(pipe) + ": the line reaches " + std::string(node) + " at " + level(arrives) + " ft, " +
+           level(below) + " ft below its invert";
+}
+inline std::string above_match(std::string_view pipe, std::string_view entering, std::string_view match) {
+    return "pipe " + quoted(pipe) + ": its upstream end is above the " + std::string(match) + " match of pipe " +
+           quoted(entering);
+}
+inline std::string short_drop(std::string_view pipe, std::string_view entering, double drop, double limit) {
+    return "pipe " + quoted(pipe) + ": its upstream invert falls " + level(drop) + " ft below pipe " +
+           quoted(entering) + ", less than the minimum drop " + number(limit) + " ft";
+}
+inline std::string slope_out_of_bounds(std::string_view pipe, double slope, bool below, double limit) {
+    return "pipe " + quoted(pipe) + ": slope " + number(slope) + " is " + (below ? "below the minimum " : "above the maximum ") +
+           number(limit);
+}
+inline std::string slow_full(std::string_view pipe, double velocity, double limit) {
+    return "pipe " + quoted(pipe) + ": full velocity " + number(velocity) + " ft/s is below the minimum " +
+           number(limit) + " ft/s";
+}
+inline std::string too_deep(std::string_view node, double depth, double limit) {
+    return "structure " + quoted(node) + ": depth " + level(depth) + " ft is above the maximum " + number(limit) + " ft";
+}
+inline std::string drop_structure(std::string_view node, double drop, double limit) {
+    return "structure " + quoted(node) + ": drop " + level(drop) + " ft is above the maximum " + number(limit) +
+           " ft; it needs a drop structure";
 }
 
 // Why no upsizing can help a structure short of freeboard.

@@ -3,6 +3,7 @@
 // PIPE lines; a project is written again by the project writer.
 #include <bit>
 #include <cstdint>
+#include <unordered_map>
 
 #include "design.hpp"
 #include "json_writer.hpp"
@@ -26,6 +27,22 @@ double shape_span(const PipeShape& shape) {
     }, shape);
 }
 
+// The profile's keys of a pipe row: inverts given and designed, slope, cover.
+void write_pipe_profile(JsonWriter& w, const Network& given, const Run& run, const Topology& topology, std::size_t p) {
+    const PipeInverts before = pipe_inverts(given, topology, p);
+    const PipeInverts after = pipe_inverts(run.network, topology, p);
+    const auto [from, to] = topology.pipe_ends[p];
+    const double rise = shape_rise(run.network.pipes[p].shape);
+    w.number("given_invert_up", before.up);
+    w.number("given_invert_dn", before.down);
+    w.number("invert_up", after.up);
+    w.number("invert_dn", after.down);
+    w.number("slope", run.result.pipes[p].slope);
+    w.number("cover_up", run.network.nodes[from].rim - (after.up + rise));
+    w.number("cover_dn", run.network.nodes[to].rim - (after.down + rise));
+    w.text("slope_governed_by", slope_governor_name(run.choices[p].slope_governed));
+}
+
 void write_pipe(JsonWriter& w, const Pipe& given, const Pipe& sized, const PipeResult& result,
                 const PipeChoice& choice) {
     w.element();
@@ -41,7 +58,6 @@ void write_pipe(JsonWriter& w, const Pipe& given, const Pipe& sized, const PipeR
     w.number("pct_full", result.pct_full);
     w.number("velocity", result.velocity);
     w.text("governed_by", governor_name(choice.governed));
-    w.end_object();
 }
 
 void write_node(JsonWriter& w, const NodeResult& node) {
@@ -51,7 +67,85 @@ void write_node(JsonWriter& w, const NodeResult& node) {
     w.number("hgl", node.hgl);
     w.number("freeboard", node.rim - node.hgl);
     w.boolean("floods", node.floods);
-    w.end_object();
+}
+
+}  // namespace
+
+double structure_drop(const Network& network, const Topology& topology, std::size_t v) {
+    double drop = 0.0;
+    for (const PipeLink& in : topology.incoming[v]) {
+        drop = max_of_numbers(drop, pipe_inverts(network, topology, in.pipe).down - network.nodes[v].invert);
+    }
+    return drop;
+}
+
+Project project_of(const Network& network) {
+    Project project;
+    project.idf_a = network.idf.idf_a;
+    project.idf_b = network.idf.idf_b;
+    project.idf_c = network.idf.idf_c;
+    project.tailwater = network.settings.tailwater;
+    project.min_tc = network.settings.min_tc;
+    project.junction_k = network.settings.junction_k;
+    project.min_slope = network.settings.min_slope;
+    project.access_hole_diam_ft = network.settings.access_hole_diam_ft;
+    for (const Node& node : network.nodes) {
+        ProjectNode out;
+        out.id = node.id;
+        out.kind = node.kind == NodeKind::Outfall ? "outfall" : node.kind == NodeKind::Junction ? "junction" : "inlet";
+        out.x = node.x;
+        out.y = node.y;
+        out.invert = node.invert;
+        out.rim = node.rim;
+        out.area_ac = node.area_ac;
+        out.c = node.c;
+        out.tc_inlet = node.tc_inlet;
+        project.nodes.push_back(std::move(out));
+    }
+    for (const Pipe& pipe : network.pipes) {
+        ProjectPipe out;
+        out.id = pipe.id;
+        out.from = pipe.from;
+        out.to = pipe.to;
+        out.length = pipe.length;
+        out.diameter = shape_rise(pipe.shape);
+        out.n = pipe.n;
+        project.pipes.push_back(std::move(out));
+    }
+    return project;
+}
+
+std::string profiled_project(const Project& project, const Network& given, const Run& run, const SizingPlan& plan) {
+    Project sized = project;
+    const std::string text = sized_project(project, given, run, plan.tables);
+    sized = *parse_project(text).value;  // the sizes, as the plain design writes them
+    std::vector<std::optional<double>> node_written(sized.nodes.size());
+    std::unordered_map<std::string_view, std::size_t> node_index;
+    for (std::size_t v = 0; v < run.network.nodes.size(); ++v) node_index.try_emplace(run.network.nodes[v].id, v);
+    const auto offer = [&](const std::string& id, double feet, double written) {
+        const auto found = node_index.find(id);
+        if (found == node_index.end() || plan.fixed_nodes[found->second]) return;
+        if (run.network.nodes[found->second].invert == feet) node_written[found->second] = written;
+    };
+    for (std::size_t p = 0; p < sized.pipes.size() && p < run.choices.size(); ++p) {
+        const PipeChoice& choice = run.choices[p];
+        const Pipe& pipe = run.network.pipes[p];
+        sized.pipes[p].invert_up = choice.written_up;
+        sized.pipes[p].invert_dn = choice.written_dn;
+        offer(pipe.from, *pipe.invert_up, choice.written_up);
+        offer(pipe.to, *pipe.invert_dn, choice.written_dn);
+    }
+    for (std::size_t v = 0; v < sized.nodes.size(); ++v) {
+        if (node_written[v]) sized.nodes[v].invert = *node_written[v];
+    }
+    return write_project_json(sized);
+}
+
+namespace {
+
+void write_node_profile(JsonWriter& w, const Run& run, const Topology& topology, std::size_t v) {
+    w.number("invert", run.network.nodes[v].invert);
+    w.number("drop", structure_drop(run.network, topology, v));
 }
 
 }  // namespace
@@ -103,19 +197,25 @@ std::string sized_project(const Project& project, const Network& given, const Ru
     return write_project_json(sized);
 }
 
-std::string result_json(const Network& given, const Run& run, const std::vector<Violation>& found,
-                        std::string_view sized) {
+std::string result_json(const Network& given, const Topology& topology, bool profile, const Run& run,
+                        const std::vector<Violation>& found, std::string_view sized) {
     JsonWriter w(JsonWriter::Style::compact);
     w.begin_object();
     w.key("pipes");
     w.begin_array();
     for (std::size_t p = 0; p < run.network.pipes.size(); ++p) {
         write_pipe(w, given.pipes[p], run.network.pipes[p], run.result.pipes[p], run.choices[p]);
+        if (profile) write_pipe_profile(w, given, run, topology, p);
+        w.end_object();
     }
     w.end_array();
     w.key("nodes");
     w.begin_array();
-    for (const NodeResult& node : run.result.nodes) write_node(w, node);
+    for (std::size_t v = 0; v < run.result.nodes.size(); ++v) {
+        write_node(w, run.result.nodes[v]);
+        if (profile) write_node_profile(w, run, topology, v);
+        w.end_object();
+    }
     w.end_array();
     w.key("violations");
     w.begin_array();

@@ -174,8 +174,11 @@ int rounds_by_part(const Network& network, const std::vector<Part>& parts, Sizin
         Network piece;
         piece.idf = network.idf;
         piece.settings = network.settings;
-        SizingPlan piece_plan{plan.tables, plan.options, {}, std::vector<int>(part.pipes.size(), 0)};
-        for (const std::size_t v : part.nodes) piece.nodes.push_back(network.nodes[v]);
+        SizingPlan piece_plan{plan.tables, plan.options, {}, std::vector<int>(part.pipes.size(), 0), plan.unit, {}};
+        for (const std::size_t v : part.nodes) {
+            piece.nodes.push_back(network.nodes[v]);
+            piece_plan.fixed_nodes.push_back(plan.fixed_nodes[v]);
+        }
         for (const std::size_t p : part.pipes) {
             piece.pipes.push_back(network.pipes[p]);
             piece_plan.roles.push_back(plan.roles[p]);

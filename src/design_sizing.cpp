@@ -4,6 +4,8 @@
 // and is then designed with that size exactly as the analysis designs it, so
 // the times of concentration further down see the chosen sizes.
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 #include "design.hpp"
 
@@ -68,9 +70,70 @@ PipeChoice choose_step(const std::vector<CatalogueSize>& sizes, const Bounds& bo
     return PipeChoice{chosen, Governor::freeboard};
 }
 
+// The profile's choice: of the steps allowed by every bound, the one whose
+// downstream invert is highest (the smaller on a tie); the governor as above.
+PipeChoice choose_profile_step(const std::vector<CatalogueSize>& sizes, const Bounds& bounds,
+                               const std::vector<ProfileCandidate>& candidates) {
+    const int count = static_cast<int>(sizes.size());
+    const auto big_enough = [&](int i) { return !bounds.min_rise_in || sizes[i].rise_in >= *bounds.min_rise_in; };
+    const auto not_smaller = [&](int i) { return shape_rise(sizes[i].shape) >= bounds.entering_rise; };
+    const auto best = [&](int from, auto allowed) {
+        int chosen = -1;
+        for (int i = from; i < count; ++i) {
+            if (!allowed(i) || !candidates[i].allowed) continue;
+            if (chosen < 0 || candidates[i].dn.feet > candidates[chosen].dn.feet) chosen = i;
+        }
+        return chosen;
+    };
+    const auto all = [&](int i) { return big_enough(i) && not_smaller(i); };
+    const int chosen = best(bounds.floor, all);
+    if (chosen < 0) return PipeChoice{count - 1, Governor::no_size_fits};
+    if (best(0, [](int) { return true; }) == chosen) return PipeChoice{chosen, Governor::capacity};
+    if (best(0, big_enough) == chosen) return PipeChoice{chosen, Governor::minimum_size};
+    if (best(0, all) == chosen) return PipeChoice{chosen, Governor::no_smaller_downstream};
+    return PipeChoice{chosen, Governor::freeboard};
+}
+
+void keep_profile(Pipe& pipe, PipeChoice& choice, const ProfileCandidate& candidate) {
+    pipe.invert_up = candidate.up.feet;
+    pipe.invert_dn = candidate.dn.feet;
+    choice.written_up = candidate.up.written;
+    choice.written_dn = candidate.dn.written;
+    choice.slope_governed = candidate.governed;
+}
+
+// A structure's invert: the lowest of the pipes at it, unless it keeps its own.
+void set_node_invert(Network& network, const Topology& topology, const SizingPlan& plan, std::size_t v) {
+    if (plan.fixed_nodes[v]) return;
+    double lowest = std::numeric_limits<double>::infinity();
+    for (const PipeLink& in : topology.incoming[v]) lowest = std::fmin(lowest, *network.pipes[in.pipe].invert_dn);
+    for (const PipeLink& out : topology.outgoing[v]) lowest = std::fmin(lowest, *network.pipes[out.pipe].invert_up);
+    if (std::isfinite(lowest)) network.nodes[v].invert = lowest;
+}
+
 void install(Pipe& pipe, const CatalogueSize& size) {
     pipe.shape = size.shape;
     pipe.diameter = size.diameter;
+}
+
+// One pipe's size and profile: every catalogue size judged once.
+void size_profile(Network& network, const Topology& topology, const SizingPlan& plan, std::size_t p, double q,
+                  const Bounds& bounds, PipeChoice& choice, std::vector<ProfileCandidate>& candidates) {
+    Pipe& pipe = network.pipes[p];
+    if (plan.roles[p] != Role::sized) {
+        choice.governed = plan.roles[p] == Role::fixed ? Governor::fixed : Governor::no_size_fits;
+        keep_profile(pipe, choice, profile_candidate(network, topology, plan, p, nullptr, q));
+        return;
+    }
+    const auto& sizes = plan.tables.shapes[pipe.shape.index()];
+    candidates.clear();
+    for (const CatalogueSize& size : sizes) candidates.push_back(profile_candidate(network, topology, plan, p, &size, q));
+    const PipeChoice chosen = choose_profile_step(sizes, bounds, candidates);
+    choice.step = chosen.step;
+    choice.governed = chosen.governed;
+    const auto step = static_cast<std::size_t>(chosen.step);
+    install(pipe, sizes[step]);
+    keep_profile(pipe, choice, candidates[step]);
 }
 
 }  // namespace
@@ -84,6 +147,7 @@ DesignFlows size_forward(Network& network, const Topology& topology, const Sizin
     flows.tc.assign(network.nodes.size(), 0.0);
     flows.pipes.assign(network.pipes.size(), PipeDesign{});
     StepFits fits;
+    std::vector<ProfileCandidate> candidates;
 
     for (const std::size_t v : topology.order) {
         flows.tc[v] = time_of_concentration(network, topology, flows, v);
@@ -98,12 +162,18 @@ DesignFlows size_forward(Network& network, const Topology& topology, const Sizin
         for (const PipeLink& out : topology.outgoing[v]) {
             const std::size_t p = out.pipe;
             Pipe& pipe = network.pipes[p];
+            const double q = flows.total_ca[v] * rainfall;  // as design_pipe computes it
+            if (options.profile) {
+                bounds.floor = plan.floors[p];
+                size_profile(network, topology, plan, p, q, bounds, choices[p], candidates);
+                flows.pipes[p] = design_pipe(network, topology, p, flows.total_ca[v], rainfall);
+                continue;
+            }
             switch (plan.roles[p]) {
                 case Role::fixed: choices[p].governed = Governor::fixed; break;
                 case Role::not_listed: choices[p].governed = Governor::no_size_fits; break;
                 case Role::sized: {
                     const auto& sizes = plan.tables.shapes[pipe.shape.index()];
-                    const double q = flows.total_ca[v] * rainfall;  // as design_pipe computes it
                     fits.reset(sizes, pipe.n, pipe_slopes(network, topology, p).used_slope, q, options.max_fill);
                     bounds.floor = plan.floors[p];
                     choices[p] = choose_step(sizes, bounds, fits);
@@ -113,6 +183,7 @@ DesignFlows size_forward(Network& network, const Topology& topology, const Sizin
             }
             flows.pipes[p] = design_pipe(network, topology, p, flows.total_ca[v], rainfall);
         }
+        if (options.profile) set_node_invert(network, topology, plan, v);
     }
     return flows;
 }

@@ -165,6 +165,9 @@ IdfCurve select_idf_curve(const Project& project);
 // The runoff frequency factor of a design return period in years.
 double frequency_factor(double design_return_period_years);
 
+// A length of the project's unit in feet, exactly as the conversion gives it.
+double project_length_feet(double value, UnitSystem units);
+
 // The project as an analysis network in US customary units. Never fails.
 Network convert_project(const Project& project);
 

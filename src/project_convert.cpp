@@ -161,6 +161,8 @@ DesignSettings convert_settings(const Project& project, bool si, LengthScale fee
 
 }  // namespace
 
+double project_length_feet(double value, UnitSystem units) { return LengthScale{units == UnitSystem::si}(value); }
+
 double frequency_factor(double design_return_period_years) {
     const std::uint32_t years = truncated_return_period(design_return_period_years);
     if (years <= 10) return 1.0;

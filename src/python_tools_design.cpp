@@ -110,13 +110,20 @@ PyObject* py_tools_design(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         const char* const names[] = {"text",         "format",       "catalogue",  "max_fill",
                                      "min_size",     "no_smaller_downstream",     "min_velocity",
-                                     "max_velocity", "min_cover",    "min_freeboard", "fixed", "whole_network", nullptr};
+                                     "max_velocity", "min_cover",    "min_freeboard", "fixed", "whole_network",
+                                     "profile", "match", "min_drop", "max_drop", "min_slope", "max_slope",
+                                     "min_full_velocity", "max_depth", "fixed_inverts", nullptr};
         PyObject *text, *format, *catalogue, *max_fill, *min_size, *no_smaller, *min_velocity, *max_velocity,
             *min_cover, *min_freeboard, *fixed;
         int whole_network = 0;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOOOOOOOOO|p:design", const_cast<char**>(names), &text,
-                                         &format, &catalogue, &max_fill, &min_size, &no_smaller, &min_velocity,
-                                         &max_velocity, &min_cover, &min_freeboard, &fixed, &whole_network))
+        int profile = 0;
+        PyObject *match = nullptr, *min_drop = nullptr, *max_drop = Py_None, *min_slope = Py_None,
+                 *max_slope = Py_None, *min_full_velocity = Py_None, *max_depth = Py_None, *fixed_inverts = nullptr;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOOOOOOOOO|ppOOOOOOOO:design", const_cast<char**>(names),
+                                         &text, &format, &catalogue, &max_fill, &min_size, &no_smaller, &min_velocity,
+                                         &max_velocity, &min_cover, &min_freeboard, &fixed, &whole_network, &profile,
+                                         &match, &min_drop, &max_drop, &min_slope, &max_slope, &min_full_velocity,
+                                         &max_depth, &fixed_inverts))
             return nullptr;
         design::Options options;
         options.whole_network = whole_network != 0;
@@ -131,6 +138,15 @@ PyObject* py_tools_design(PyObject*, PyObject* args, PyObject* kwargs) {
         if (!optional_double(min_cover, "min_cover", &options.min_cover)) return nullptr;
         if (!optional_double(min_freeboard, "min_freeboard", &options.min_freeboard)) return nullptr;
         if (!read_fixed(fixed, &options.fixed)) return nullptr;
+        options.profile = profile != 0;
+        if (match && !text_of(match, &options.match)) return nullptr;
+        if (min_drop && !convert_double(min_drop, "min_drop", &options.min_drop)) return nullptr;
+        if (!optional_double(max_drop, "max_drop", &options.max_drop)) return nullptr;
+        if (!optional_double(min_slope, "min_slope", &options.min_slope)) return nullptr;
+        if (!optional_double(max_slope, "max_slope", &options.max_slope)) return nullptr;
+        if (!optional_double(min_full_velocity, "min_full_velocity", &options.min_full_velocity)) return nullptr;
+        if (!optional_double(max_depth, "max_depth", &options.max_depth)) return nullptr;
+        if (fixed_inverts && !read_fixed(fixed_inverts, &options.fixed_inverts)) return nullptr;
 
         LoadedNetwork loaded;
         if (!load_source(text, format, "design", &loaded)) return nullptr;

@@ -25,7 +25,10 @@ def design(source: Union[str, "os.PathLike[str]", None] = None, *, text: Optiona
            min_size: Optional[float] = None, no_smaller_downstream: bool = True,
            min_velocity: Optional[float] = None, max_velocity: Optional[float] = None,
            min_cover: Optional[float] = None, min_freeboard: Optional[float] = None,
-           fixed: Iterable[str] = ()) -> Dict[str, Any]:
+           fixed: Iterable[str] = (), profile: bool = False, match: str = "crown", min_drop: float = 0.1,
+           max_drop: Optional[float] = None, min_slope: Optional[float] = None, max_slope: Optional[float] = None,
+           min_full_velocity: Optional[float] = None, max_depth: Optional[float] = None,
+           fixed_inverts: Iterable[str] = ()) -> Dict[str, Any]:
     """Sizes every pipe of the network from `catalogue` (shape -> sizes in inches: diameters
     for "circular", [rise, span] pairs for "box", "elliptical" and "arch", each list in
     order of full area; None for the default catalogue).
@@ -37,17 +40,32 @@ def design(source: Union[str, "os.PathLike[str]", None] = None, *, text: Optiona
     pipes under structures short of freeboard. Velocities (ft/s) and cover (ft) are checked
     and reported, not forced.
 
+    With `profile`, the inverts are designed with the sizes, upstream to downstream: each
+    pipe starts as high as the cover (`min_cover`, 3 ft by default, to the crown), the
+    `match` rule ("crown", "0.8" or "invert") with the pipes entering its structure and
+    `min_drop` allow; each allowed size takes the steepest of the slope to the downstream
+    cover, `min_slope`, the slope of `min_full_velocity` and the slope of its capacity
+    (a size needing more than `max_slope` is not allowed; a pipe steeper than it for the
+    cover is lowered with a drop); the size with the highest downstream invert is chosen,
+    the smaller on a tie. Outfalls and `fixed_inverts` structures keep their inverts.
+    `max_depth` and `max_drop` are reported. Rows gain the inverts, slope and cover, and
+    "sized" is always a project.
+
     Returns {"pipes", "nodes", "violations", "rounds", "sized"}; "sized" is the input
     with the new sizes, and analysing it gives exactly the design's numbers. Raises
     DesignOptionError (a ValueError) for a bad option, ValueError for a network that
     cannot be read or analysed, OSError for an unreadable file, TypeError for arguments
     of the wrong type."""
     network = resolve(source, text=text, format=format)
-    if not isinstance(no_smaller_downstream, bool):
-        raise TypeError(f"no_smaller_downstream must be a bool, not {type(no_smaller_downstream).__name__}")
+    for name, flag in (("no_smaller_downstream", no_smaller_downstream), ("profile", profile)):
+        if not isinstance(flag, bool):
+            raise TypeError(f"{name} must be a bool, not {type(flag).__name__}")
+    if not isinstance(match, str):
+        raise TypeError(f"match must be a str, not {type(match).__name__}")
     result = json.loads(_core.design(network.text, network.format, _catalogue(catalogue), max_fill, min_size,
                                      no_smaller_downstream, min_velocity, max_velocity, min_cover, min_freeboard,
-                                     _fixed(fixed)))
+                                     _fixed(fixed), False, profile, match, min_drop, max_drop, min_slope, max_slope,
+                                     min_full_velocity, max_depth, _fixed(fixed_inverts, "structure")))
     if "option_error" in result:
         raise DesignOptionError(result["option_error"])
     return cast(Dict[str, Any], result)
@@ -82,11 +100,12 @@ def _real(value: Any) -> bool:
     return isinstance(value, numbers.Real) and not isinstance(value, bool)
 
 
-def _fixed(fixed: Iterable[str]) -> List[str]:
+def _fixed(fixed: Iterable[str], what: str = "pipe") -> List[str]:
+    name = "fixed" if what == "pipe" else "fixed_inverts"
     if isinstance(fixed, (str, bytes)):
-        raise TypeError("fixed must be a collection of pipe ids, not a single str")
+        raise TypeError(f"{name} must be a collection of {what} ids, not a single str")
     ids = list(fixed)
     for pipe_id in ids:
         if not isinstance(pipe_id, str):
-            raise TypeError(f"fixed pipe ids must be str, not {type(pipe_id).__name__}")
+            raise TypeError(f"{name} {what} ids must be str, not {type(pipe_id).__name__}")
     return ids

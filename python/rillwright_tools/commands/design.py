@@ -16,6 +16,8 @@ from .common import write_csv_file, write_file
 
 PIPE_KEYS = ("id", "shape", "given_rise", "given_span", "rise", "span", "design_q", "capacity", "pct_full",
              "velocity", "governed_by")
+PROFILE_KEYS = ("given_invert_up", "given_invert_dn", "invert_up", "invert_dn", "slope", "cover_up", "cover_dn",
+                "slope_governed_by")
 NODE_KEYS = ("id", "hgl", "freeboard", "floods")
 VIOLATION_KEYS = ("kind", "id", "message")
 
@@ -41,6 +43,18 @@ def register(commands: argparse._SubParsersAction) -> None:
     command.add_argument("--min-freeboard", type=float, metavar="FT",
                          help="upsize pipes until every structure keeps FT of freeboard")
     command.add_argument("--fixed", metavar="ID,...", help="pipes that keep their given size")
+    command.add_argument("--profile", action="store_true",
+                         help="design the inverts and slopes with the sizes (the output is then a project)")
+    command.add_argument("--match", default="crown", metavar="RULE",
+                         help="matching rule at structures: crown, 0.8 or invert (default crown)")
+    command.add_argument("--min-drop", type=float, default=0.1, metavar="FT",
+                         help="least fall of the invert across a structure (default 0.1)")
+    command.add_argument("--max-drop", type=float, metavar="FT", help="report drops above FT")
+    command.add_argument("--min-slope", type=float, metavar="S", help="least pipe slope")
+    command.add_argument("--max-slope", type=float, metavar="S", help="greatest pipe slope")
+    command.add_argument("--min-full-velocity", type=float, metavar="V", help="least full-pipe velocity, ft/s")
+    command.add_argument("--max-depth", type=float, metavar="FT", help="report structures deeper than FT")
+    command.add_argument("--fixed-inverts", metavar="ID,...", help="structures that keep their given invert")
     command.add_argument("--csv", metavar="DIR", help="also write pipes.csv, nodes.csv and violations.csv into DIR")
     command.set_defaults(handler=handle)
 
@@ -49,23 +63,27 @@ def handle(args: argparse.Namespace) -> int:
     source = read_source(args.file)
     try:
         catalogue = read_catalogue(args.catalogue) if args.catalogue is not None else None
-        fixed = [part.strip() for part in args.fixed.split(",") if part.strip()] if args.fixed else []
+        fixed = _ids(args.fixed)
         result = design(text=source.text, format=source.format, catalogue=catalogue, max_fill=args.max_fill,
                         min_size=args.min_size, min_velocity=args.min_velocity, max_velocity=args.max_velocity,
-                        min_cover=args.min_cover, min_freeboard=args.min_freeboard, fixed=fixed)
+                        min_cover=args.min_cover, min_freeboard=args.min_freeboard, fixed=fixed,
+                        profile=args.profile, match=args.match, min_drop=args.min_drop, max_drop=args.max_drop,
+                        min_slope=args.min_slope, max_slope=args.max_slope,
+                        min_full_velocity=args.min_full_velocity, max_depth=args.max_depth,
+                        fixed_inverts=_ids(args.fixed_inverts))
     except (DesignOptionError, TypeError) as error:
         sys.stderr.write(f"rillwright: error: {one_line(str(error))}\n")
         return 2
     except ValueError as error:
         raise InputError(f"{source.label}: {one_line(str(error))}") from None
 
-    output = args.output or sized_path(args.file)
+    output = args.output or sized_path(args.file, args.profile)
     sized = result["sized"]
-    write_file(output, sized if sized.endswith("\n") or source.kind == "rwn" else sized + "\n")
+    write_file(output, sized if sized.endswith("\n") or (source.kind == "rwn" and not args.profile) else sized + "\n")
     print_design(result, os.path.basename(args.file), output, sys.stdout)
     if args.csv is not None:
-        write_csv_file(args.csv, "pipes.csv", result["pipes"], PIPE_KEYS)
-        write_csv_file(args.csv, "nodes.csv", result["nodes"], NODE_KEYS)
+        write_csv_file(args.csv, "pipes.csv", result["pipes"], PIPE_KEYS + (PROFILE_KEYS if args.profile else ()))
+        write_csv_file(args.csv, "nodes.csv", result["nodes"], NODE_KEYS + (("invert", "drop") if args.profile else ()))
         write_csv_file(args.csv, "violations.csv", result["violations"], VIOLATION_KEYS)
     return 1 if result["violations"] else 0
 
@@ -81,9 +99,14 @@ def read_catalogue(path: str) -> Any:
         raise DesignOptionError(f"the catalogue {path} is not JSON: {error}") from None
 
 
-def sized_path(path: str) -> str:
+def _ids(text: Any) -> List[str]:
+    return [part.strip() for part in text.split(",") if part.strip()] if text else []
+
+
+def sized_path(path: str, profile: bool = False) -> str:
+    """FILE.sized.ext; with the profile always a project, FILE.sized.rwproj."""
     stem, extension = os.path.splitext(path)
-    return f"{stem}.sized{extension}"
+    return f"{stem}.sized{'.rwproj' if profile else extension}"
 
 
 def size_text(rise: float, span: float, shape: str) -> str:
@@ -114,11 +137,20 @@ COLUMNS = (
     ("Governed by", "", "governed_by", str, False),
 )
 
+PROFILE_COLUMNS = COLUMNS[:3] + (
+    ("Inv up", "ft", "invert_up", _two, True),
+    ("Inv dn", "ft", "invert_dn", _two, True),
+    ("Slope", "%", "slope", lambda value: f"{value * 100:.2f}", True),
+    ("Cover up", "ft", "cover_up", _two, True),
+    ("Cover dn", "ft", "cover_dn", _two, True),
+) + COLUMNS[3:] + (("Slope by", "", "slope_governed_by", str, False),)
+
 
 def print_design(result: Dict[str, Any], title: str, output: str, out: Any) -> None:
     rows = [dict(row, size=_size_change(row)) for row in result["pipes"]]
     changed = sum(1 for row in rows if "->" in row["size"])
-    lines: List[str] = [f"{title}: {changed} of {len(rows)} pipes resized", "", *table(rows, COLUMNS), ""]
+    columns = PROFILE_COLUMNS if rows and "invert_up" in rows[0] else COLUMNS
+    lines: List[str] = [f"{title}: {changed} of {len(rows)} pipes resized", "", *table(rows, columns), ""]
     violations = result["violations"]
     if violations:
         lines.append(f"Violations ({len(violations)})")
