@@ -8,6 +8,7 @@ file, or the network's text with `text=` and `format="rwn"|"rwproj"`.
 from .check import check
 from .design import DesignOptionError, design
 from .energy import hec22_energy_structure
+from .inlets import gutter_flow, inlet_in_sag, inlet_on_grade
 from .inputs import Source, resolve
 from .interchange import from_geojson, plan_view, read_swmm, to_geojson, write_swmm
 from .service import level_of_service, sweep
@@ -18,7 +19,10 @@ __all__ = [
     "check",
     "design",
     "from_geojson",
+    "gutter_flow",
     "hec22_energy_structure",
+    "inlet_in_sag",
+    "inlet_on_grade",
     "level_of_service",
     "plan_view",
     "read_swmm",
