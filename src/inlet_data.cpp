@@ -90,3 +90,55 @@ std::optional<std::string> inlet_data_problem(std::string_view node, const Inlet
 }
 
 }  // namespace rillwright
+
+namespace rillwright::inlets::message {
+
+namespace {
+std::string fixed(double value, int digits) {
+    char text[64];
+    const auto r = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, digits);
+    return std::string(text, r.ptr);
+}
+}  // namespace
+
+std::string bypass_loop(const std::vector<std::string>& ids) {
+    std::string text("bypass_to loop: ");
+    for (std::size_t k = 0; k < ids.size(); ++k) text.append(k ? " -> " : "").append(ids[k]);
+    return text;
+}
+
+std::string unknown_bypass_target(std::string_view node, std::string_view target) {
+    std::string text("node `");
+    return text.append(node).append("`: bypass_to names unknown node `").append(target).append("`");
+}
+
+std::string over_spread_limit(std::string_view node, double spread, double limit) {
+    std::string text("inlet `");
+    return text.append(node).append("`: spread ").append(fixed(spread, 2)).append(" ft over its limit of ")
+        .append(fixed(limit, 2)).append(" ft");
+}
+
+std::string depth_above_opening(std::string_view node, double depth, double height) {
+    std::string text("inlet `");
+    return text.append(node).append("`: depth ").append(fixed(depth, 3)).append(" ft above its curb opening of ")
+        .append(fixed(height, 3)).append(" ft");
+}
+
+std::string bypass_leaves(std::string_view node, double q, std::string_view where) {
+    std::string text("inlet `");
+    text.append(node).append("`: bypass ").append(fixed(q, 3)).append(" cfs leaves the network");
+    if (!where.empty()) text.append(" at outfall `").append(where).append("`");
+    return text;
+}
+
+std::string flat_gutter(std::string_view node, double slope) {
+    std::string text("inlet `");
+    return text.append(node).append("`: gutter slope ").append(fixed(slope * 100.0, 2)).append(" % below 0.3 %");
+}
+
+std::string needs(std::string_view node, std::string_view key, std::string_view what) {
+    std::string text("node `");
+    return text.append(node).append("`: an inlet model needs `").append(key).append("` ").append(what);
+}
+
+}  // namespace rillwright::inlets::message

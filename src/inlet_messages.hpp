@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace rillwright::inlets::message {
 
@@ -19,5 +20,18 @@ inline constexpr std::string_view kFraction = "must lie in [0, 1)";
 inline constexpr std::string_view kRatio = "must lie in (0, 1]";
 
 std::string negative_project_spread_limit();
+
+}  // namespace rillwright::inlets::message
+
+namespace rillwright::inlets::message {
+
+std::string bypass_loop(const std::vector<std::string>& ids);  // "bypass_to loop: A -> B -> A"
+std::string unknown_bypass_target(std::string_view node, std::string_view target);
+std::string over_spread_limit(std::string_view node, double spread, double limit);
+std::string depth_above_opening(std::string_view node, double depth, double height);
+std::string bypass_leaves(std::string_view node, double q, std::string_view where);
+std::string flat_gutter(std::string_view node, double slope);
+// "node `<id>`: an inlet model needs `<key>` <what>"
+std::string needs(std::string_view node, std::string_view key, std::string_view what);
 
 }  // namespace rillwright::inlets::message

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "inlet_hydraulics.hpp"
+#include "inlet_pass.hpp"
 #include "json_writer.hpp"
 #include "python_tools.hpp"
 
@@ -60,7 +61,69 @@ bool bind_inlet(PyObject* args, PyObject* kwargs, const char* format, const char
     return read_inlet(type, grate, function, inlet);
 }
 
+std::string rows_json(const InletPass& pass) {
+    JsonWriter w(JsonWriter::Style::compact);
+    w.begin_object();
+    w.key("inlets");
+    w.begin_array();
+    for (const InletRow& r : pass.inlets) {
+        w.element();
+        w.begin_object();
+        w.text("id", r.id);
+        w.text("type", r.type);
+        w.key("on_grade");
+        w.boolean(r.on_grade);
+        const std::pair<const char*, std::optional<double>> numbers[] = {
+            {"own_q", r.own_q},           {"carryover_in", r.carryover_in},
+            {"gutter_q", r.gutter_q},     {"spread", r.spread},
+            {"depth", r.depth},           {"w_over_t", r.w_over_t},
+            {"eo", r.eo},                 {"velocity", r.velocity},
+            {"splash_velocity", r.splash_velocity}, {"rf", r.rf},
+            {"rs", r.rs},                 {"lt", r.lt},
+            {"efficiency", r.efficiency}, {"intercepted", r.intercepted},
+            {"bypass", r.bypass}};
+        for (const auto& [name, value] : numbers) field(w, name, value);
+        w.key("bypass_to");
+        w.optional_text(r.bypass_to);
+        field(w, "spread_limit", r.spread_limit);
+        w.key("spread_ok");
+        if (r.spread_ok) {
+            w.boolean(*r.spread_ok);
+        } else {
+            w.null();
+        }
+        w.end_object();
+    }
+    w.end_array();
+    w.key("warnings");
+    w.begin_array();
+    for (const Finding& f : pass.warnings) {
+        w.element();
+        w.begin_object();
+        w.text("code", f.code);
+        w.text("id", f.id);
+        w.text("message", f.message);
+        w.end_object();
+    }
+    w.end_array();
+    w.end_object();
+    return w.take();
+}
+
 }  // namespace
+
+PyObject* py_tools_inlets(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        LoadedNetwork loaded;
+        if (!bind_source(args, kwargs, "OO:inlets", "inlets", &loaded)) return nullptr;
+        if (!loaded.project) return raise_value_error("the inlet pass needs a project (.rwproj); .rwn text has no inlets");
+        Outcome<InletPass> pass = inlet_pass(*loaded.project);
+        if (!pass.ok()) return raise_value_error(pass.error);
+        Outcome<AnalysisResult> result = analyze_network(pass.value->network);
+        if (!result.ok()) return raise_value_error(analysis_failed(result.error));
+        return pair_of(json_text(rows_json(*pass.value)), to_python(loaded.project->name, *result.value));
+    });
+}
 
 PyObject* py_tools_gutter_flow(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {

@@ -65,6 +65,10 @@ PyMethodDef kFunctions[] = {
     {"inlet_in_sag", as_cfunction(py_tools_inlet_in_sag), kKeywordCall,
      "inlet_in_sag(<as inlet_on_grade>)\n--\n\n"
      "The ponded depth and spread at which a HEC-22 sag inlet passes q (US units), as JSON text."},
+    {"inlets", as_cfunction(py_tools_inlets), kKeywordCall,
+     "inlets(text, format)\n--\n\n"
+     "The HEC-22 inlet pass of a project: (JSON text of the inlet rows and warnings, the module's\n"
+     "result dict of the pipes carrying what the inlets intercept)."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -8,7 +8,7 @@ file, or the network's text with `text=` and `format="rwn"|"rwproj"`.
 from .check import check
 from .design import DesignOptionError, design
 from .energy import hec22_energy_structure
-from .inlets import gutter_flow, inlet_in_sag, inlet_on_grade
+from .inlets import gutter_flow, inlet_in_sag, inlet_on_grade, inlets
 from .inputs import Source, resolve
 from .interchange import from_geojson, plan_view, read_swmm, to_geojson, write_swmm
 from .service import level_of_service, sweep
@@ -23,6 +23,7 @@ __all__ = [
     "hec22_energy_structure",
     "inlet_in_sag",
     "inlet_on_grade",
+    "inlets",
     "level_of_service",
     "plan_view",
     "read_swmm",

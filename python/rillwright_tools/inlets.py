@@ -9,9 +9,11 @@ from __future__ import annotations
 import json
 import math
 import numbers
-from typing import Dict, Optional
+import os
+from typing import Any, Dict, List, Optional, Tuple, Union
 
 from . import _core
+from .inputs import Source, resolve
 
 TYPES = ("grate", "curb", "combination", "slotted")
 GRATES = ("P-50", "P-50x100", "P-30", "curved vane", "45 tilt bar", "30 tilt bar", "reticuline", "generic")
@@ -156,3 +158,28 @@ def inlet_in_sag(*, q: float, cross_slope: float, length: float, type: str = "gr
                        curb_length, opening_height, local_depression, local_depression_width,
                        0.0 if open_area_ratio is not None else None, open_area_ratio, clogging, si)
     return _out(json.loads(_core.inlet_in_sag(*args)), si)
+
+
+INLET_KEYS = ("id", "type", "on_grade", "own_q", "carryover_in", "gutter_q", "spread", "depth", "w_over_t", "eo",
+              "velocity", "splash_velocity", "rf", "rs", "lt", "efficiency", "intercepted", "bypass", "bypass_to",
+              "spread_limit", "spread_ok")
+
+
+def inlet_pass(source: Source) -> Tuple[Dict[str, Any], List[Dict[str, str]]]:
+    """The pass of a resolved project source: ({"inlets", "pipes", "nodes"}, warnings)."""
+    if source.format != "rwproj":
+        raise ValueError("the inlet pass needs a project (.rwproj); .rwn text has no inlets")
+    text, result = _core.inlets(source.text, source.format)
+    sheet = json.loads(text)
+    return {"inlets": sheet["inlets"], "pipes": result["pipes"], "nodes": result["nodes"]}, sheet["warnings"]
+
+
+def inlets(source: Union[str, "os.PathLike[str]", None] = None, *, text: Optional[str] = None,
+           format: Optional[str] = None) -> Dict[str, Any]:
+    """The HEC-22 inlet pass of a project (US customary units, like the analysis): each
+    inlet (a node whose inlet has a length) on its own rational flow plus the bypass sent to
+    it, in bypass order, and the pipe analysis in which each inlet node contributes what it
+    intercepts. Returns {"inlets": [rows with INLET_KEYS], "pipes": [...], "nodes": [...]}
+    with the module's pipe and node rows. Raises ValueError for a bypass_to loop or unknown
+    node, or a project that cannot be read."""
+    return inlet_pass(resolve(source, text=text, format=format))[0]
