@@ -4,11 +4,13 @@ exact conversion, so SI answers may differ from the book's (SI coefficients) by 
 
 import json
 import math
+import random
 
 import pytest
 import rillwright
 
 import rillwright_tools as rwt
+from inlet_networks import street
 from project_tool import INVALID, minimal, node, roundtrip, roundtrip_driver  # noqa: F401
 
 GUTTER = dict(cross_slope=0.02, gutter_slope=0.01)
@@ -145,3 +147,69 @@ def test_inlet_keys_round_trip_and_stay_out_when_absent(roundtrip):  # noqa: F81
     project = json.loads(node_with({}))
     project["spread_limit_ft"] = 6.0
     assert json.loads(roundtrip.write(json.dumps(project)))["spread_limit_ft"] == 6.0
+
+
+# ---- The inlet pass ---------------------------------------------------------------------
+
+def run_pass(project):
+    return rwt.inlets(text=json.dumps(project), format="rwproj")
+
+
+@pytest.mark.parametrize("seed", range(4))
+@pytest.mark.parametrize("sag", [True, False])
+def test_intercepted_plus_bypass_leaving_is_the_inlets_own_flow(seed, sag):
+    rows = run_pass(street(seed, sag=sag))["inlets"]
+    leaving = sum(r["bypass"] for r in rows if r["bypass_to"] is None)
+    assert sum(r["intercepted"] for r in rows) + leaving == pytest.approx(sum(r["own_q"] for r in rows), rel=1e-12)
+    assert all(r["gutter_q"] == pytest.approx(r["own_q"] + r["carryover_in"]) for r in rows)
+
+
+@pytest.mark.parametrize("seed", range(3))
+def test_inlets_capturing_everything_give_the_modules_pipes(seed):
+    project = street(seed, capture_all=True)
+    got, module = run_pass(project), rillwright.analyze_project(json.dumps(project))
+    assert all(r["bypass"] == 0.0 for r in got["inlets"])
+    for mine, theirs in zip(got["pipes"], module["pipes"]):
+        assert mine["design_q"] == pytest.approx(theirs["design_q"], rel=1e-12)
+        assert mine["hgl_up"] == pytest.approx(theirs["hgl_up"], rel=1e-12)
+
+
+@pytest.mark.parametrize("seed", range(3))
+def test_the_sheet_does_not_depend_on_the_order_of_nodes(seed):
+    project = street(seed)
+    shuffled = dict(project, nodes=random.Random(seed).sample(project["nodes"], len(project["nodes"])))
+    by_id = lambda rows: sorted(rows, key=lambda r: r["id"])  # noqa: E731
+    assert by_id(run_pass(shuffled)["inlets"]) == by_id(run_pass(project)["inlets"])
+
+
+@pytest.mark.parametrize("change, message", [
+    ({"S": {"bypass_to": "A1"}, "A1": {"bypass_to": "A2"}}, "bypass_to loop: "),
+    ({"A1": {"bypass_to": "Z9"}}, "node `A1`: bypass_to names unknown node `Z9`"),
+])
+def test_bypass_loops_and_unknown_targets_are_named(change, message):
+    project = street(0)
+    for node in project["nodes"]:
+        node.update(change.get(node["id"], {}))
+    with pytest.raises(ValueError, match=message) as error:
+        run_pass(project)
+    if "loop" in message:  # the loop, closed on the node it starts from
+        ids = str(error.value).split(": ")[1].split(" -> ")
+        assert ids[0] == ids[-1] and {"A1", "A2", "A3", "S"} <= set(ids)
+
+
+def test_bypass_to_a_node_without_an_inlet_model_enters_there_whole():
+    project = street(0, inlets_per_side=1, sag=False)
+    for node in project["nodes"]:
+        if node["id"] == "A1":
+            node["bypass_to"] = "B1"
+            node["inlet"]["length_ft"] = 1.0
+        if node["id"] == "B1":
+            node["inlet"]["length_ft"] = 0.0
+    got = run_pass(project)
+    a1 = next(r for r in got["inlets"] if r["id"] == "A1")
+    assert a1["bypass"] > 0 and a1["bypass_to"] == "B1" and [r["id"] for r in got["inlets"]] == ["A1"]
+    # B1 takes its own runoff and A1's bypass, as the C·A of that flow at its own inlet time.
+    nodes = {n["id"]: n for n in project["nodes"]}
+    rain = {k: 120.0 / (max(nodes[k]["tc_inlet"], 5.0) + 15.0) ** 0.8 for k in ("A1", "B1")}
+    b1 = nodes["B1"]["c"] * nodes["B1"]["area_ac"] * rain["B1"] + a1["bypass"]
+    assert got["pipes"][-1]["total_ca"] == pytest.approx(a1["intercepted"] / rain["A1"] + b1 / rain["B1"], rel=1e-12)
