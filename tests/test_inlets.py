@@ -213,3 +213,18 @@ def test_bypass_to_a_node_without_an_inlet_model_enters_there_whole():
     rain = {k: 120.0 / (max(nodes[k]["tc_inlet"], 5.0) + 15.0) ** 0.8 for k in ("A1", "B1")}
     b1 = nodes["B1"]["c"] * nodes["B1"]["area_ac"] * rain["B1"] + a1["bypass"]
     assert got["pipes"][-1]["total_ca"] == pytest.approx(a1["intercepted"] / rain["A1"] + b1 / rain["B1"], rel=1e-12)
+
+
+def test_inlets_command_prints_the_sheet_and_check_warns(tmp_path, capsys):
+    from rillwright_tools.cli import main
+
+    project = street(1)
+    project["nodes"][0]["bypass_to"] = None  # A1's bypass now leaves the network
+    path = tmp_path / "street.rwproj"
+    path.write_text(json.dumps(project), encoding="utf-8")
+    assert main(["inlets", str(path), "--csv", str(tmp_path / "out")]) == 0
+    out = capsys.readouterr().out
+    assert "Carry-over" in out and "-> A2" not in out and "cfs of bypass leaves the network" in out
+    assert (tmp_path / "out" / "inlets.csv").read_text().startswith("id,type,on_grade,own_q")
+    codes = {f["code"] for f in rwt.check(str(path))}
+    assert {"inlet_spread", "inlet_bypass_leaves"} <= codes
