@@ -21,12 +21,15 @@ void field(JsonWriter& w, const char* name, const std::optional<double>& value) 
     w.optional_number(value);
 }
 
-void gutter_fields(JsonWriter& w, const GutterFlow& f) {
+// The gutter's own Eo only for the gutter calculator: an inlet reports the Eo of
+// its grate or depression under that key instead.
+void gutter_fields(JsonWriter& w, const GutterFlow& f, bool with_eo) {
     const std::pair<const char*, double> fields[] = {
-        {"q", f.q},   {"spread", f.spread}, {"depth", f.depth}, {"area", f.area},          {"velocity", f.velocity},
-        {"sw", f.sw}, {"eo", f.eo},         {"qw", f.qw},       {"qs", f.qs},              {"w_over_t", f.w_over_t},
+        {"q", f.q},   {"spread", f.spread}, {"depth", f.depth}, {"area", f.area}, {"velocity", f.velocity},
+        {"sw", f.sw}, {"qw", f.qw},         {"qs", f.qs},       {"w_over_t", f.w_over_t},
     };
     for (const auto& [name, value] : fields) field(w, name, value);
+    if (with_eo) field(w, "eo", f.eo);
 }
 
 // The inlet's text arguments and numbers, after the gutter's five and the flow.
@@ -139,7 +142,7 @@ PyObject* py_tools_gutter_flow(PyObject*, PyObject* args, PyObject* kwargs) {
         const GutterFlow f = by_flow ? gutter_at_flow(g, value) : gutter_at_spread(g, value);
         JsonWriter w(JsonWriter::Style::compact);
         w.begin_object();
-        gutter_fields(w, f);
+        gutter_fields(w, f, true);
         w.end_object();
         return json_text(w.take());
     });
@@ -154,8 +157,8 @@ PyObject* py_tools_inlet_on_grade(PyObject*, PyObject* args, PyObject* kwargs) {
         const OnGrade r = inlet_on_grade(g, inlet, q);
         JsonWriter w(JsonWriter::Style::compact);
         w.begin_object();
-        gutter_fields(w, r.gutter);
-        field(w, "eo", r.eo);  // over the grate or depression; replaces the gutter's own share
+        gutter_fields(w, r.gutter, false);
+        field(w, "eo", r.eo);  // over the grate or depression
         field(w, "splash_velocity", r.vo);
         field(w, "rf", r.rf);
         field(w, "rs", r.rs);

@@ -48,9 +48,10 @@ def register(commands: argparse._SubParsersAction) -> None:
     command.set_defaults(handler=handle)
 
 
-def summary_line(rows: List[Dict[str, Any]]) -> str:
+def summary_line(rows: List[Dict[str, Any]], warnings: List[Dict[str, str]]) -> str:
     over = sum(1 for r in rows if r["spread_ok"] is False)
-    leaving = sum(r["bypass"] for r in rows if r["bypass_to"] is None)
+    leaves = {w["id"] for w in warnings if w["code"] == "bypass_leaves"}  # no bypass_to, or to an outfall
+    leaving = sum(r["bypass"] for r in rows if r["id"] in leaves)
     noun = "inlet" if len(rows) == 1 else "inlets"
     return f"{len(rows)} {noun}, {over} over their spread limit, {leaving:.2f} cfs of bypass leaves the network"
 
@@ -62,7 +63,7 @@ def handle(args: argparse.Namespace) -> int:
     out = sys.stdout
     out.write(f"Inlets: {os.path.basename(source.label)}\n\n")
     out.write("\n".join(table(rows, INLET_COLUMNS)) + "\n\n")
-    out.write(summary_line(rows) + "\n")
+    out.write(summary_line(rows, warnings) + "\n")
     for warning in warnings:
         if warning["code"] == "bypass_leaves":
             out.write(f"  {warning['message']}\n")
