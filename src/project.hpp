@@ -14,13 +14,27 @@
 
 namespace rillwright {
 
-// Inlet data of a node; kept for the round trip, read by no computation.
+// Inlet data of a node, read by the HEC-22 inlet stage (the module's analysis
+// ignores it). The optional keys are written only when present.
 struct InletOverrides {
     double length_ft = 0.0;
     double gutter_slope = 0.0;
     bool sag = false;
     double grate_width_ft = 0.0;
     double cross_slope = 0.0;
+    std::optional<std::string> type;   // "grate", "curb", "combination", "slotted"
+    std::optional<std::string> grate;  // "P-50", ..., "generic"
+    std::optional<double> splash_velocity;
+    std::optional<double> open_area_ratio;
+    std::optional<double> gutter_n;
+    std::optional<double> gutter_width_ft;
+    std::optional<double> depression_in;  // mm in an SI project, as are the other _in keys
+    std::optional<double> local_depression_in;
+    std::optional<double> local_depression_width_ft;
+    std::optional<double> opening_height_in;
+    std::optional<double> curb_length_ft;
+    std::optional<double> clogging;
+    std::optional<double> spread_limit_ft;
 
     bool operator==(const InletOverrides&) const = default;
 };
@@ -145,6 +159,8 @@ struct Project {
     // "hec22_energy" selects the energy-level structure loss; any other text,
     // like none, keeps hec22_structure_loss's choice. Written only when present.
     std::optional<std::string> structure_loss_method;
+    // The allowed spread of every inlet without its own. Written only when present.
+    std::optional<double> spread_limit_ft;
     // The coordinate reference system of the plan coordinates (an authority code such
     // as "EPSG:2229", or WKT), for GIS exchange; kept only. Written only when present.
     std::optional<std::string> crs;
@@ -155,6 +171,10 @@ struct Project {
 // Reads project JSON. The error is the reader's message followed by
 // " at line L column C".
 Outcome<Project> parse_project(std::string_view json_text);
+
+// The first bad value of a node's inlet data as a message naming the node and
+// key, or none.
+std::optional<std::string> inlet_data_problem(std::string_view node, const InletOverrides& inlet);
 
 // Indented JSON text of a project; reads back to an equal project.
 std::string write_project_json(const Project& project);

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdint>
 
+#include "inlet_messages.hpp"
 #include "json_reader.hpp"
 #include "project.hpp"
 
@@ -221,20 +222,56 @@ bool read_vertex(Reader& in, Vertex& vertex) {
     return in.end_tuple();
 }
 
-constexpr RecordSchema<5> kInletSchema{
-    "struct InletOverrides",
-    {{{"length_ft", true}, {"gutter_slope", true}, {"sag", true}, {"grate_width_ft", false}, {"cross_slope", false}}}};
+constexpr RecordSchema<19> kInletSchema{"struct InletOverrides",
+                                         {{{"length_ft", true},
+                                           {"gutter_slope", true},
+                                           {"sag", true},
+                                           {"grate_width_ft", false},
+                                           {"cross_slope", false},
+                                           {"type", false},
+                                           {"grate", false},
+                                           {"splash_velocity", false},
+                                           {"open_area_ratio", false},
+                                           {"gutter_n", false},
+                                           {"gutter_width_ft", false},
+                                           {"depression_in", false},
+                                           {"local_depression_in", false},
+                                           {"local_depression_width_ft", false},
+                                           {"opening_height_in", false},
+                                           {"curb_length_ft", false},
+                                           {"clogging", false},
+                                           {"spread_limit_ft", false}}}};
 
 bool read_inlet(Reader& in, InletOverrides& inlet) {
+    const auto number = [&](std::optional<double>& value) { return read_f64(in, value.emplace()); };
     return read_record(in, kInletSchema, [&](int field) {
         switch (field) {
             case 0: return read_f64(in, inlet.length_ft);
             case 1: return read_f64(in, inlet.gutter_slope);
             case 2: return read_bool(in, inlet.sag);
             case 3: return read_f64(in, inlet.grate_width_ft);
-            default: return read_f64(in, inlet.cross_slope);
+            case 4: return read_f64(in, inlet.cross_slope);
+            case 5: return read_text(in, inlet.type.emplace());
+            case 6: return read_text(in, inlet.grate.emplace());
+            case 7: return number(inlet.splash_velocity);
+            case 8: return number(inlet.open_area_ratio);
+            case 9: return number(inlet.gutter_n);
+            case 10: return number(inlet.gutter_width_ft);
+            case 11: return number(inlet.depression_in);
+            case 12: return number(inlet.local_depression_in);
+            case 13: return number(inlet.local_depression_width_ft);
+            case 14: return number(inlet.opening_height_in);
+            case 15: return number(inlet.curb_length_ft);
+            case 16: return number(inlet.clogging);
+            default: return number(inlet.spread_limit_ft);
         }
     });
+}
+
+// A bad inlet value fails at the node's closing brace, naming the node and key.
+bool check_node_inlet(Reader& in, const ProjectNode& node) {
+    const std::optional<std::string> problem = inlet_data_problem(node.id, node.inlet);
+    return !problem || in.fail_here(*problem);
 }
 
 constexpr RecordSchema<13> kNodeSchema{"struct ProjectNode",
@@ -269,7 +306,7 @@ bool read_node(Reader& in, ProjectNode& node) {
             case 11: return read_f64(in, node.diameter_ft);
             default: return read_benching(in, node.benching);
         }
-    });
+    }) && check_node_inlet(in, node);
 }
 
 constexpr RecordSchema<11> kPipeSchema{"struct ProjectPipe",
@@ -397,7 +434,12 @@ bool read_report(Reader& in, ReportInfo& report) {
     });
 }
 
-constexpr RecordSchema<24> kProjectSchema{"struct Project",
+bool check_spread_limit(Reader& in, const Project& project) {
+    if (*project.spread_limit_ft >= 0.0) return true;
+    return in.fail_here(inlets::message::negative_project_spread_limit());
+}
+
+constexpr RecordSchema<25> kProjectSchema{"struct Project",
                                           {{{"name", true},
                                             {"idf_a", true},
                                             {"idf_b", true},
@@ -421,6 +463,7 @@ constexpr RecordSchema<24> kProjectSchema{"struct Project",
                                             {"report", false},
                                             {"format_version", false},
                                             {"structure_loss_method", false},
+                                            {"spread_limit_ft", false},
                                             {"crs", false}}}};
 
 bool read_project(Reader& in, Project& project) {
@@ -449,6 +492,7 @@ bool read_project(Reader& in, Project& project) {
             case 20: return read_report(in, project.report);
             case 21: return read_u32(in, project.format_version);
             case 22: return read_text(in, project.structure_loss_method.emplace());
+            case 23: return read_f64(in, project.spread_limit_ft.emplace()) && check_spread_limit(in, project);
             default: return read_text(in, project.crs.emplace());
         }
     });

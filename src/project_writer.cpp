@@ -2,6 +2,7 @@
 // growable buffer.
 #include <charconv>
 #include <cmath>
+#include <utility>
 
 #include "json_writer.hpp"
 #include "project.hpp"
@@ -17,6 +18,25 @@ void write_inlet(JsonWriter& w, const InletOverrides& inlet) {
     w.boolean("sag", inlet.sag);
     w.number("grate_width_ft", inlet.grate_width_ft);
     w.number("cross_slope", inlet.cross_slope);
+    // The HEC-22 keys, each only when present, so older files keep their text.
+    if (inlet.type) w.text("type", *inlet.type);
+    if (inlet.grate) w.text("grate", *inlet.grate);
+    const std::pair<const char*, const std::optional<double>*> numbers[] = {
+        {"splash_velocity", &inlet.splash_velocity},
+        {"open_area_ratio", &inlet.open_area_ratio},
+        {"gutter_n", &inlet.gutter_n},
+        {"gutter_width_ft", &inlet.gutter_width_ft},
+        {"depression_in", &inlet.depression_in},
+        {"local_depression_in", &inlet.local_depression_in},
+        {"local_depression_width_ft", &inlet.local_depression_width_ft},
+        {"opening_height_in", &inlet.opening_height_in},
+        {"curb_length_ft", &inlet.curb_length_ft},
+        {"clogging", &inlet.clogging},
+        {"spread_limit_ft", &inlet.spread_limit_ft},
+    };
+    for (const auto& [key, value] : numbers) {
+        if (*value) w.number(key, **value);
+    }
     w.end_object();
 }
 
@@ -171,6 +191,9 @@ std::string write_project_json(const Project& project) {
     w.integer("format_version", project.format_version);
     if (project.structure_loss_method) {  // absent by default, and then left out
         w.text("structure_loss_method", *project.structure_loss_method);
+    }
+    if (project.spread_limit_ft) {  // the inlets' allowed spread, absent by default
+        w.number("spread_limit_ft", *project.spread_limit_ft);
     }
     if (project.crs) w.text("crs", *project.crs);  // likewise
     w.end_object();

@@ -43,5 +43,9 @@ PyObject* py_tools_service_round(PyObject* module, PyObject* args, PyObject* kwa
 PyObject* py_tools_service_values(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* py_tools_service_sample_parts(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* py_tools_service_pipes_below(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* py_tools_gutter_flow(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* py_tools_inlet_on_grade(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* py_tools_inlet_in_sag(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* py_tools_inlets(PyObject* module, PyObject* args, PyObject* kwargs);
 
 }  // namespace rillwright::python

@@ -55,6 +55,20 @@ PyMethodDef kFunctions[] = {
      "service_pipes_below(text, format, walked=False)\n--\n\n"
      "Per node, the pipes whose regimes its flooding margin depends on, as the plan keeps them\n"
      "(from the last node up), or walked afresh from each node."},
+    {"gutter_flow", as_cfunction(py_tools_gutter_flow), kKeywordCall,
+     "gutter_flow(sx, sl, n, w, a, q, spread)\n--\n\n"
+     "HEC-22 gutter flow (US units) from q, or from spread when q is None, as JSON text."},
+    {"inlet_on_grade", as_cfunction(py_tools_inlet_on_grade), kKeywordCall,
+     "inlet_on_grade(sx, sl, n, w, a, q, type, grate, splash_velocity, open_area_ratio, length, grate_width, "
+     "curb_length, opening_height, local_depression, local_depression_width, clogging)\n--\n\n"
+     "One HEC-22 inlet on grade (US units), every intermediate value as JSON text."},
+    {"inlet_in_sag", as_cfunction(py_tools_inlet_in_sag), kKeywordCall,
+     "inlet_in_sag(<as inlet_on_grade>)\n--\n\n"
+     "The ponded depth and spread at which a HEC-22 sag inlet passes q (US units), as JSON text."},
+    {"inlets", as_cfunction(py_tools_inlets), kKeywordCall,
+     "inlets(text, format)\n--\n\n"
+     "The HEC-22 inlet pass of a project: (JSON text of the inlet rows and warnings, the module's\n"
+     "result dict of the pipes carrying what the inlets intercept)."},
     {nullptr, nullptr, 0, nullptr},
 };
 

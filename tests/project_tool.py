@@ -16,7 +16,8 @@ import pytest
 import rillwright as rw
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-DRIVER_SOURCES = ["json_reader.cpp", "json_text.cpp", "project_reader.cpp", "project_writer.cpp", "project_demo.cpp"]
+DRIVER_SOURCES = ["json_reader.cpp", "json_text.cpp", "project_reader.cpp", "project_writer.cpp", "project_demo.cpp",
+                  "inlet_data.cpp", "inlet_names.cpp"]
 
 INVALID = "invalid project JSON: "
 

@@ -8,6 +8,7 @@ file, or the network's text with `text=` and `format="rwn"|"rwproj"`.
 from .check import check
 from .design import DesignOptionError, design
 from .energy import hec22_energy_structure
+from .inlets import gutter_flow, inlet_in_sag, inlet_on_grade, inlets
 from .inputs import Source, resolve
 from .interchange import (from_geojson, from_geopackage, plan_view, read_landxml, read_swmm, to_geojson,
                           to_geopackage, write_landxml, write_swmm)
@@ -20,7 +21,11 @@ __all__ = [
     "design",
     "from_geojson",
     "from_geopackage",
+    "gutter_flow",
     "hec22_energy_structure",
+    "inlet_in_sag",
+    "inlet_on_grade",
+    "inlets",
     "level_of_service",
     "plan_view",
     "read_landxml",

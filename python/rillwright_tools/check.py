@@ -44,8 +44,21 @@ def findings(source: Source, result: Optional[Dict[str, Any]] = None) -> List[Fi
             found.append(_finding("error", "analysis", [], str(error)))
         else:
             found += result_findings(geometry(source), result)
+            found += inlet_findings(source)
     order = {severity: k for k, severity in enumerate(SEVERITIES)}
     return sorted(found, key=lambda f: order[f["severity"]])
+
+
+def inlet_findings(source: Source) -> List[Finding]:
+    """The inlet pass's warnings (spread over its limit, depth above the curb opening, bypass
+    leaving the network, a gutter flatter than 0.3 %), or its refusal as an error."""
+    if source.format != "rwproj":
+        return []
+    from .inlets import inlet_pass  # the pass is only run for projects
+    try:
+        return [_finding("warning", "inlet_" + w["code"], [w["id"]], w["message"]) for w in inlet_pass(source)[1]]
+    except ValueError as error:
+        return [_finding("error", "inlets", [], str(error))]
 
 
 def _finding(severity: str, code: str, ids: List[str], message: str) -> Finding:
