@@ -10,7 +10,7 @@ import sys
 from typing import Dict, List, Optional, TextIO, Tuple
 
 from .inputs import InputError, Source, analyse, one_line, read_source
-from .report import PIPE_KEYS, csv_cells
+from .tables import PIPE_KEYS, csv_cells
 
 # (CSV cells of the pipe rows, None) on success, (None, message) on failure.
 Outcome = Tuple[Optional[List[List[str]]], Optional[str]]

@@ -32,7 +32,7 @@ from typing import Any, Dict, List, Optional, Sequence, Tuple, Union, cast
 from . import _core
 from .executors import given_or_default, run_all, shared, unpack
 from .inputs import Source, records, resolve
-from .report import NODE_KEYS, PIPE_KEYS
+from .tables import NODE_KEYS, PIPE_KEYS
 
 ANALYSIS_BUDGET = 100  # every analysis of a call; the core's plan shares out what is left
 

@@ -7,7 +7,7 @@ import os
 from typing import Iterable, Sequence
 
 from ..inputs import InputError
-from ..report import write_csv
+from ..tables import write_csv
 
 DRAWING_FORMATS = (".png", ".svg")
 

@@ -11,7 +11,7 @@ from typing import Any, Dict, List
 
 from ..design import DesignOptionError, design
 from ..inputs import InputError, one_line, read_source
-from ..report import table
+from ..tables import table
 from .common import write_csv_file, write_file
 
 PIPE_KEYS = ("id", "shape", "given_rise", "given_span", "rise", "span", "design_q", "capacity", "pct_full",

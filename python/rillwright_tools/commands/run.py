@@ -9,7 +9,7 @@ import sys
 from ..check import findings, pipe_marks
 from ..inputs import analyse, demo_source, geometry, read_source
 from ..profile import draw_profile, profile_path, profile_series
-from ..report import NODE_KEYS, PIPE_KEYS, print_report, to_json
+from ..tables import NODE_KEYS, PIPE_KEYS, print_report, to_json
 from .check import run_line
 from .common import drawing_file, write_csv_file
 from .convert import write_interchange

@@ -10,7 +10,7 @@ from typing import Any, Callable, Dict, Optional, TextIO, cast
 
 from ..executors import executor_for
 from ..inputs import InputError, analyse, demo_source, read_source
-from ..report import table
+from ..tables import table
 from ..service import level_of_service
 from .common import drawing_file, positive_int, write_csv_file
 
