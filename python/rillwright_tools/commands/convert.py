@@ -15,7 +15,7 @@ from ..swmm_write import write_swmm
 from .common import write_file
 
 IMPORTS = (".inp", ".geojson", ".json")
-EXPORTS = (".inp", ".geojson")
+EXPORTS = (".inp", ".geojson", ".dxf")
 
 
 def register(commands: argparse._SubParsersAction) -> None:
@@ -56,10 +56,14 @@ def handle(args: argparse.Namespace) -> int:
             print(line)
         return 0
     if wanted not in EXPORTS:
-        args.usage.error(f"a project or .rwn file converts to .inp or .geojson, not {wanted or 'no extension'}")
+        args.usage.error(f"a project or .rwn file converts to .inp, .geojson or .dxf, not {wanted or 'no extension'}")
     source = read_source(args.file)
     result = analyse(source)
-    if wanted == ".inp":
+    if wanted == ".dxf":
+        from ..dxf_out import write_plan_dxf
+
+        write_plan_dxf(source, args.output)
+    elif wanted == ".inp":
         write_file(args.output, write_swmm(source, result))
     else:
         write_file(args.output, json.dumps(to_geojson(source, result), indent=1, allow_nan=False) + "\n")
