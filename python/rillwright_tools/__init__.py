@@ -11,6 +11,7 @@ from .energy import hec22_energy_structure
 from .inputs import Source, resolve
 from .interchange import from_geojson, plan_view, read_swmm, to_geojson, write_swmm
 from .service import level_of_service, sweep
+from .submittal import report
 
 __all__ = [
     "DesignOptionError",
@@ -22,6 +23,7 @@ __all__ = [
     "level_of_service",
     "plan_view",
     "read_swmm",
+    "report",
     "resolve",
     "sweep",
     "to_geojson",
