@@ -73,3 +73,63 @@ def test_run_draws_a_png_plan(tmp_path):
     out = tmp_path / "plan.png"
     assert main(["run", "--plan", str(out)]) == 0
     assert out.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+def _backdrop_project(tmp_path):
+    """The demo over a 40 x 20 pixel image 300 ft wide and a DXF of a circle, an arc, a
+    line and a polyline, cut to an extent smaller than the drawing."""
+    import ezdxf
+    from matplotlib.figure import Figure
+
+    figure = Figure(figsize=(4, 2), dpi=10)
+    figure.patch.set_facecolor("#88bb88")
+    figure.savefig(tmp_path / "aerial.png")
+    document = ezdxf.new()
+    space = document.modelspace()
+    space.add_line((-50, -50), (600, 400))
+    space.add_lwpolyline([(0, 0), (100, 0), (100, 100)])
+    space.add_circle((200, 50), 30)
+    space.add_arc((300, 0), 40, 0, 90)
+    document.saveas(tmp_path / "base.dxf")
+    project = json.loads(rillwright.demo_project_json())
+    project["background"] = {"path": "aerial.png", "origin_x": -20.0, "origin_y": -30.0, "width": 300.0,
+                             "opacity": 0.5}
+    project["background_dxf"] = {"path": str(tmp_path / "base.dxf"), "min_x": -10.0, "min_y": -10.0,
+                                 "max_x": 400.0, "max_y": 120.0, "opacity": 0.45}
+    path = tmp_path / "site.rwproj"
+    path.write_text(json.dumps(project))
+    return path
+
+
+def test_backdrops_are_placed_at_their_origin_and_extent_behind_the_network(tmp_path):
+    pytest.importorskip("ezdxf")
+    from rillwright_tools.plan import plan_figure
+
+    source = inputs.resolve(_backdrop_project(tmp_path))
+    warnings = []
+    axes = plan_figure(source, inputs.analyze(source), warn=warnings.append).axes[0]
+    image = next(a for a in axes.get_images() if a.get_gid() == "backdrop-image")
+    assert image.get_extent() == pytest.approx([-20.0, 280.0, -30.0, 120.0])  # 40 x 20 pixels, 300 ft wide
+    assert image.get_alpha() == 0.5
+    drawing = next(c for c in axes.collections if c.get_gid() == "backdrop-dxf")
+    clip = drawing.get_clip_path().get_fully_transformed_path().get_extents().transformed(axes.transData.inverted())
+    assert [clip.x0, clip.y0, clip.x1, clip.y1] == pytest.approx([-10.0, -10.0, 400.0, 120.0])
+    lines = drawing.get_segments()
+    assert len(lines) == 4 and lines[0].tolist() == [[-50.0, -50.0], [600.0, 400.0]]
+    circle = lines[2]
+    assert max(abs((x - 200) ** 2 + (y - 50) ** 2 - 900) for x, y in circle) < 1.0
+    assert drawing.get_clip_box() is not None  # still cut at the axes too
+    network = min(c.get_zorder() for c in axes.collections if c.get_gid() != "backdrop-dxf")
+    assert image.get_zorder() < drawing.get_zorder() < network and warnings == []
+
+
+def test_a_backdrop_that_cannot_be_read_is_one_warning_and_the_plan_is_drawn(tmp_path, capsys):
+    path = _backdrop_project(tmp_path) if pytest.importorskip("ezdxf") else None
+    (tmp_path / "aerial.png").write_bytes(b"not an image")
+    (tmp_path / "base.dxf").unlink()
+    out = tmp_path / "plan.png"
+    assert main(["run", str(path), "--plan", str(out)]) == 0
+    lines = capsys.readouterr().err.splitlines()
+    assert len(lines) == 2 and "aerial.png" in lines[0] and "base.dxf" in lines[1]
+    assert all(line.startswith("rillwright: warning: background") for line in lines)
+    assert out.stat().st_size > 0

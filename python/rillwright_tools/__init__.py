@@ -13,6 +13,7 @@ from .inputs import Source, resolve
 from .interchange import (from_geojson, from_geopackage, plan_view, read_landxml, read_swmm, to_geojson,
                           to_geopackage, write_landxml, write_swmm)
 from .service import level_of_service, sweep
+from .submittal import report
 
 __all__ = [
     "DesignOptionError",
@@ -30,6 +31,7 @@ __all__ = [
     "plan_view",
     "read_landxml",
     "read_swmm",
+    "report",
     "resolve",
     "sweep",
     "to_geojson",

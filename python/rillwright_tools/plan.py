@@ -8,6 +8,7 @@ import json
 import math
 from typing import Any, Dict, List, Optional, Tuple
 
+from .backdrops import Warn, base_of, draw_backdrops, stderr_warning
 from .inputs import InputError, Source, records
 from .swmm_read import FT_PER_M
 
@@ -16,9 +17,19 @@ Box = Tuple[float, float, float, float]
 
 
 def draw_plan(source: Source, result: Dict[str, Any], out_path: str, *, title: Optional[str] = None,
-              node_values: Optional[Dict[str, Optional[float]]] = None, node_values_label: str = "") -> None:
+              node_values: Optional[Dict[str, Optional[float]]] = None, node_values_label: str = "",
+              warn: Warn = stderr_warning) -> None:
     """Draws the plan to `out_path` (.png or .svg). `node_values` colours the structures on
     a second labelled scale ({id: value, or None for "never floods"})."""
+    figure = plan_figure(source, result, title=title, node_values=node_values,
+                         node_values_label=node_values_label, warn=warn)
+    figure.savefig(out_path, bbox_inches="tight", pad_inches=0.15)
+
+
+def plan_figure(source: Source, result: Dict[str, Any], *, title: Optional[str] = None,
+                node_values: Optional[Dict[str, Optional[float]]] = None, node_values_label: str = "",
+                warn: Warn = stderr_warning, width: float = 11.0) -> Any:
+    """The plan as a matplotlib Figure, over the project's backdrops."""
     network = records(source)
     project = json.loads(source.text) if source.kind == "project" else {}
     unit, scale = ("m", 1 / FT_PER_M) if project.get("units") == "si" else ("ft", 1.0)
@@ -44,7 +55,6 @@ def draw_plan(source: Source, result: Dict[str, Any], out_path: str, *, title: O
     x0, x1, y0, y1 = min(xs), max(xs), min(ys), max(ys)
     pad = 0.06 * max(x1 - x0, y1 - y0, 1.0)
     x0, x1, y0, y1 = x0 - pad, x1 + pad, y0 - pad, y1 + pad
-    width = 11.0
     height = min(max(width * 0.8 * (y1 - y0) / (x1 - x0), 3.0), 11.0) + 1.2
     figure = Figure(figsize=(width, height), dpi=150, layout="constrained")
     axes = figure.add_subplot()
@@ -55,6 +65,7 @@ def draw_plan(source: Source, result: Dict[str, Any], out_path: str, *, title: O
     axes.set_yticks([])
     axes.set_title(title or result.get("name") or "Plan", fontsize=12)
 
+    draw_backdrops(axes, project, base_of(source.label), warn)
     if rings:
         axes.add_collection(PolyCollection(rings, facecolors="#a6d96a", edgecolors="#4d8c2a",
                                            alpha=0.35, linewidths=0.7, zorder=1))
@@ -125,7 +136,7 @@ def draw_plan(source: Source, result: Dict[str, Any], out_path: str, *, title: O
     place_labels(figure, axes, label_items, list(nodes.values()))
     draw_scale_bar(axes, unit)
     draw_north_arrow(axes)
-    figure.savefig(out_path, bbox_inches="tight", pad_inches=0.15)
+    return figure
 
 
 def place_labels(figure: Any, axes: Any, items: List[Tuple[str, float, float, float]],

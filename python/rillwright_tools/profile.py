@@ -225,6 +225,15 @@ class LabelPlacer:
 
 
 def draw_profile(series: ProfileSeries, title: str, out_path: str) -> None:
+    figure = profile_figure(series, title)
+    try:
+        figure.savefig(out_path)
+    except OSError as error:
+        raise InputError(f"cannot write {out_path}: {error.strerror or error}") from None
+
+
+def profile_figure(series: ProfileSeries, title: str) -> Any:
+    """The profile as a matplotlib Figure."""
     try:
         from matplotlib.backends.backend_agg import FigureCanvasAgg
         from matplotlib.figure import Figure
@@ -313,7 +322,4 @@ def draw_profile(series: ProfileSeries, title: str, out_path: str) -> None:
     axes.set_ylabel("Elevation (ft)")
     axes.set_axisbelow(True)  # keep grid lines behind structures that stand on a tick
     axes.grid(True, color="0.92")
-    try:
-        figure.savefig(out_path)
-    except OSError as error:
-        raise InputError(f"cannot write {out_path}: {error.strerror or error}") from None
+    return figure

@@ -17,7 +17,7 @@ from ..swmm_write import write_swmm
 from .common import write_file
 
 IMPORTS = (".inp", ".geojson", ".json", ".gpkg", ".xml")
-EXPORTS = (".inp", ".geojson", ".gpkg", ".xml")
+EXPORTS = (".inp", ".geojson", ".gpkg", ".xml", ".dxf")
 
 
 def register(commands: argparse._SubParsersAction) -> None:
@@ -76,11 +76,15 @@ def handle(args: argparse.Namespace) -> int:
             print(line)
         return 0
     if wanted not in EXPORTS:
-        args.usage.error(f"a project or .rwn file converts to .inp, .geojson, .gpkg or LandXML .xml, not {wanted or 'no extension'}")
+        args.usage.error(f"a project or .rwn file converts to .inp, .geojson, .gpkg, LandXML .xml or .dxf, not {wanted or 'no extension'}")
     source = read_source(args.file)
     result = analyse(source)
     try:
-        if wanted == ".inp":
+        if wanted == ".dxf":
+            from ..dxf_out import write_plan_dxf
+
+            write_plan_dxf(source, args.output)
+        elif wanted == ".inp":
             write_file(args.output, write_swmm(source, result))
         elif wanted == ".xml":
             from ..landxml_write import write_landxml

@@ -24,8 +24,8 @@ def register(commands: argparse._SubParsersAction) -> None:
                           "(default: the built-in demo)")
     run.add_argument("--csv", metavar="DIR", help="also write pipes.csv and nodes.csv into DIR")
     run.add_argument("--json", action="store_true", help="print the result as JSON instead of tables")
-    run.add_argument("--profile", metavar="FILE", type=drawing_file,
-                     help="draw the longitudinal profile to FILE (.png or .svg)")
+    run.add_argument("--profile", metavar="FILE", type=profile_file,
+                     help="draw the longitudinal profile to FILE (.png, .svg or .dxf)")
     run.add_argument("--from", dest="start", metavar="NODE",
                      help="start the profile at NODE (default: the upstream end of the longest flow path)")
     run.add_argument("--geojson", metavar="OUT.geojson", help="also write structures, pipes, catchments and results as GeoJSON")
@@ -33,6 +33,10 @@ def register(commands: argparse._SubParsersAction) -> None:
                      help="with --geojson: plan coordinates (marked as such) instead of longitude and latitude")
     run.add_argument("--plan", metavar="PLAN", type=drawing_file, help="draw the plan view to PLAN (.png or .svg)")
     run.set_defaults(handler=handle, usage=run)
+
+
+def profile_file(text: str) -> str:
+    return text if text.lower().endswith(".dxf") else drawing_file(text)
 
 
 def handle(args: argparse.Namespace) -> int:
@@ -53,7 +57,13 @@ def handle(args: argparse.Namespace) -> int:
         write_csv_file(args.csv, "nodes.csv", result["nodes"], NODE_KEYS)
     if args.profile is not None:
         shape = geometry(source)
-        draw_profile(profile_series(profile_path(shape, args.start), shape, result), title, args.profile)
+        series = profile_series(profile_path(shape, args.start), shape, result)
+        if args.profile.lower().endswith(".dxf"):
+            from ..dxf_out import write_profile_dxf
+
+            write_profile_dxf(series, title, args.profile)
+        else:
+            draw_profile(series, title, args.profile)
     if args.geojson is not None or args.plan is not None:
         write_interchange(source, result, title, args.geojson, args.plan, args.plan_coordinates)
     return 0
