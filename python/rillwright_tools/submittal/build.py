@@ -126,7 +126,7 @@ def report_paths(shape: Any, min_pipes: int = 4) -> List[List[Any]]:
 
 
 def build(source: Source, *, design: Optional[Dict[str, Any]] = None, service: bool = False,
-          inlet_rows: Optional[List[Dict[str, Any]]] = None, progress: Any = None) -> Content:
+          progress: Any = None) -> Content:
     try:
         from matplotlib.figure import Figure as _MplFigure  # noqa: F401
     except ImportError:
@@ -141,7 +141,16 @@ def build(source: Source, *, design: Optional[Dict[str, Any]] = None, service: b
     if design is not None:
         designed = run_design(text=source.text, format=source.format, **design)
         source = Source(source.label, source.kind, designed["sized"])
-    result = analyze(source)
+    inlet_rows: List[Dict[str, Any]] = []
+    if designed is None and has_inlets(source):
+        # Pipes carry what the inlets catch: the inlet-aware analysis is the one reported.
+        from ..inlets import inlets
+
+        result = inlets(text=source.text, format=source.format)
+        inlet_rows = result.pop("inlets")
+        result["name"] = json.loads(source.text).get("name", "")
+    else:
+        result = analyze(source)
     found = findings(source, result)
     content = Content(result.get("name") or os.path.basename(source.label), title_block(source, result),
                       criteria(source, design), summary(result).split("; "), findings_by_severity(found))
@@ -204,12 +213,7 @@ def report(source: Union[str, "os.PathLike[str]", None] = None, html: Optional[U
     a PDF (`pdf`): title block, design criteria, summary and findings, plan, profiles and
     tables. `design` (the options of `rwt.design`) reports the designed network; `service`
     adds the level-of-service table. Returns the report's content."""
-    resolved = resolve(source, text=text, format=format)
-    inlets = getattr(__import__("rillwright_tools"), "inlets", None)  # the inlet stage, once it lands
-    inlet_rows = None
-    if inlets is not None and resolved.kind == "project" and _has_inlets(resolved):
-        inlet_rows = inlets(text=resolved.text, format=resolved.format)["inlets"]
-    content = build(resolved, design=design, service=service, inlet_rows=inlet_rows, progress=progress)
+    content = build(resolve(source, text=text, format=format), design=design, service=service, progress=progress)
     if html is not None:
         from .html import write_html
 
@@ -221,7 +225,9 @@ def report(source: Union[str, "os.PathLike[str]", None] = None, html: Optional[U
     return content
 
 
-def _has_inlets(source: Source) -> bool:
+def has_inlets(source: Source) -> bool:
+    if source.kind != "project":
+        return False
     nodes = json.loads(source.text).get("nodes", [])
     return any(isinstance(n.get("inlet"), dict) and (n["inlet"].get("length_ft") or n["inlet"].get("sag"))
                for n in nodes if isinstance(n, dict))
