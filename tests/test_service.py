@@ -4,6 +4,7 @@ scenarios against the module's own analyses, executors against each other."""
 import concurrent.futures
 import csv
 import importlib.util
+import io
 import json
 import math
 import os
@@ -15,6 +16,7 @@ import rillwright
 
 import rillwright_tools as rwt
 from rillwright_tools import _core
+from rillwright_tools.commands.service import progress_line
 from rillwright_tools.executors import InlineExecutor
 import interchange_networks
 from test_cli import cli
@@ -288,11 +290,25 @@ def test_the_service_command(tmp_path, capsys):
     result = rwt.level_of_service(path, executor=INLINE)
     ranked = sorted(result["nodes"], key=lambda n: (math.inf if n["flood_multiplier"] is None
                                                     else n["flood_multiplier"], n["freeboard"]))
-    listed = [line.split()[0] for line in out.splitlines()[6:]]
-    assert listed == [n["id"] for n in ranked]
+    listed = [line.split()[:2] for line in out.splitlines()[6:]]
+    assert [name for name, _ in listed] == [n["id"] for n in ranked]
+    for (_, shown), node in zip(listed, ranked):  # "0.239–0.241": both ends, told apart
+        low, high = shown.split("\u2013")
+        assert low != high and float(high) == pytest.approx(node["flood_multiplier"], rel=0.01)
     with open(tmp_path / "out" / "service_nodes.csv", encoding="utf-8") as handle:
         rows = list(csv.DictReader(handle))
     assert [r["id"] for r in rows] == ["A", "B", "J"] and float(rows[0]["freeboard"]) == result["nodes"][0]["freeboard"]
+    assert [(float(r["flood_multiplier_low"]), float(r["flood_multiplier"])) for r in rows] == \
+        [(n["flood_multiplier_low"], n["flood_multiplier"]) for n in result["nodes"]]
+    code, out, err = cli(capsys, "service", path, "--workers", "1", "--tolerance", "0.05", "--max-analyses", "31")
+    assert (code, err) == (0, "") and "31 analyses" in out
+    assert cli(capsys, "service", path, "--tolerance", "0")[0] == 2
+    shown = io.StringIO()
+    line = progress_line(shown)
+    line(30, 12)
+    line(41, 0)
+    assert shown.getvalue().split("\r")[1:] == ["round 1: 30 analyses, 12 brackets open   ",
+                                                "round 2: 41 analyses, 0 brackets open   "]
     assert cli(capsys, "service", path, "--max-multiplier", "0")[0] == 2
     drawn = cli(capsys, "service", path, "--workers", "1", "--plan", tmp_path / "plan.png")
     if importlib.util.find_spec("rillwright_tools.plan") is None:
