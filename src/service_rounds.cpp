@@ -1,6 +1,8 @@
 #include "service_rounds.hpp"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <tuple>
 
 #include "network_source.hpp"
@@ -29,7 +31,7 @@ std::pair<long, long> inside(const Plan& plan, std::size_t j) {
 
 // Condition j analysed at x: held or not. Keeps hi the smallest analysed
 // multiplier at which it holds and lo the one just below.
-void narrow(Plan& plan, std::size_t j, double x, bool holds) {
+void narrow(Plan& plan, std::size_t j, double x, bool holds, double margin) {
     std::optional<double>& lo = plan.lo[j];
     std::optional<double>& hi = plan.hi[j];
     if (holds && (!hi || x < *hi)) {
@@ -38,11 +40,23 @@ void narrow(Plan& plan, std::size_t j, double x, bool holds) {
             const std::set<double>& seen = plan.analysed[tree_of(plan, j)];
             const auto below = seen.lower_bound(x);
             lo = below == seen.begin() ? x : *std::prev(below);
+            plan.margin_lo[j] = std::numeric_limits<double>::quiet_NaN();
         }
         hi = x;
+        plan.margin_hi[j] = margin;
     } else if (!holds && hi && *lo < x && x < *hi) {
         lo = x;
+        plan.margin_lo[j] = margin;
     }
+}
+
+// The lattice index nearest below the zero of the line through the bracket's
+// margins, or -1 when they do not give one.
+long estimate(const Plan& plan, std::size_t j) {
+    const double g_lo = plan.margin_lo[j], g_hi = plan.margin_hi[j];
+    if (!(std::isfinite(g_lo) && std::isfinite(g_hi) && g_lo < 0.0 && g_hi > 0.0)) return -1;
+    const double zero = *plan.lo[j] + (0.0 - g_lo) * (*plan.hi[j] - *plan.lo[j]) / (g_hi - g_lo);
+    return (std::upper_bound(plan.lattice.begin(), plan.lattice.end(), zero) - plan.lattice.begin()) - 1;
 }
 
 }  // namespace
@@ -66,6 +80,9 @@ Outcome<Plan> make_plan(const Network& network, double max_multiplier, double to
     plan.analysed.resize(plan.trees.count);
     plan.lo.resize(plan.node_count + 2 * plan.pipe_count);
     plan.hi.resize(plan.lo.size());
+    plan.margin_lo.assign(plan.lo.size(), std::numeric_limits<double>::quiet_NaN());
+    plan.margin_hi.assign(plan.lo.size(), std::numeric_limits<double>::quiet_NaN());
+    plan.guessed.assign(plan.lo.size(), false);
     return Outcome<Plan>::success(std::move(plan));
 }
 
@@ -105,7 +122,7 @@ Outcome<bool> add_samples(Plan& plan, const std::vector<std::string_view>& sampl
     // In ascending order, so that a tree's analyses below x are all known when x is added.
     for (std::size_t i = 0; i < samples.size(); ++i) {
         const double x = plan.pending[i].multiplier;
-        for (std::size_t k = 0; k < conditions[i].size(); ++k) narrow(plan, conditions[i][k], x, unpacked[i].flags[k]);
+        for (std::size_t k = 0; k < conditions[i].size(); ++k) narrow(plan, conditions[i][k], x, unpacked[i].flags[k], unpacked[i].margins[k]);
         if (!plan.pending[i].trees) {
             for (std::set<double>& seen : plan.analysed) seen.insert(x);
         } else {
@@ -127,11 +144,20 @@ std::size_t open_brackets(const Plan& plan) {
 }
 
 std::vector<Pick> next_round(Plan& plan, long left) {
-    // Every open bracket's middle third in lattice indices, (end, start, tree).
+    // What every open bracket takes, in lattice indices: (end, start, tree).
     std::vector<std::tuple<long, long, std::uint32_t>> wanted;
     for (std::size_t j = 0; j < plan.lo.size(); ++j) {
         const auto [first, last] = inside(plan, j);
         if (first > last) continue;
+        const long below = plan.guessed[j] ? -1 : estimate(plan, j);
+        plan.guessed[j] = below >= 0;
+        if (below >= 0) {
+            for (long k : {below, below + 1}) {
+                const long at = std::clamp(k, first, last);
+                wanted.emplace_back(at, at, tree_of(plan, j));
+            }
+            continue;
+        }
         const long span = last - first + 2;  // from lo's place to hi's
         wanted.emplace_back(first - 1 + 2 * span / 3, first - 1 + (span + 2) / 3, tree_of(plan, j));
     }

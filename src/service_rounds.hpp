@@ -33,6 +33,8 @@ struct Plan {
     std::size_t pipe_count = 0;
     std::vector<std::set<double>> analysed;     // per tree
     std::vector<std::optional<double>> lo, hi;  // per condition; both empty while it never held
+    std::vector<double> margin_lo, margin_hi;   // the condition's margins there, NaN when not known
+    std::vector<bool> guessed;                  // the last round asked beside an estimate
     std::vector<Pick> pending;                  // asked for, not yet analysed
 };
 
@@ -55,8 +57,12 @@ Outcome<bool> add_samples(Plan& plan, const std::vector<std::string_view>& sampl
 std::size_t open_brackets(const Plan& plan);
 
 // The next round, ascending, at most `left` analyses: the fewest lattice
-// multipliers that fall in the middle third of every open bracket, each with
-// the trees whose brackets take it. None when every bracket is closed.
+// multipliers that serve every open bracket, each with the trees whose brackets
+// take it; none when every bracket is closed. A bracket whose margins are known
+// at both ends asks for the two lattice multipliers around the zero of the line
+// through them (one analysis either side: it closes when the estimate is good);
+// when that has not closed it, the next round it takes any multiplier in its
+// middle third (in lattice steps), so it shrinks to two thirds at least.
 std::vector<Pick> next_round(Plan& plan, long left);
 
 }  // namespace rillwright::service
