@@ -55,7 +55,8 @@ def main() -> None:
     args = parser.parse_args()
     scan = 1 + math.ceil(math.log(1000) / math.log1p(args.tolerance)) + 1
     print(f"tolerance {args.tolerance:g}: a plain geometric scan takes {scan} analyses")
-    print("  pipes  trees  workers  analyses  pipes analysed (x pipes)  seconds  brackets wider than tolerance")
+    # "needed": the distinct ends of the brackets found, which any search closing them analyses.
+    print("  pipes  trees  workers  analyses  needed  pipes analysed (x pipes)  seconds  wider than tolerance")
     for case in args.cases:
         pipes, trees = (int(part) for part in case.split(":"))
         text = network(pipes, trees)
@@ -67,7 +68,8 @@ def main() -> None:
             rows += [(p[k + "_multiplier_low"], p[k + "_multiplier"]) for p in r["pipes"]
                      for k in ("surcharge", "pressurized")]
             wide = sum(1 for lo, hi in rows if hi is not None and lo > 0 and hi > (1 + args.tolerance) * lo)
-            print(f"{pipes:7d} {trees:6d} {workers:8d} {r['analyses']:9d} {r['pipe_analyses']:15d} "
+            needed = len({end for lo, hi in rows if hi is not None for end in (lo, hi)})
+            print(f"{pipes:7d} {trees:6d} {workers:8d} {r['analyses']:9d} {needed:7d} {r['pipe_analyses']:15d} "
                   f"({r['pipe_analyses'] / pipes:5.1f}) {best[workers]:9.2f}  {wide}")
         first = next(iter(results))
         for workers in list(results)[1:]:
