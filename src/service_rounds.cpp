@@ -122,6 +122,7 @@ Outcome<bool> add_samples(Plan& plan, const std::vector<std::string_view>& sampl
     // In ascending order, so that a tree's analyses below x are all known when x is added.
     for (std::size_t i = 0; i < samples.size(); ++i) {
         const double x = plan.pending[i].multiplier;
+        if (x > plan.lattice.back()) continue;  // the design storm, above a max_multiplier below 1
         for (std::size_t k = 0; k < conditions[i].size(); ++k) narrow(plan, conditions[i][k], x, unpacked[i].flags[k], unpacked[i].margins[k]);
         if (!plan.pending[i].trees) {
             for (std::set<double>& seen : plan.analysed) seen.insert(x);
@@ -169,9 +170,12 @@ std::vector<Pick> next_round(Plan& plan, long left) {
         if (at.empty() || start > at.back()) at.push_back(end);
     if (static_cast<long>(at.size()) > left) at.resize(static_cast<std::size_t>(std::max(left, 0L)));
     std::vector<std::vector<std::uint32_t>> trees(at.size());
-    for (const auto& [end, start, tree] : wanted)
-        for (auto k = std::lower_bound(at.begin(), at.end(), start); k != at.end() && *k <= end; ++k)
-            trees[k - at.begin()].push_back(tree);
+    // Each bracket is served by one analysis of its tree (the first it takes), so
+    // that a tree is analysed only as often as its own brackets need.
+    for (const auto& [end, start, tree] : wanted) {
+        const auto k = std::lower_bound(at.begin(), at.end(), start);
+        if (k != at.end() && *k <= end) trees[k - at.begin()].push_back(tree);
+    }
     plan.pending.clear();
     for (std::size_t k = 0; k < at.size(); ++k) {
         std::sort(trees[k].begin(), trees[k].end());

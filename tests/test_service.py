@@ -188,6 +188,10 @@ def test_flooding_at_the_design_storm_and_with_no_rain():
                                .replace("0.2 0.5", "0 0.5"), format="rwn", executor=INLINE)
     assert all(n["flood_multiplier"] is None for n in dry["nodes"])
     assert all(p["surcharge_multiplier"] is None for p in dry["pipes"])
+    # Nothing beyond max_multiplier counts, not even the design storm.
+    low = rwt.level_of_service(text=text, format="rwn", max_multiplier=0.2, tolerance=TOLERANCE, executor=INLINE)
+    assert all(r["flood_multiplier"] is None or r["flood_multiplier"] <= 0.2 for r in low["nodes"])
+    assert any(r["flood_multiplier"] is None for r in low["nodes"])
     # A tailwater above a rim floods that structure with no rain at all.
     drowned = rwt.level_of_service(text=FLOODING_RWN.format(tailwater=101.5, area=20), format="rwn", executor=INLINE)
     assert drowned["nodes"][0]["flood_multiplier"] == 0.0
