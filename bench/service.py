@@ -1,19 +1,22 @@
-"""Benchmark of the level of service: a generated network (10,000 pipes by default), the
-analyses it uses and its wall time on 1 and on 2 local workers.
+"""Benchmark of the level of service: analyses, pipes analysed and wall time on generated
+networks, and 1 against 2 local workers on the largest.
 
-    python bench/service.py
-    python bench/service.py --pipes 2000 --workers 1 2
+    python bench/service.py                      # 20, 200, 1,000 pipes (one outfall), 10,000 (50 trees)
+    python bench/service.py --cases 1000:1 --workers 1
 
-Goals: at most 100 analyses, and 2 workers at least 1.7 times faster than 1. The
-network is bench/run.py's generator as project JSON. One worker runs the analyses in
-this process; more run in worker processes that receive the network text with every
-analysis. Both runs must give the same result; the script checks it. Timings on a
-shared machine are noisy: repeat a run and take the best figures.
+A case is PIPES:TREES (bench/run.py's generator, as project JSON, TREES separate trees).
+Goals: never more analyses than a plain geometric scan at the tolerance over the same
+range (0, then max_multiplier / 1000 up to max_multiplier); at most 350 analyses for
+1,000 pipes draining to one outfall; pipes analysed at most 300 times the pipes for
+10,000 pipes in 50 trees; 2 workers at least 1.7 times faster than 1 there. Both worker
+counts must give the same result; the script checks it. Timings on a shared machine are
+noisy: take the best of the repeats.
 """
 from __future__ import annotations
 
 import argparse
 import concurrent.futures
+import math
 import sys
 import time
 from pathlib import Path
@@ -26,35 +29,52 @@ import rillwright_tools as rwt  # noqa: E402
 from rillwright_tools.executors import local_executor  # noqa: E402
 
 
+def network(pipes: int, trees: int) -> str:
+    networks.TREE_SIZE = math.ceil(pipes / trees)  # the generator makes trees of this many pipes
+    return networks.as_project(networks.generate(pipes, "mixed"), False)
+
+
+def timed(text: str, workers: int, repeats: int, tolerance: float) -> tuple:
+    best, result = math.inf, None
+    for _ in range(repeats):
+        with local_executor(workers) as executor:
+            if isinstance(executor, concurrent.futures.ProcessPoolExecutor):
+                list(executor.map(abs, range(workers)))  # start the workers outside the timing
+            start = time.perf_counter()
+            result = rwt.level_of_service(text=text, format="rwproj", tolerance=tolerance, executor=executor)
+            best = min(best, time.perf_counter() - start)
+    return result, best
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--pipes", type=int, default=10_000)
-    parser.add_argument("--mix", choices=list(networks.MIXES), default="circular")
+    parser.add_argument("--cases", nargs="+", default=["20:1", "200:1", "1000:1", "10000:50"])
     parser.add_argument("--workers", type=int, nargs="+", default=[1, 2])
-    parser.add_argument("--repeats", type=int, default=2)
+    parser.add_argument("--tolerance", type=float, default=0.01)
+    parser.add_argument("--repeats", type=int, default=1)
     args = parser.parse_args()
-
-    text = networks.as_project(networks.generate(args.pipes, args.mix), False)
-    print(f"{args.pipes} pipes ({args.mix}), {len(text) / 1e6:.1f} MB of project JSON")
-    results, best = {}, {}
-    for workers in args.workers:
-        times = []
-        for _ in range(args.repeats):
-            with local_executor(workers) as executor:
-                if isinstance(executor, concurrent.futures.ProcessPoolExecutor):
-                    list(executor.map(abs, range(workers)))  # start the workers outside the timing
-                start = time.perf_counter()
-                results[workers] = rwt.level_of_service(text=text, format="rwproj", executor=executor)
-                times.append(time.perf_counter() - start)
-        best[workers] = min(times)
-        result = results[workers]
-        flooded = sum(1 for n in result["nodes"] if n["flood_multiplier"] is not None)
-        print(f"{workers} worker(s): {result['analyses']} analyses, {best[workers]:.2f} s "
-              f"(best of {args.repeats}); {flooded} of {len(result['nodes'])} structures flood up to 10 x")
-    first = args.workers[0]
-    for workers in args.workers[1:]:
-        assert results[workers] == results[first], "results differ between worker counts"
-        print(f"{workers} workers are {best[first] / best[workers]:.2f} times faster than {first}")
+    scan = 1 + math.ceil(math.log(1000) / math.log1p(args.tolerance)) + 1
+    print(f"tolerance {args.tolerance:g}: a plain geometric scan takes {scan} analyses")
+    # "needed": the distinct ends of the brackets found, which any search closing them analyses.
+    print("  pipes  trees  workers  analyses  needed  pipes analysed (x pipes)  seconds  wider than tolerance")
+    for case in args.cases:
+        pipes, trees = (int(part) for part in case.split(":"))
+        text = network(pipes, trees)
+        results, best = {}, {}
+        for workers in args.workers if case == args.cases[-1] else args.workers[:1]:
+            results[workers], best[workers] = timed(text, workers, args.repeats, args.tolerance)
+            r = results[workers]
+            rows = [(n["flood_multiplier_low"], n["flood_multiplier"]) for n in r["nodes"]]
+            rows += [(p[k + "_multiplier_low"], p[k + "_multiplier"]) for p in r["pipes"]
+                     for k in ("surcharge", "pressurized")]
+            wide = sum(1 for lo, hi in rows if hi is not None and lo > 0 and hi > (1 + args.tolerance) * lo)
+            needed = len({end for lo, hi in rows if hi is not None for end in (lo, hi)})
+            print(f"{pipes:7d} {trees:6d} {workers:8d} {r['analyses']:9d} {needed:7d} {r['pipe_analyses']:15d} "
+                  f"({r['pipe_analyses'] / pipes:5.1f}) {best[workers]:9.2f}  {wide}")
+        first = next(iter(results))
+        for workers in list(results)[1:]:
+            assert results[workers] == results[first], "results differ between worker counts"
+            print(f"        {workers} workers are {best[first] / best[workers]:.2f} times faster than {first}")
 
 
 if __name__ == "__main__":

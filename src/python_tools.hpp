@@ -3,6 +3,8 @@
 // analysis come back as compact JSON text, which the package reads with json.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "network_source.hpp"
@@ -30,6 +32,10 @@ PyObject* float_list(const std::vector<double>& values);
 // exception set when either is nullptr (the error of making it) or the tuple fails.
 PyObject* pair_of(PyObject* first, PyObject* second);
 
+// A list of tree indices into `out`, nothing for None (or no argument); false
+// with TypeError or ValueError set otherwise.
+bool convert_trees(PyObject* value, std::optional<std::vector<std::uint32_t>>* out);
+
 // Entry points, in the order of the module's table.
 PyObject* py_tools_network_records(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* py_tools_network_findings(PyObject* module, PyObject* args, PyObject* kwargs);
@@ -42,7 +48,7 @@ PyObject* py_tools_service_plan(PyObject* module, PyObject* args, PyObject* kwar
 PyObject* py_tools_service_round(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* py_tools_service_values(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* py_tools_service_sample_parts(PyObject* module, PyObject* args, PyObject* kwargs);
-PyObject* py_tools_service_pipes_below(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* py_tools_service_trees(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* py_tools_gutter_flow(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* py_tools_inlet_on_grade(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* py_tools_inlet_in_sag(PyObject* module, PyObject* args, PyObject* kwargs);

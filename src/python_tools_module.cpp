@@ -25,36 +25,38 @@ PyMethodDef kFunctions[] = {
      "Sizes every pipe from the catalogue; the result as JSON text, or {\"option_error\": message}. "
      "whole_network runs the grade-line rounds on the whole network at once instead of part by part."},
     {"analyze", as_cfunction(py_tools_analyze), kKeywordCall,
-     "analyze(text, format, multiplier=1.0, return_period=None)\n--\n\n"
+     "analyze(text, format, multiplier=1.0, return_period=None, trees=None)\n--\n\n"
      "The module's result dict for one scenario: the rainfall intensity scaled by the multiplier\n"
      "(the IDF coefficient a or the fixed intensity) and, for a project, the design return period\n"
-     "replaced before the conversion selects the IDF curve and the frequency factor."},
+     "replaced before the conversion selects the IDF curve and the frequency factor; `trees`, a\n"
+     "list of tree indices (service_trees), analyses only those trees."},
     {"max_capacities", as_cfunction(py_tools_max_capacities), kKeywordCall,
      "max_capacities(text, format)\n--\n\n"
      "Each pipe's largest Manning flow over the depth scan (cfs), in pipe order: the flow above\n"
      "which the analysis flags the pipe as surcharged."},
     {"scenario_sample", as_cfunction(py_tools_scenario_sample), kKeywordCall,
-     "scenario_sample(text, format, multiplier=1.0, return_period=None)\n--\n\n"
-     "One scenario, as analyze runs it, reduced to the level of service's sample (bytes): every\n"
-     "condition's margin and flag, every pipe's regime and the margins that switch it."},
+     "scenario_sample(text, format, multiplier=1.0, return_period=None, trees=None)\n--\n\n"
+     "One scenario, as analyze runs it (of the listed trees only, when given), reduced to the\n"
+     "level of service's sample (bytes): every condition's margin and flag."},
     {"service_plan", as_cfunction(py_tools_service_plan), kKeywordCall,
-     "service_plan(text, format, max_multiplier)\n--\n\n"
-     "A level-of-service plan of the network and its first batch of multipliers: (plan, list)."},
+     "service_plan(text, format, max_multiplier, tolerance)\n--\n\n"
+     "A level-of-service search of the network and its first batch of multipliers, every tree\n"
+     "each: (plan, list)."},
     {"service_round", as_cfunction(py_tools_service_round), kKeywordCall,
      "service_round(plan, samples, left)\n--\n\n"
-     "Adds the samples of the multipliers last asked for (in their order) and returns the next\n"
-     "round's multipliers within `left` analyses; an empty list when the rounds are over."},
+     "Narrows the brackets with the samples of the analyses last asked for (in their order) and\n"
+     "returns (next round, open brackets): at most `left` analyses [(multiplier, trees)], an\n"
+     "empty list when every bracket is closed."},
     {"service_values", as_cfunction(py_tools_service_values), kKeywordCall,
      "service_values(plan)\n--\n\n"
-     "Every condition's crossing multiplier (None: not up to max_multiplier), in the order nodes\n"
+     "Every condition's bracket as two lists (lows, highs; None: never held), in the order nodes\n"
      "(flooding), pipes (surcharged), pipes (grade line above the crown)."},
     {"service_sample_parts", as_cfunction(py_tools_service_sample_parts), kKeywordCall,
      "service_sample_parts(plan, sample)\n--\n\n"
-     "A sample's margins (list) and flags (bytes), condition by condition."},
-    {"service_pipes_below", as_cfunction(py_tools_service_pipes_below), kKeywordCall,
-     "service_pipes_below(text, format, walked=False)\n--\n\n"
-     "Per node, the pipes whose regimes its flooding margin depends on, as the plan keeps them\n"
-     "(from the last node up), or walked afresh from each node."},
+     "A whole-network sample's margins (list) and flags (bytes), condition by condition."},
+    {"service_trees", as_cfunction(py_tools_service_trees), kKeywordCall,
+     "service_trees(plan)\n--\n\n"
+     "The tree (weakly connected component) of every node and of every pipe: two lists."},
     {"gutter_flow", as_cfunction(py_tools_gutter_flow), kKeywordCall,
      "gutter_flow(sx, sl, n, w, a, q, spread)\n--\n\n"
      "HEC-22 gutter flow (US units) from q, or from spread when q is None, as JSON text."},

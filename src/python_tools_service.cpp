@@ -1,11 +1,13 @@
 // Scenario analyses for the level-of-service functions: one analysis of a
-// network with its rainfall scaled, or of a project at another return period,
-// and the largest flow each pipe's section can carry.
+// network with its rainfall scaled, or of a project at another return period
+// (of some of its trees only, for the search), and the largest flow each
+// pipe's section can carry.
 #include <cmath>
 
 #include "network_passes.hpp"
 #include "python_tools.hpp"
 #include "service_sample.hpp"
+#include "service_trees.hpp"
 
 namespace rillwright::python {
 
@@ -51,18 +53,32 @@ bool scale_rainfall(PyObject* multiplier, Network* network) {
     return true;
 }
 
-// Binds (text, format, multiplier=1, return_period=None) and reads the scenario's
-// network with its rainfall scaled; false with the exception set.
+// Binds (text, format, multiplier=1, return_period=None, trees=None) and reads
+// the scenario's network with its rainfall scaled, only the given trees (by
+// their index, see service_trees.hpp) when `trees` is a list; false with the
+// exception set.
 bool bind_scenario(PyObject* args, PyObject* kwargs, const char* arg_format, const char* function, LoadedNetwork* out) {
-    const char* const names[] = {"text", "format", "multiplier", "return_period", nullptr};
+    const char* const names[] = {"text", "format", "multiplier", "return_period", "trees", nullptr};
     PyObject* text;
     PyObject* format;
     PyObject* multiplier = nullptr;
     PyObject* return_period = nullptr;
+    PyObject* chosen = nullptr;
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, arg_format, const_cast<char**>(names), &text, &format, &multiplier,
-                                     &return_period))
+                                     &return_period, &chosen))
         return false;
-    return load_scenario(text, format, return_period, function, out) && scale_rainfall(multiplier, &out->network);
+    std::optional<std::vector<std::uint32_t>> trees;
+    if (!convert_trees(chosen, &trees)) return false;
+    if (!load_scenario(text, format, return_period, function, out) || !scale_rainfall(multiplier, &out->network))
+        return false;
+    if (!trees) return true;
+    Outcome<Topology> topology = build_topology(out->network);
+    if (!topology.ok()) {
+        raise_value_error(analysis_failed(topology.error));
+        return false;
+    }
+    out->network = sub_network(out->network, find_trees(out->network, *topology.value), *trees);
+    return true;
 }
 
 }  // namespace
@@ -91,7 +107,7 @@ PyObject* pair_of(PyObject* first, PyObject* second) {
 PyObject* py_tools_analyze(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         LoadedNetwork loaded;
-        if (!bind_scenario(args, kwargs, "OO|OO:analyze", "analyze", &loaded)) return nullptr;
+        if (!bind_scenario(args, kwargs, "OO|OOO:analyze", "analyze", &loaded)) return nullptr;
         Outcome<AnalysisResult> result = analyze_network(loaded.network);
         if (!result.ok()) return raise_value_error(analysis_failed(result.error));
         return to_python(loaded.project ? loaded.project->name : std::string(), *result.value);
@@ -101,7 +117,7 @@ PyObject* py_tools_analyze(PyObject*, PyObject* args, PyObject* kwargs) {
 PyObject* py_tools_scenario_sample(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         LoadedNetwork loaded;
-        if (!bind_scenario(args, kwargs, "OO|OO:scenario_sample", "scenario_sample", &loaded)) return nullptr;
+        if (!bind_scenario(args, kwargs, "OO|OOO:scenario_sample", "scenario_sample", &loaded)) return nullptr;
         Outcome<Sample> sample = scenario_sample(loaded.network);
         if (!sample.ok()) return raise_value_error(analysis_failed(sample.error));
         const std::string bytes = pack_sample(*sample.value);

@@ -60,14 +60,6 @@ Sample reduce(const Network& network, const Topology& topology, const DesignFlow
         const double above = larger(difference(pipe.hgl_up, crown_up), difference(pipe.hgl_dn, crown_dn));
         s.margins.push_back(above);
         s.flags.push_back(above > 0.0 ? 1 : 0);
-        // The invert as crown minus rise, which need not give back the invert exactly.
-        const double invert_up = crown_up - rise;
-        const double normal = pipe.normal_depth.value_or(rise);
-        const bool surcharged = reported_surcharge(pipe);
-        const bool free = !surcharged && pipe.hgl_up && *pipe.hgl_up == invert_up + normal;
-        s.regimes.push_back(surcharged ? 2 : (free ? 1 : 0));
-        s.supercritical.push_back(supercritical_outlet_margin(pipe.critical_depth, normal));
-        s.drowned.push_back(difference(pipe.hgl_dn, crown_dn));
     }
     return s;
 }
@@ -75,18 +67,14 @@ Sample reduce(const Network& network, const Topology& topology, const DesignFlow
 }  // namespace
 
 std::size_t sample_size(std::size_t nodes, std::size_t pipes) {
-    const std::size_t conditions = nodes + 2 * pipes;
-    return (conditions + 2 * pipes) * sizeof(double) + conditions + pipes;
+    return (nodes + 2 * pipes) * (sizeof(double) + 1);
 }
 
 std::string pack_sample(const Sample& sample) {
     std::string out;
-    out.reserve(sample_size(sample.margins.size() - 2 * sample.regimes.size(), sample.regimes.size()));
+    out.reserve(sample.margins.size() * (sizeof(double) + 1));
     put(out, sample.margins);
-    put(out, sample.supercritical);
-    put(out, sample.drowned);
     put(out, sample.flags);
-    put(out, sample.regimes);
     return out;
 }
 
@@ -97,10 +85,7 @@ Outcome<Sample> unpack_sample(std::string_view bytes, std::size_t nodes, std::si
     Sample s;
     const char* at = bytes.data();
     at = take(at, conditions, &s.margins);
-    at = take(at, pipes, &s.supercritical);
-    at = take(at, pipes, &s.drowned);
-    at = take(at, conditions, &s.flags);
-    take(at, pipes, &s.regimes);
+    take(at, conditions, &s.flags);
     return Outcome<Sample>::success(std::move(s));
 }
 

@@ -1,6 +1,6 @@
-// One level-of-service analysis reduced to what the crossings are worked out
-// from: every condition's margin and whether it holds, and every pipe's regime
-// with the margins that switch it. Workers send it to the parent as bytes.
+// One level-of-service analysis reduced to every condition's margin and whether
+// it holds: what the brackets are narrowed with. Workers send it to the parent
+// as bytes.
 #pragma once
 
 #include <cstdint>
@@ -18,16 +18,10 @@ namespace rillwright {
 // about where its condition holds; the flags say exactly where.
 //
 // Layout of the bytes, native byte order, with C = nodes + 2 * pipes:
-//   float64 margins[C], float64 supercritical[pipes], float64 drowned[pipes],
-//   uint8 flags[C], uint8 regimes[pipes].
+//   float64 margins[C], uint8 flags[C].
 struct Sample {
     std::vector<double> margins;
-    std::vector<double> supercritical;  // the core's supercritical-outlet margin
-    std::vector<double> drowned;        // outlet grade line minus outlet crown, -inf without one
     std::vector<std::uint8_t> flags;
-    // 0 part full with its outlet drowned or subcritical, 1 a free supercritical
-    // outlet (its upstream grade line is the normal depth), 2 surcharged.
-    std::vector<std::uint8_t> regimes;
 };
 
 std::size_t sample_size(std::size_t nodes, std::size_t pipes);

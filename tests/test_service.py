@@ -4,6 +4,7 @@ scenarios against the module's own analyses, executors against each other."""
 import concurrent.futures
 import csv
 import importlib.util
+import io
 import json
 import math
 import os
@@ -15,7 +16,9 @@ import rillwright
 
 import rillwright_tools as rwt
 from rillwright_tools import _core
+from rillwright_tools.commands.service import progress_line
 from rillwright_tools.executors import InlineExecutor
+import interchange_networks
 from test_cli import cli
 
 DEMO = rillwright.demo_project_json()
@@ -38,50 +41,123 @@ def generated(pipes, seed):
     return "\n".join(lines) + "\n"
 
 
-def fine_scan(text, fmt, top, step=1.002, bottom=0.005):
-    """The first multiplier of a fine geometric scan at which each condition holds, in the
-    order nodes (flooding), pipes (surcharged), pipes (grade line above the crown)."""
+def flags(text, fmt, multiplier, trees=None):
+    """Whether each condition holds, straight from the analysis' result dicts, in the order
+    nodes (flooding), pipes (surcharged), pipes (grade line above the crown at either end)."""
+    result = _core.analyze(text, fmt, multiplier, None, trees)
     network = json.loads(_core.network_records(text, fmt))
     invert = {n["id"]: n["invert"] for n in network["nodes"]}
-    crowns = [(invert[p["from"]] + p["rise"], invert[p["to"]] + p["rise"]) for p in network["pipes"]]
-    multipliers, m = [0.0], bottom
-    while m < top:
-        multipliers.append(m)
-        m *= step
-    first = None
-    for m in multipliers + [top]:
-        result = _core.analyze(text, fmt, m)
-        flags = [n["floods"] for n in result["nodes"]] + [p["surcharged"] for p in result["pipes"]]
-        flags += [any(h is not None and h > c for h, c in zip((p["hgl_up"], p["hgl_dn"]), crown))
-                  for p, crown in zip(result["pipes"], crowns)]
-        first = first or [None] * len(flags)
-        first = [f if f is not None or not holds else m for f, holds in zip(first, flags)]
-    return network, first
+    held = [n["floods"] for n in result["nodes"]] + [p["surcharged"] for p in result["pipes"]]
+    for pipe, record in zip(result["pipes"], network["pipes"]):
+        ends = [(pipe["hgl_up"], record["invert_up"], record["from"]), (pipe["hgl_dn"], record["invert_dn"], record["to"])]
+        held.append(any(h is not None and h > (own if own is not None else invert[node]) + record["rise"]
+                        for h, own, node in ends))
+    return held
 
 
-def reported(network, result):
-    it = iter(result["nodes"])
-    values = [None if n["kind"] == "outfall" else next(it)["flood_multiplier"] for n in network["nodes"]]
-    return (values + [p["surcharge_multiplier"] for p in result["pipes"]]
-            + [p["pressurized_multiplier"] for p in result["pipes"]])
+def brackets(network, result):
+    """(low, high) of every condition in flags' order; outfalls (no row) as None."""
+    rows = iter(result["nodes"])
+    out = [None if n["kind"] == "outfall" else (lambda r: (r["flood_multiplier_low"], r["flood_multiplier"]))(next(rows))
+           for n in network["nodes"]]
+    for kind in ("surcharge", "pressurized"):
+        out += [(p[kind + "_multiplier_low"], p[kind + "_multiplier"]) for p in result["pipes"]]
+    return out
 
 
-@pytest.mark.parametrize("text, fmt", [(DEMO, "rwproj")] + [(generated(8, seed), "rwn") for seed in range(3)]
-                         + [(generated(20, seed), "rwn") for seed in range(4)])
-def test_crossings_agree_with_a_fine_scan(text, fmt):
-    top = 5.0
-    result = rwt.level_of_service(text=text, format=fmt, max_multiplier=top, executor=INLINE)
-    assert result["analyses"] <= 100
-    network, scan = fine_scan(text, fmt, top)
-    ours = reported(network, result)
-    outfalls = [n["kind"] == "outfall" for n in network["nodes"]] + [False] * (2 * len(network["pipes"]))
-    checked = [(a, b) for a, b, outfall in zip(ours, scan, outfalls) if not outfall]
-    assert any(b for _, b in checked)
-    for ours_value, scan_value in checked:
-        if ours_value is None or scan_value is None or scan_value == 0.0:
-            assert ours_value == scan_value
-        else:
-            assert abs(ours_value - scan_value) <= 0.01 * scan_value
+def two_trees(text):
+    """The project twice over, the copy's ids primed and its areas larger: two trees that
+    never meet."""
+    project = json.loads(text)
+    for key in ("nodes", "pipes"):
+        project[key] += [dict(e, id=e["id"] + "'") for e in project[key]]
+    for node in project["nodes"][len(project["nodes"]) // 2:]:
+        node["area_ac"] *= 1.7
+    for pipe in project["pipes"][len(project["pipes"]) // 2:]:
+        pipe["from"], pipe["to"] = pipe["from"] + "'", pipe["to"] + "'"
+    return json.dumps(project)
+
+
+TOLERANCE = 0.05
+
+
+def shaped(units, curves):
+    text = interchange_networks.generated(12, seed=5, units=units)
+    if units == "si":  # sections and rainfall in metres and millimetres, about as large as in US units
+        project = json.loads(text)
+        project["idf_a"] *= 25.4
+        for pipe in project["pipes"]:
+            for key in ("diameter", "rise_ft", "span_ft"):
+                if key in pipe:
+                    pipe[key] = round(pipe[key] * 0.3048, 4)
+        text = json.dumps(project)
+    return with_curves(text, [(2, 80.0), (10, 120.0), (100, 190.0)]) if curves else text
+
+
+def check_brackets(text, fmt, result, top=10.0, closed=True):
+    """Every bracket by two analyses: the condition holds at hi and not at lo (nor at any
+    grid multiplier below lo); a closed search leaves them one tolerance wide."""
+    network = json.loads(_core.network_records(text, fmt))
+    found = brackets(network, result)
+    _, grid = _core.service_plan(text, fmt, top, TOLERANCE)
+    held = {m: flags(text, fmt, m) for m in sorted({m for b in found if b and b[1] is not None for m in b} | set(grid))}
+    for j, bracket in enumerate(found):
+        if bracket is None:
+            continue
+        low, high = bracket
+        if high is None:
+            assert low is None and not any(held[m][j] for m in grid)
+            continue
+        assert held[high][j] and (high == 0.0 or not held[low][j]) and low <= high
+        assert not any(held[m][j] for m in grid if m < low)
+        if low == 0.0:
+            assert high <= top / 1000 or high == 1.0
+        elif closed:
+            assert high <= (1 + TOLERANCE) * low
+    return found, grid
+
+
+@pytest.mark.parametrize("case", ["demo", "rwn8-0", "rwn8-1", "rwn20", "us", "si", "us-curves", "si-curves",
+                                  "two-trees"])
+def test_every_bracket_is_checked_by_two_analyses(case):
+    text, fmt = {"demo": (DEMO, "rwproj"), "rwn8-0": (generated(8, 0), "rwn"), "rwn8-1": (generated(8, 1), "rwn"),
+                 "rwn20": (generated(20, 2), "rwn"), "us": (shaped("us_customary", False), "rwproj"),
+                 "si": (shaped("si", False), "rwproj"), "us-curves": (shaped("us_customary", True), "rwproj"),
+                 "si-curves": (shaped("si", True), "rwproj"),
+                 "two-trees": (two_trees(shaped("us_customary", False)), "rwproj")}[case]
+    result = rwt.level_of_service(text=text, format=fmt, tolerance=TOLERANCE, executor=INLINE)
+    found, grid = check_brackets(text, fmt, result)
+    assert any(b and b[1] is not None for b in found)
+    # No tailwater and no pipe climbing downstream: with no rain nothing floods.
+    assert all(node["flood_multiplier"] != 0.0 for node in result["nodes"])
+    # Never more than a plain scan of the lattice, with 0, 1 and the return periods.
+    assert result["analyses"] <= math.ceil(math.log(1000) / math.log1p(TOLERANCE)) + 3 + 3
+
+
+def test_a_limit_stops_the_search_with_honest_brackets():
+    text = generated(20, 2)
+    full = rwt.level_of_service(text=text, format="rwn", tolerance=TOLERANCE, executor=INLINE)
+    seen = []
+    cut = rwt.level_of_service(text=text, format="rwn", tolerance=TOLERANCE, max_analyses=40, executor=INLINE,
+                               progress=lambda used, still_open: seen.append((used, still_open)))
+    assert cut["analyses"] == 40 < full["analyses"] and seen[0][0] == 30 and seen[-1][1] > 0
+    check_brackets(text, "rwn", cut, closed=False)
+
+
+def test_separate_trees_are_analysed_on_their_own_bit_for_bit():
+    text = two_trees(shaped("us_customary", False))
+    plan, _ = _core.service_plan(text, "rwproj", 10.0, TOLERANCE)
+    node_trees, pipe_trees = _core.service_trees(plan)
+    assert sorted(set(node_trees)) == [0, 1] and pipe_trees == sorted(pipe_trees)
+    for m in (0.0, 1.0, 3.7):
+        whole = _core.analyze(text, "rwproj", m)
+        for tree in (0, 1):
+            part = _core.analyze(text, "rwproj", m, None, [tree])
+            for key, trees in (("nodes", node_trees), ("pipes", pipe_trees)):
+                assert part[key] == [row for row, t in zip(whole[key], trees) if t == tree]
+    # Rounds run only the trees whose brackets take their multiplier.
+    result = rwt.level_of_service(text=text, format="rwproj", tolerance=TOLERANCE, executor=INLINE)
+    assert result["pipe_analyses"] < result["analyses"] * len(pipe_trees)
 
 
 FLOODING_RWN = """\
@@ -112,6 +188,10 @@ def test_flooding_at_the_design_storm_and_with_no_rain():
                                .replace("0.2 0.5", "0 0.5"), format="rwn", executor=INLINE)
     assert all(n["flood_multiplier"] is None for n in dry["nodes"])
     assert all(p["surcharge_multiplier"] is None for p in dry["pipes"])
+    # Nothing beyond max_multiplier counts, not even the design storm.
+    low = rwt.level_of_service(text=text, format="rwn", max_multiplier=0.2, tolerance=TOLERANCE, executor=INLINE)
+    assert all(r["flood_multiplier"] is None or r["flood_multiplier"] <= 0.2 for r in low["nodes"])
+    assert any(r["flood_multiplier"] is None for r in low["nodes"])
     # A tailwater above a rim floods that structure with no rain at all.
     drowned = rwt.level_of_service(text=FLOODING_RWN.format(tailwater=101.5, area=20), format="rwn", executor=INLINE)
     assert drowned["nodes"][0]["flood_multiplier"] == 0.0
@@ -178,11 +258,23 @@ def test_return_periods_of_the_tabulated_curves():
     (lambda: _core.analyze("NODE A outfall 0 0 1 2\n", "rwn", 1.0, 10), "a return period needs a project"),
     (lambda: _core.analyze(DEMO, "rwproj", -1.0), "multiplier must be a finite number"),
     (lambda: rwt.level_of_service(text=DEMO, format="rwproj", max_multiplier=0), "max_multiplier must be"),
+    (lambda: rwt.level_of_service(text=DEMO, format="rwproj", tolerance=math.inf), "tolerance must be a finite"),
+    (lambda: rwt.level_of_service(text=DEMO, format="rwproj", tolerance=0.0), "tolerance must be a finite"),
+    (lambda: rwt.level_of_service(text=DEMO, format="rwproj", tolerance=1e-9), "tolerance must be at least"),
+    (lambda: rwt.level_of_service(text=DEMO, format="rwproj", max_analyses=0), "max_analyses must be at least 1"),
+    (lambda: rwt.level_of_service(text=DEMO, format="rwproj", max_analyses=10), "max_analyses must be at least 30"),
     (lambda: rwt.sweep(text=DEMO, format="rwproj", multipliers=[math.nan]), "multipliers must be finite"),
 ])
 def test_bad_scenarios_are_value_errors(call, error):
     with pytest.raises(ValueError, match=error):
         call()
+
+
+@pytest.mark.parametrize("keyword, value", [("tolerance", "0.01"), ("tolerance", True), ("max_analyses", 50.0),
+                                            ("max_analyses", True)])
+def test_arguments_of_the_wrong_type_are_type_errors(keyword, value):
+    with pytest.raises(TypeError, match=keyword):
+        rwt.level_of_service(text=DEMO, format="rwproj", executor=INLINE, **{keyword: value})
 
 
 def test_results_do_not_depend_on_the_executor():
@@ -202,11 +294,25 @@ def test_the_service_command(tmp_path, capsys):
     result = rwt.level_of_service(path, executor=INLINE)
     ranked = sorted(result["nodes"], key=lambda n: (math.inf if n["flood_multiplier"] is None
                                                     else n["flood_multiplier"], n["freeboard"]))
-    listed = [line.split()[0] for line in out.splitlines()[6:]]
-    assert listed == [n["id"] for n in ranked]
+    listed = [line.split()[:2] for line in out.splitlines()[6:]]
+    assert [name for name, _ in listed] == [n["id"] for n in ranked]
+    for (_, shown), node in zip(listed, ranked):  # "0.239–0.241": both ends, told apart
+        low, high = shown.split("\u2013")
+        assert low != high and float(high) == pytest.approx(node["flood_multiplier"], rel=0.01)
     with open(tmp_path / "out" / "service_nodes.csv", encoding="utf-8") as handle:
         rows = list(csv.DictReader(handle))
     assert [r["id"] for r in rows] == ["A", "B", "J"] and float(rows[0]["freeboard"]) == result["nodes"][0]["freeboard"]
+    assert [(float(r["flood_multiplier_low"]), float(r["flood_multiplier"])) for r in rows] == \
+        [(n["flood_multiplier_low"], n["flood_multiplier"]) for n in result["nodes"]]
+    code, out, err = cli(capsys, "service", path, "--workers", "1", "--tolerance", "0.05", "--max-analyses", "31")
+    assert (code, err) == (0, "") and "31 analyses" in out
+    assert cli(capsys, "service", path, "--tolerance", "0")[0] == 2
+    shown = io.StringIO()
+    line = progress_line(shown)
+    line(30, 12)
+    line(41, 0)
+    assert shown.getvalue().split("\r")[1:] == ["round 1: 30 analyses, 12 brackets open   ",
+                                                "round 2: 41 analyses, 0 brackets open   "]
     assert cli(capsys, "service", path, "--max-multiplier", "0")[0] == 2
     drawn = cli(capsys, "service", path, "--workers", "1", "--plan", tmp_path / "plan.png")
     if importlib.util.find_spec("rillwright_tools.plan") is None:
@@ -233,12 +339,3 @@ def test_a_dask_cluster_gives_the_local_results(tmp_path, capsys):
             level = rwt.level_of_service(paths[1], executor=client.get_executor())
     assert remote == local and local[1][0] == 0
     assert level == rwt.level_of_service(paths[1], executor=INLINE)
-
-
-def test_the_kept_lists_of_pipes_below_are_the_walked_ones():
-    """The pipes a condition depends on are kept per node along chains; a walk from the
-    structure gives the same lists."""
-    text = generated(60, 3)
-    kept = _core.service_pipes_below(text, "rwn")
-    assert kept == _core.service_pipes_below(text, "rwn", walked=True)
-    assert any(len(pipes) > 10 for pipes in kept)

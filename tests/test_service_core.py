@@ -1,15 +1,16 @@
 """The level of service's core reduction and plan: a sample against the analysis it
-reduces, and samples that do not belong to the plan's network."""
+reduces, a sample of some trees against the whole network's, and bad input."""
 
 import json
 import math
+import struct
 
 import pytest
 
 import rillwright
 
 from rillwright_tools import _core
-from test_service import FLOODING_RWN, generated, with_curves
+from test_service import FLOODING_RWN, TOLERANCE, generated, shaped, two_trees, with_curves
 
 DEMO = with_curves(rillwright.demo_project_json(), [(2, 80.0), (100, 190.0)])
 
@@ -38,17 +39,31 @@ def reduced(text, fmt, multiplier, period):
                                                (FLOODING_RWN.format(tailwater=101.5, area=20), "rwn", None)])
 @pytest.mark.parametrize("multiplier", [0.0, 0.7, 3.0])
 def test_a_sample_is_the_reduced_analysis(text, fmt, period, multiplier):
-    plan, _ = _core.service_plan(text, fmt, 10.0)
+    plan, _ = _core.service_plan(text, fmt, 10.0, TOLERANCE)
     sample = _core.scenario_sample(text, fmt, multiplier, period)
     assert _core.service_sample_parts(plan, sample) == reduced(text, fmt, multiplier, period)
 
 
+@pytest.mark.parametrize("trees", [[0], [1], [1, 0]])
+def test_a_sample_of_some_trees_is_the_whole_samples_part(trees):
+    text = two_trees(shaped("si", True))
+    plan, _ = _core.service_plan(text, "rwproj", 10.0, TOLERANCE)
+    node_trees, pipe_trees = _core.service_trees(plan)
+    of = node_trees + pipe_trees + pipe_trees
+    whole = _core.scenario_sample(text, "rwproj", 2.5)
+    margins, held = _core.service_sample_parts(plan, whole)
+    count = sum(t in trees for t in of)
+    part = _core.scenario_sample(text, "rwproj", 2.5, None, trees)
+    assert part == struct.pack(f"{count}d", *(m for m, t in zip(margins, of) if t in trees)) + bytes(
+        h for h, t in zip(held, of) if t in trees)
+
+
 def test_samples_of_another_network_are_refused():
-    plan, batch = _core.service_plan(DEMO, "rwproj", 10.0)
+    plan, batch = _core.service_plan(DEMO, "rwproj", 10.0, TOLERANCE)
     foreign = _core.scenario_sample(generated(8, 0), "rwn", 1.0)
     with pytest.raises(ValueError, match="does not belong to this network"):
         _core.service_round(plan, [foreign] * len(batch), 100)
-    with pytest.raises(ValueError, match="one sample for every multiplier"):
+    with pytest.raises(ValueError, match="one sample for every analysis"):
         _core.service_round(plan, [], 100)
     with pytest.raises(ValueError, match="analysis failed|unknown"):
         _core.scenario_sample(FLOODING_RWN.format(tailwater=98.5, area=1).replace("PIPE PJ J OUT", "PIPE PJ J X"),

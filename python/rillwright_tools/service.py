@@ -2,22 +2,20 @@
 
 Every figure comes from whole analyses by the core (the rainfall scaled by a multiplier,
 or a project at another return period). This module runs them on the executor, round by
-round, and builds the results. The core does the rest: a worker reduces each analysis to
-a sample (`_core.scenario_sample`: every condition's margin and whether it holds, every
-pipe's regime and the margins that switch it, as packed bytes), and a plan in the parent
-(`_core.service_plan`, `service_round`, `service_values`) works out every condition's
-crossing from the samples so far and the multipliers of the next round.
+round, and builds the results; the core reduces each analysis to a sample (every
+condition's margin and whether it holds, as packed bytes) and keeps the search.
 
-How the crossings share analyses (at most ANALYSIS_BUDGET = 100 for any network size):
-a first batch (m = 0, m = 1, every tabulated return period, a geometric grid up to
-max_multiplier) brackets every condition's first crossing between two analyses; a few
-rounds then split the gaps that hold many open brackets; later rounds place analyses
-where open brackets ask for them (beside an estimate, between the regime switches of
-the pipes below, or halving a bracket across a jump nobody predicted), the most-asked
-first. Each analysis narrows every bracket it falls in, whoever asked for it. Inside a
-bracket a crossing is interpolated from its margin, or placed at the regime switch of a
-pipe below when the jump there carries the margin over. The details and the tuning are
-in src/service_rounds.cpp, service_crossings.cpp and service_asks.cpp.
+The search is one bisection shared by every condition (a structure floods, a pipe is
+reported surcharged, a pipe's grade line is above its crown). Each condition has a
+bracket of two analysed multipliers: it holds at the upper end, the first analysed
+multiplier at which it does, and not at the lower end, the analysed one just below.
+A first batch (m = 0, m = 1, every tabulated return period, a geometric grid from
+max_multiplier / 1000 to max_multiplier) makes the brackets; then every round analyses
+the fewest multipliers that fall in the middle third of every open bracket, taken from
+the lattice max_multiplier / 1000 * (1 + tolerance)^k, until no bracket has a lattice
+multiplier inside, so that hi <= (1 + tolerance) * lo. An analysis runs only the trees
+(weakly connected components) with a bracket that takes its multiplier: trees do not
+affect each other. The bookkeeping and the rounds are src/service_rounds.cpp.
 """
 
 from __future__ import annotations
@@ -27,25 +25,24 @@ import contextlib
 import json
 import math
 import os
-from typing import Any, Dict, List, Optional, Sequence, Tuple, Union, cast
+from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, Union, cast
 
 from . import _core
 from .executors import given_or_default, run_all, shared, unpack
 from .inputs import Source, records, resolve
 from .tables import NODE_KEYS, PIPE_KEYS
 
-ANALYSIS_BUDGET = 100  # every analysis of a call; the core's plan shares out what is left
-
 SourceLike = Union[str, "os.PathLike[str]", Source, None]
 
 
 # --------------------------------------------------------------------------- worker tasks
-def scenario_sample(network: Any, multiplier: float, return_period: Optional[float]) -> bytes:
-    """Runs in a worker: one analysis, reduced by the core to every condition's margin
-    and whether it holds, and every pipe's regime with the margins that switch it (the
-    bytes a plan reads); `network` is (text, format) or stands for it (executors.shared)."""
+def scenario_sample(network: Any, multiplier: float, return_period: Optional[float],
+                    trees: Optional[List[int]] = None) -> bytes:
+    """Runs in a worker: one analysis of the given trees (all when None), reduced by the
+    core to every condition's margin and whether it holds (the bytes a plan reads);
+    `network` is (text, format) or stands for it (executors.shared)."""
     text, fmt = unpack(network)
-    return cast(bytes, _core.scenario_sample(text, fmt, multiplier, return_period))
+    return cast(bytes, _core.scenario_sample(text, fmt, multiplier, return_period, trees))
 
 
 def scenario_result(network: Any, multiplier: float, return_period: Optional[float]) -> Dict[str, Any]:
@@ -82,48 +79,88 @@ def tabulated_return_periods(source: Source) -> List[int]:
 
 
 # --------------------------------------------------------------------------- level of service
-def level_of_service(source: SourceLike = None, *, max_multiplier: float = 10.0,
-                     executor: Optional[concurrent.futures.Executor] = None,
-                     text: Optional[str] = None, format: Optional[str] = None) -> Dict[str, Any]:
-    """For every structure that is not an outfall, the smallest rainfall multiplier m in
-    (0, max_multiplier] at which its grade line rises above its rim (0 when it does with
-    no rain, None when not up to max_multiplier); for every pipe, the multiplier at which
-    it is first reported surcharged and at which its grade line first rises above its
-    crown. The multiplier scales the intensity at every time of concentration (the IDF
-    coefficient a or the fixed intensity); everything else is recomputed. For a project
-    with `idf_curves`, also the smallest tabulated return period at which each structure
-    floods and each pipe surcharges. Uses at most 100 analyses, run on `executor`
-    (default: all local cores).
+def _check_search(max_multiplier: Any, tolerance: Any, max_analyses: Any) -> Tuple[float, float]:
+    for name, value in (("max_multiplier", max_multiplier), ("tolerance", tolerance)):
+        if isinstance(value, bool) or not isinstance(value, (int, float)):
+            raise TypeError(f"{name} must be a number, not {type(value).__name__}")
+        if not (math.isfinite(value) and value > 0.0):
+            raise ValueError(f"{name} must be a finite number above 0, not {value!r}")
+    if tolerance < MIN_TOLERANCE:
+        raise ValueError(f"tolerance must be at least {MIN_TOLERANCE:g} (a finer lattice would not fit "
+                         f"in memory), not {tolerance!r}")
+    if max_analyses is not None:
+        if isinstance(max_analyses, bool) or not isinstance(max_analyses, int):
+            raise TypeError(f"max_analyses must be an int or None, not {type(max_analyses).__name__}")
+        if max_analyses < 1:
+            raise ValueError(f"max_analyses must be at least 1, not {max_analyses!r}")
+    return float(max_multiplier), float(tolerance)
 
-    Returns {"nodes": [{"id", "flood_multiplier", "flood_return_period", "freeboard"}],
-    "pipes": [{"id", "surcharge_multiplier", "pressurized_multiplier",
-    "surcharge_return_period"}], "analyses": int}; "freeboard" is rim minus grade line
-    at the design storm."""
+
+MIN_TOLERANCE = 1e-5  # the core keeps the lattice, ln(1000) / ln(1 + tolerance) multipliers
+
+
+def level_of_service(source: SourceLike = None, *, max_multiplier: float = 10.0, tolerance: float = 0.01,
+                     max_analyses: Optional[int] = None,
+                     executor: Optional[concurrent.futures.Executor] = None,
+                     progress: Optional[Callable[[int, int], None]] = None,
+                     text: Optional[str] = None, format: Optional[str] = None) -> Dict[str, Any]:
+    """For every structure that is not an outfall, the bracket of rainfall multipliers m
+    in [0, max_multiplier] between which its grade line first rises above its rim; for
+    every pipe, the brackets at which it is first reported surcharged and its grade line
+    first rises above its crown. The multiplier scales the intensity at every time of
+    concentration (the IDF coefficient a or the fixed intensity); everything else is
+    recomputed. For a project with `idf_curves`, also the smallest tabulated return
+    period at which each structure floods and each pipe surcharges.
+
+    A bracket is two analysed multipliers: the condition holds at `*_multiplier` (the
+    smallest analysed multiplier at which it does) and not at `*_multiplier_low` (the
+    largest analysed one below it), nor at any analysed multiplier below that. Without
+    `max_analyses` the search runs until every bracket above max_multiplier / 1000 has
+    hi <= (1 + tolerance) * lo; one that holds at max_multiplier / 1000 but not at 0
+    is (0, that multiplier); one that holds with no rain is (0, 0); one that never holds
+    up to max_multiplier is (None, None). With `max_analyses` (at least the first batch:
+    0, 1, 28 grid multipliers and the tabulated return periods) the search stops there
+    and the brackets are as wide as they are. Analyses run on `executor` (default: all
+    local cores); `progress(analyses, open_brackets)` is called after each round.
+
+    Returns {"nodes": [{"id", "flood_multiplier_low", "flood_multiplier",
+    "flood_return_period", "freeboard"}], "pipes": [{"id", "surcharge_multiplier_low",
+    "surcharge_multiplier", "pressurized_multiplier_low", "pressurized_multiplier",
+    "surcharge_return_period"}], "analyses": int, "pipe_analyses": int}; "freeboard" is
+    rim minus grade line at the design storm, "analyses" counts the scenario analyses and
+    "pipe_analyses" the pipes analysed, summed over them."""
     network = _source(source, text, format)
-    if isinstance(max_multiplier, bool) or not isinstance(max_multiplier, (int, float)):
-        raise TypeError(f"max_multiplier must be a number, not {type(max_multiplier).__name__}")
-    if not (math.isfinite(max_multiplier) and max_multiplier > 0.0):
-        raise ValueError(f"max_multiplier must be a finite number above 0, not {max_multiplier!r}")
-    max_multiplier = float(max_multiplier)
+    max_multiplier, tolerance = _check_search(max_multiplier, tolerance, max_analyses)
+    periods = tabulated_return_periods(network)
+    plan, grid = _core.service_plan(network.text, network.format, max_multiplier, tolerance)
+    if max_analyses is not None and max_analyses < len(grid) + len(periods):
+        raise ValueError(f"max_analyses must be at least {len(grid) + len(periods)}, the first batch "
+                         f"(0, 1, the grid and the tabulated return periods), not {max_analyses}")
+    node_trees, pipe_trees = _core.service_trees(plan)
+    tree_pipes = [0] * (max(node_trees, default=-1) + 1)
+    for tree in pipe_trees:
+        tree_pipes[tree] += 1
     with contextlib.ExitStack() as stack:
         pool = stack.enter_context(given_or_default(executor))
         shipped = stack.enter_context(shared(pool, (network.text, network.format)))
 
-        def analyse(scenarios: Sequence[Tuple[float, Optional[float]]]) -> List[bytes]:
-            return run_all(pool, scenario_sample, [(shipped, m, rp) for m, rp in scenarios])
+        def analyse(scenarios: Sequence[Tuple[float, Optional[float], Optional[List[int]]]]) -> List[bytes]:
+            return run_all(pool, scenario_sample, [(shipped, m, rp, trees) for m, rp, trees in scenarios])
 
-        periods = tabulated_return_periods(network)
-        plan, grid = _core.service_plan(network.text, network.format, max_multiplier)
-        first = analyse([(m, None) for m in grid] + [(1.0, float(rp)) for rp in periods])
-        used = len(first)
+        first = analyse([(m, None, None) for m in grid] + [(1.0, float(rp), None) for rp in periods])
+        used, pipe_analyses = len(first), len(first) * len(pipe_trees)
         got = first[:len(grid)]
         while True:
-            fresh = _core.service_round(plan, got, ANALYSIS_BUDGET - used)
-            if not fresh:
+            picks, still_open = _core.service_round(
+                plan, got, (max_analyses - used) if max_analyses is not None else 1 << 62)
+            if progress is not None:
+                progress(used, still_open)
+            if not picks:
                 break
-            got = analyse([(m, None) for m in fresh])
-            used += len(fresh)
-        values = _core.service_values(plan)
+            got = analyse([(m, None, trees) for m, trees in picks])
+            used += len(picks)
+            pipe_analyses += sum(tree_pipes[t] for _, trees in picks for t in trees)
+        lows, highs = _core.service_values(plan)
         design, _ = _core.service_sample_parts(plan, first[grid.index(1.0)])
         by_period = [_core.service_sample_parts(plan, sample)[1] for sample in first[len(grid):]]
     shape = records(network)
@@ -133,14 +170,16 @@ def level_of_service(source: SourceLike = None, *, max_multiplier: float = 10.0,
     def first_period(index: int) -> Optional[int]:
         return next((rp for rp, held in zip(periods, by_period) if held[index]), None)
 
-    nodes = [{"id": node["id"], "flood_multiplier": values[i], "flood_return_period": first_period(i),
-              "freeboard": 0.0 - design[i]}
+    nodes = [{"id": node["id"], "flood_multiplier_low": lows[i], "flood_multiplier": highs[i],
+              "flood_return_period": first_period(i), "freeboard": 0.0 - design[i]}
              for i, node in enumerate(shape["nodes"]) if not outfall[i]]
-    pipes = [{"id": pipe["id"], "surcharge_multiplier": values[node_count + j],
-              "pressurized_multiplier": values[node_count + pipe_count + j],
+    pipes = [{"id": pipe["id"],
+              "surcharge_multiplier_low": lows[node_count + j], "surcharge_multiplier": highs[node_count + j],
+              "pressurized_multiplier_low": lows[node_count + pipe_count + j],
+              "pressurized_multiplier": highs[node_count + pipe_count + j],
               "surcharge_return_period": first_period(node_count + j)}
              for j, pipe in enumerate(shape["pipes"])]
-    return {"nodes": nodes, "pipes": pipes, "analyses": used}
+    return {"nodes": nodes, "pipes": pipes, "analyses": used, "pipe_analyses": pipe_analyses}
 
 
 # --------------------------------------------------------------------------- sweep

@@ -14,8 +14,9 @@ from ..tables import table
 from ..service import level_of_service
 from .common import drawing_file, positive_int, write_csv_file
 
-NODE_CSV_KEYS = ("id", "flood_multiplier", "flood_return_period", "freeboard")
-PIPE_CSV_KEYS = ("id", "surcharge_multiplier", "pressurized_multiplier", "surcharge_return_period")
+NODE_CSV_KEYS = ("id", "flood_multiplier_low", "flood_multiplier", "flood_return_period", "freeboard")
+PIPE_CSV_KEYS = ("id", "surcharge_multiplier_low", "surcharge_multiplier", "pressurized_multiplier_low",
+                 "pressurized_multiplier", "surcharge_return_period")
 
 
 def add_executor_options(parser: argparse.ArgumentParser) -> None:
@@ -47,6 +48,11 @@ def register(commands: argparse._SubParsersAction) -> None:
                          help=".rwn or .rwproj file (default: the built-in demo)")
     service.add_argument("--max-multiplier", type=positive_number, default=10.0, metavar="M",
                          help="search storms up to M times the design rainfall (default: 10)")
+    service.add_argument("--tolerance", type=positive_number, default=0.01, metavar="R",
+                         help="bracket every crossing between two analysed storms at most 1 + R apart "
+                              "(default: 0.01)")
+    service.add_argument("--max-analyses", type=positive_int, default=None, metavar="N",
+                         help="stop after N analyses, with the brackets as wide as they are then")
     service.add_argument("--csv", metavar="DIR", help="also write service_nodes.csv and service_pipes.csv into DIR")
     service.add_argument("--plan", metavar="FILE", type=drawing_file,
                          help="draw the plan with structures coloured by their flood multiplier (.png or .svg)")
@@ -54,8 +60,17 @@ def register(commands: argparse._SubParsersAction) -> None:
     service.set_defaults(handler=handle)
 
 
-def _multiplier(value: Optional[float]) -> str:
-    return "never" if value is None else f"{value:.2f}"
+def _bracket(row: Dict[str, Any]) -> str:
+    """The analysed storms between which the structure first floods: "1.37–1.38"."""
+    low, high = row["flood_multiplier_low"], row["flood_multiplier"]
+    if high is None:
+        return "never"
+    if high == 0.0:
+        return "0 (no rain)"
+    digits = 2
+    while f"{low:.{digits}f}" == f"{high:.{digits}f}" and digits < 6:
+        digits += 1  # as many digits as tell the two ends apart
+    return f"{'0' if low == 0.0 else f'{low:.{digits}f}'}\u2013{high:.{digits}f}"
 
 
 def _period(value: Optional[int]) -> str:
@@ -69,10 +84,10 @@ def _margin_order(row: Dict[str, Any]) -> tuple:
 
 
 def print_service(result: Dict[str, Any], title: str, max_multiplier: float, out: TextIO) -> None:
-    rows = sorted(result["nodes"], key=_margin_order)
+    rows = [dict(row, bracket=_bracket(row)) for row in sorted(result["nodes"], key=_margin_order)]
     columns = (
         ("Structure", "", "id", str, False),
-        ("Floods at", "x design", "flood_multiplier", _multiplier, True),
+        ("Floods between", "x design", "bracket", str, True),
         ("Floods at", "return period", "flood_return_period", _period, True),
         ("Freeboard", "ft, design", "freeboard", lambda v: "-" if v is None else f"{v:.2f}", True),
     )
@@ -89,11 +104,15 @@ def handle(args: argparse.Namespace) -> int:
     draw = plan_drawer() if args.plan is not None else None  # before minutes of analyses
     source = demo_source() if args.file is None else read_source(args.file)
     title = os.path.basename(source.label) if args.file else "demo"
+    progress = progress_line(sys.stderr) if sys.stderr.isatty() else None
     with executor_for(args.workers, args.scheduler) as executor:
         try:
-            result = level_of_service(source, max_multiplier=args.max_multiplier, executor=executor)
+            result = level_of_service(source, max_multiplier=args.max_multiplier, tolerance=args.tolerance,
+                                      max_analyses=args.max_analyses, executor=executor, progress=progress)
         except ValueError as error:
             raise InputError(f"{source.label}: {' '.join(str(error).split())}") from None
+    if progress is not None:
+        sys.stderr.write("\n")
     print_service(result, title, args.max_multiplier, sys.stdout)
     if args.csv is not None:
         write_csv_file(args.csv, "service_nodes.csv", result["nodes"], NODE_CSV_KEYS)
@@ -103,6 +122,17 @@ def handle(args: argparse.Namespace) -> int:
         draw(source, analyse(source), args.plan, title=f"{title}: storm at which each structure floods",
              node_values=values, node_values_label="floods at x design storm")
     return 0
+
+
+def progress_line(err: TextIO) -> Callable[[int, int], None]:
+    """For a terminal: the round, the analyses so far and the brackets still open, on one line."""
+    rounds = [0]
+
+    def show(analyses: int, still_open: int) -> None:
+        rounds[0] += 1  # called once per round
+        err.write(f"\rround {rounds[0]}: {analyses} analyses, {still_open} brackets open   ")
+        err.flush()
+    return show
 
 
 def plan_drawer() -> Callable[..., Any]:
