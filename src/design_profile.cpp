@@ -86,7 +86,9 @@ ProfileCandidate profile_candidate(Network& network, const Topology& topology, c
     const double rise = shape_rise(pipe.shape);
     const double cover = options.min_cover.value_or(kDefaultProfileCover);
     const double m = match_fraction(options.match);
-    const auto [from, to] = topology.pipe_ends[p];
+    // Plain names, not a structured binding: the lambdas below capture them.
+    const std::size_t from = topology.pipe_ends[p].first;
+    const std::size_t to = topology.pipe_ends[p].second;
     const Node& up_node = network.nodes[from];
     const Node& dn_node = network.nodes[to];
     const LengthUnit unit = plan.unit;
