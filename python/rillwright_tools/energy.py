@@ -5,39 +5,15 @@ The arithmetic is the core's: the grade-line pass runs the same function."""
 from __future__ import annotations
 
 import json
-import math
-import numbers
 from typing import Dict, Iterable, List, Optional, Tuple
 
 from . import _core
+from .arguments import not_negative as _not_negative, number as _number, positive as _positive
 
 BENCHINGS = ("flat", "depressed", "half", "full", "improved")
 
 RESULT_KEYS = ("ei", "di", "eai_outlet", "eai_submerged", "eai_unsubmerged", "eai", "cb", "c_theta", "cp",
                "ha", "ea", "egl")
-
-
-def _number(name: str, value: object) -> float:
-    if isinstance(value, bool) or not isinstance(value, numbers.Real):
-        raise TypeError(f"{name} must be a number, not {type(value).__name__}")
-    number = float(value)
-    if not math.isfinite(number):
-        raise ValueError(f"{name} must be finite, not {number!r}")
-    return number
-
-
-def _positive(name: str, value: object) -> float:
-    number = _number(name, value)
-    if number <= 0.0:
-        raise ValueError(f"{name} must be greater than 0, not {number!r}")
-    return number
-
-
-def _not_negative(name: str, value: object) -> float:
-    number = _number(name, value)
-    if number < 0.0:
-        raise ValueError(f"{name} must not be negative, not {number!r}")
-    return number
 
 
 def _inflows(inflows: Iterable[Tuple[float, float, float]]) -> List[float]:

@@ -7,12 +7,11 @@ and out, so SI answers can differ from the book's SI coefficients by up to 4 %."
 from __future__ import annotations
 
 import json
-import math
-import numbers
 import os
 from typing import Any, Dict, List, Optional, Tuple, Union
 
 from . import _core
+from .arguments import number as _number, not_negative as _not_negative, positive as _positive
 from .inputs import Source, resolve
 
 TYPES = ("grate", "curb", "combination", "slotted")
@@ -22,29 +21,6 @@ FT = 0.3048  # m per ft, exact
 _LENGTH_KEYS = ("spread", "depth", "lt")
 _FLOW_KEYS = ("q", "qw", "qs", "intercepted", "bypass", "curb_intercepted", "grate_intercepted", "weir_q",
               "orifice_q")
-
-
-def _number(name: str, value: object) -> float:
-    if isinstance(value, bool) or not isinstance(value, numbers.Real):
-        raise TypeError(f"{name} must be a number, not {type(value).__name__}")
-    number = float(value)
-    if not math.isfinite(number):
-        raise ValueError(f"{name} must be finite, not {number!r}")
-    return number
-
-
-def _not_negative(name: str, value: object) -> float:
-    number = _number(name, value)
-    if number < 0.0:
-        raise ValueError(f"{name} must not be negative, not {number!r}")
-    return number
-
-
-def _positive(name: str, value: object) -> float:
-    number = _number(name, value)
-    if number <= 0.0:
-        raise ValueError(f"{name} must be greater than 0, not {number!r}")
-    return number
 
 
 def _units(si: bool):
