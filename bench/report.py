@@ -39,7 +39,7 @@ def main() -> None:
     with tempfile.TemporaryDirectory() as folder:
         write_html(content, str(Path(folder) / "report.html"))
         html = time.perf_counter()
-        write_pdf(content, str(Path(folder) / "report.pdf"))
+        write_pdf(content, str(Path(folder) / "report.pdf"), progress)
         done = time.perf_counter()
     if tty:
         sys.stderr.write("\r\033[K")

@@ -93,6 +93,11 @@ def plan_figure(source: Source, result: Dict[str, Any], *, title: Optional[str] 
     axes.add_collection(lines)
     bar = figure.colorbar(lines, ax=axes, shrink=0.8, pad=0.01, extend="max" if max(ratios, default=0) > top else "neither")
     bar.set_label("pipe design flow / capacity (> 1: surcharged)")
+    if bar.solids is not None:
+        # A gradient of vectors prints sharp at any scale; edges of their own colour leave
+        # no hairline seams between the bands.
+        bar.solids.set_rasterized(False)
+        bar.solids.set_edgecolor("face")
 
     node_result = {n["id"]: n for n in result["nodes"]}
     kinds = {n["id"]: n["kind"] for n in network["nodes"]}

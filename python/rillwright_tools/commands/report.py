@@ -48,9 +48,7 @@ def handle(args: argparse.Namespace) -> int:
     if args.pdf is not None:
         from ..submittal.pdf import write_pdf
 
-        if progress:
-            progress("PDF")
-        write_pdf(content, args.pdf)
+        write_pdf(content, args.pdf, progress)
     if tty:
         sys.stderr.write("\r\033[K")
     print(f"{output}" + (f", {args.pdf}" if args.pdf else "") + f": {len(content.figures)} figures, "

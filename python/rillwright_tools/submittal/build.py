@@ -53,8 +53,13 @@ def table(title: str, rows: Sequence[Dict[str, Any]], columns: Sequence[Column])
 
 
 def _svg(figure: Any) -> str:
+    import matplotlib
+
     out = io.StringIO()
-    figure.savefig(out, format="svg", bbox_inches="tight", pad_inches=0.1)
+    # Text stays text (in the report's embedded font): a tenth of the size of glyph outlines,
+    # searchable in the HTML, and set by the PDF's own font.
+    with matplotlib.rc_context({"svg.fonttype": "none"}):
+        figure.savefig(out, format="svg", bbox_inches="tight", pad_inches=0.1)
     return out.getvalue()
 
 
@@ -221,7 +226,7 @@ def report(source: Union[str, "os.PathLike[str]", None] = None, html: Optional[U
     if pdf is not None:
         from .pdf import write_pdf
 
-        write_pdf(content, os.fspath(pdf))
+        write_pdf(content, os.fspath(pdf), progress)
     return content
 
 

@@ -7,6 +7,7 @@ from dataclasses import asdict
 
 from ..inputs import InputError
 from .build import REPORT_HINT, Content
+from .fonts import font_face_css
 
 _PROLOGUE = re.compile(r"^.*?(?=<svg)", re.S)  # the XML declaration and DOCTYPE
 
@@ -19,7 +20,8 @@ def render_html(content: Content) -> str:
     environment = Environment(loader=PackageLoader("rillwright_tools.submittal", "templates"),
                               autoescape=select_autoescape(["html", "j2"]))
     figures = [{"title": f.title, "svg": _PROLOGUE.sub("", f.svg, count=1)} for f in content.figures]
-    return environment.get_template("report.html.j2").render(content=asdict(content), figures=figures)
+    template = environment.get_template("report.html.j2")
+    return template.render(content=asdict(content), figures=figures, fonts=font_face_css())
 
 
 def write_html(content: Content, path: str) -> None:

@@ -4,18 +4,13 @@ page, figures drawn as vector paths from their SVG, a header and numbered footer
 from __future__ import annotations
 
 import io
-from pathlib import Path
 from typing import Any
 
 from ..inputs import InputError
 from .build import REPORT_HINT, Content, Table
+from .fonts import FAMILY as FONT, font_files
+from .pdf_svg import drawable
 
-
-def _font_dir() -> Path:
-    # matplotlib ships DejaVu: a TrueType font, for ids in any script.
-    import matplotlib
-
-    return Path(matplotlib.get_data_path()) / "fonts" / "ttf"
 
 
 def _document(title: str) -> Any:
@@ -26,7 +21,7 @@ def _document(title: str) -> Any:
 
     class Report(FPDF):  # type: ignore[misc]
         def header(self) -> None:
-            self.set_font("DejaVu", "", 8)
+            self.set_font(FONT, "", 8)
             self.set_text_color(90)
             self.cell(0, 5, f"{title}: design report", align="L")
             self.ln(8)
@@ -34,13 +29,12 @@ def _document(title: str) -> Any:
 
         def footer(self) -> None:
             self.set_y(-12)
-            self.set_font("DejaVu", "", 8)
+            self.set_font(FONT, "", 8)
             self.cell(0, 5, f"page {self.page_no()} of {{nb}}", align="C")
 
     document = Report(orientation="landscape", unit="mm", format="letter")
-    fonts = _font_dir()
-    document.add_font("DejaVu", "", str(fonts / "DejaVuSans.ttf"))
-    document.add_font("DejaVu", "B", str(fonts / "DejaVuSans-Bold.ttf"))
+    for style, path in font_files().items():
+        document.add_font(FONT, style, str(path))
     document.set_auto_page_break(True, margin=15)
     document.set_title(f"{title}: design report")
     document.set_creator("rillwright")
@@ -48,11 +42,11 @@ def _document(title: str) -> Any:
 
 
 def _heading(document: Any, text: str, size: float = 13) -> None:
-    document.set_font("DejaVu", "B", size)
+    document.set_font(FONT, "B", size)
     document.set_text_color(31, 78, 156)
     document.cell(0, 8, text, new_x="LMARGIN", new_y="NEXT")
     document.set_text_color(0)
-    document.set_font("DejaVu", "", 9)
+    document.set_font(FONT, "", 9)
 
 
 def _pairs(document: Any, rows: Any) -> None:
@@ -68,7 +62,7 @@ def _pairs(document: Any, rows: Any) -> None:
 def _table(document: Any, table: Table) -> None:
     document.add_page()
     _heading(document, table.title)
-    document.set_font("DejaVu", "", 6.5 if len(table.headings) > 10 else 8)
+    document.set_font(FONT, "", 6.5 if len(table.headings) > 10 else 8)
     widths = [max(len(h), len(u), *(len(r[i]) for r in table.rows[:200]), 2) + 1
               for i, (h, u) in enumerate(zip(table.headings, table.units))]
     aligns = ["RIGHT" if n else "LEFT" for n in table.numeric]
@@ -87,15 +81,15 @@ def _heading_style() -> Any:
     return FontFace(emphasis="BOLD", fill_color=(232, 238, 248))
 
 
-def write_pdf(content: Content, path: str) -> None:
+def write_pdf(content: Content, path: str, progress: Any = None) -> None:
     import logging
 
     logging.getLogger("fpdf.svg").setLevel(logging.ERROR)  # matplotlib's <metadata> is not drawn: fine
     document = _document(content.title)
     document.add_page()
-    document.set_font("DejaVu", "B", 18)
+    document.set_font(FONT, "B", 18)
     document.cell(0, 12, f"{content.title}: design report", new_x="LMARGIN", new_y="NEXT")
-    document.set_font("DejaVu", "", 9)
+    document.set_font(FONT, "", 9)
     _pairs(document, content.title_block)
     _heading(document, "Design criteria")
     _pairs(document, content.criteria)
@@ -107,13 +101,16 @@ def write_pdf(content: Content, path: str) -> None:
             _heading(document, f"{severity.capitalize()}s ({len(messages)})", 10)
             for message in messages:
                 document.multi_cell(0, 4.5, f"• {message}", new_x="LMARGIN", new_y="NEXT")
-    for figure in content.figures:
+    tick = progress or (lambda text: None)
+    for k, figure in enumerate(content.figures):
+        tick(f"PDF: figure {k + 1} of {len(content.figures)}")
         document.add_page()
         _heading(document, figure.title)
         room = document.h - document.b_margin - document.get_y() - 2  # the rest of this page
-        document.image(io.BytesIO(figure.svg.encode("utf-8")), x=document.l_margin, w=document.epw,
+        document.image(io.BytesIO(drawable(figure.svg).encode("utf-8")), x=document.l_margin, w=document.epw,
                        h=room, keep_aspect_ratio=True)
     for table in content.tables:
+        tick(f"PDF: {table.title.lower()} table")
         _table(document, table)
     try:
         document.output(path)
