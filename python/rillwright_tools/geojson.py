@@ -279,6 +279,9 @@ def from_geojson(obj_or_path: Union[Dict[str, Any], str, "os.PathLike[str]"],
                     ends.append(str(named))
                 else:
                     ends.append(_nearest(positions, position, tolerance, key))
+            if ends[0] == ends[1]:
+                # Surveyed stubs shorter than the join tolerance snap both ends to one structure.
+                raise Unusable(f"both its ends join structure {ends[0]!r}")
             pipe: Dict[str, Any] = {"id": ident, "from": ends[0], "to": ends[1]}
             drawn = sum(math.dist(line[k][:2], line[k + 1][:2]) for k in range(len(line) - 1))
             for key, default in PIPE_DEFAULTS.items():
