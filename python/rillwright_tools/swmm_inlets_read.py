@@ -103,7 +103,7 @@ class StreetReader:
                 raise ValueError(f"[INLETS] line {number}: inlet {tokens[0]!r} needs {INLET_KINDS[kind] - 2} fields")
             fields: Tuple[str, ...] = (kind,)
             if kind != "CUSTOM":
-                fields += tuple(repr(section.number(number, tokens, k, what))
+                fields += tuple(repr(section.number(number, tokens, k, f"inlet {tokens[0]!r} {what}"))
                                 for k, what in ((2, "length"), (3, "width or height")))
             if kind in ("GRATE", "DROP_GRATE"):
                 grate = tokens[4].upper() if len(tokens) > 4 else ""
@@ -187,9 +187,9 @@ class StreetReader:
                 inlet = from_swmm(tuple(designs[design]), streets[street_name], usage, max(slope, 0.0), sag,
                                   self.si, notes)
             except ValueError as error:
-                raise ValueError(f"[INLET_USAGE] line {number}: {error}") from None
+                raise ValueError(f"[INLET_USAGE] line {number}: conduit {conduit!r}: {error}") from None
             if inlet is None:
-                self.report.dropped.append(("inlet usage", conduit, "; ".join(notes)))
+                self.report.dropped.append(("inlet usage", conduit, notes[-1]))
                 continue
             done[node] = conduit
             bypass, found = self.downstream_inlet(down, usage_on)

@@ -77,24 +77,38 @@ def street_model(project: Dict[str, Any], nodes: Dict[str, dict], length: Callab
     ends: Dict[str, List[float]] = {street: [] for street in street_of.values()}
     for node_id, street in street_of.items():
         ends[street].append(nodes[node_id]["rim"])
-    links: List[Tuple[dict, str, str, float, float, float]] = []
+    links: List[Tuple[dict, str, str, float, float, float, bool]] = []
+    outlets: Set[str] = set()
     for node in active:
         up = nodes[node["id"]]
         target = node.get("bypass_to")
         if target is not None:
             down = nodes[target]
-            run = max(math.hypot(down["x"] - up["x"], down["y"] - up["y"]), 10.0)
+            # SWMM's street routing misbehaves below a drop at a street junction: where the rim
+            # falls toward the next inlet, the conduit is as long as makes it meet that rim
+            # at its gutter slope; otherwise it takes the plan distance and ends below it.
+            fall = up["rim"] - down["rim"]
+            run = fall / street_slope(node["inlet"]) if fall > 0 else \
+                max(math.hypot(down["x"] - up["x"], down["y"] - up["y"]), 10.0)
             dn_street = street_of[target]
         else:
-            run, dn_street = 50.0, fresh(f"{node['id']}_street_out", taken)
+            # An inlet's capture leaves its conduit's downstream node, which must be a junction:
+            # a sag ends the street there (what it cannot take floods), and a bypass that
+            # leaves the network runs on through a plain street conduit to a street outfall.
+            run, dn_street = 50.0, fresh(f"{node['id']}_street_end", taken)
             ends[dn_street] = []
         drop = street_slope(node["inlet"]) * run
         ends[dn_street].append(up["rim"] - drop)
-        links.append((node, street_of[node["id"]], dn_street, run, up["rim"], up["rim"] - drop))
+        links.append((node, street_of[node["id"]], dn_street, run, up["rim"], up["rim"] - drop, True))
+        if target is None and not node["inlet"].get("sag"):
+            out = fresh(f"{node['id']}_street_out", taken)
+            outlets.add(out)
+            ends[out] = [up["rim"] - 2.0 * drop]
+            links.append((node, dn_street, out, run, up["rim"] - drop, up["rim"] - 2.0 * drop, False))
     floor = {street: min(values) for street, values in ends.items()}
     designs: Dict[Tuple[Any, ...], str] = {}
     gutters: Dict[Tuple[float, ...], str] = {}
-    for node, up_street, dn_street, run, top, bottom in links:
+    for node, up_street, dn_street, run, top, bottom, with_inlet in links:
         street, lines, usage = swmm_fields(node["inlet"], si)
         gutter = gutters.get(street)
         if gutter is None:
@@ -104,14 +118,14 @@ def street_model(project: Dict[str, Any], nodes: Dict[str, dict], length: Callab
         if design is None:
             design = designs[lines] = fresh(f"inlet{len(designs) + 1}", taken)
             model.inlets += [f"{design} " + " ".join(line) for line in lines]
-        conduit = fresh(f"{node['id']}_gutter", taken)
+        conduit = fresh(f"{node['id']}_gutter" if with_inlet else f"{node['id']}_runoff", taken)
         model.conduits.append(f"{name_of(conduit)} {name_of(up_street)} {name_of(dn_street)} {length(run)!r} "
                               f"{node['inlet'].get('gutter_n', 0.016)!r} {length(top - floor[up_street])!r} "
                               f"{length(bottom - floor[dn_street])!r} 0 0")
         model.xsections.append(f"{name_of(conduit)} STREET {gutter}")
-        model.usage.append(f"{name_of(conduit)} {design} {name_of(node['id'])} "
-                           + " ".join(v if isinstance(v, str) else repr(v) for v in usage))
-    outlets = {link[2] for link in links} - set(street_of.values())
+        if with_inlet:
+            model.usage.append(f"{name_of(conduit)} {design} {name_of(node['id'])} "
+                               + " ".join(v if isinstance(v, str) else repr(v) for v in usage))
     owner = {street: node_id for node_id, street in street_of.items()}
     for link in links:
         owner.setdefault(link[2], link[0]["id"])
