@@ -19,6 +19,8 @@ def generated(seed, sag, si):
     a1["inlet"].update(type="slotted", grate_width_ft=0.0, length_ft=12.5)
     b2["inlet"].update(type="grate", grate="generic", grate_width_ft=1.5, open_area_ratio=0.6, splash_velocity=5.5,
                        local_depression_in=1.0, local_depression_width_ft=4.0 / 3.0, opening_height_in=5.0)
+    if not sag:  # a bypass straight to the outfall
+        next(n for n in project["nodes"] if n["id"] == "A3")["bypass_to"] = "OUT"
     if si:
         project.update(units="si", idf_a=120 * 25.4)
     return json.dumps(project)

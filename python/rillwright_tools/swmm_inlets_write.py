@@ -67,11 +67,14 @@ def street_model(project: Dict[str, Any], nodes: Dict[str, dict], length: Callab
     street_of = {n["id"]: fresh(f"{n['id']}_street", taken) for n in active}
     for target in {n["bypass_to"] for n in active if n.get("bypass_to") is not None} - set(street_of):
         street_of[target] = fresh(f"{target}_street", taken)
+        model.tags.append(f"Node {name_of(street_of[target])} street={target}")
+        if nodes[target]["kind"] == "outfall":
+            continue  # SWMM gives an outfall one link: this street runs on to a street outfall
         drop = fresh(f"{target}_street_drop", taken)
         model.conduits.append(f"{name_of(drop)} {name_of(street_of[target])} {name_of(target)} "
                               f"{length(10.0)!r} 0.013 0 0 0 0")
         model.xsections.append(f"{name_of(drop)} CIRCULAR {length(1.0)!r} 0 0 0 1")
-        model.tags += [f"Link {name_of(drop)} stand-in", f"Node {name_of(street_of[target])} street={target}"]
+        model.tags.append(f"Link {name_of(drop)} stand-in")
     # Elevations in feet: a conduit starts at its node's rim and falls at the gutter slope;
     # a street junction sits at the lowest conduit end it holds, each end offset above it.
     ends: Dict[str, List[float]] = {street: [] for street in street_of.values()}
@@ -105,6 +108,14 @@ def street_model(project: Dict[str, Any], nodes: Dict[str, dict], length: Callab
             outlets.add(out)
             ends[out] = [up["rim"] - 2.0 * drop]
             links.append((node, dn_street, out, run, up["rim"] - drop, up["rim"] - 2.0 * drop, False))
+    for target, street in list(street_of.items()):
+        if nodes[target]["kind"] == "outfall" and target not in {n["id"] for n in active}:
+            incoming = [link for link in links if link[2] == street]
+            out = fresh(f"{target}_street_out", taken)
+            outlets.add(out)
+            low = min(link[5] for link in incoming)
+            ends[out] = [low - 0.005 * 50.0]
+            links.append((incoming[0][0], street, out, 50.0, low, low - 0.005 * 50.0, False))
     floor = {street: min(values) for street, values in ends.items()}
     designs: Dict[Tuple[Any, ...], str] = {}
     gutters: Dict[Tuple[float, ...], str] = {}
