@@ -68,7 +68,8 @@ class StreetReader:
             if len(shape) < 3:
                 raise ValueError(f"[XSECTIONS]: street conduit {tokens[0]!r} names no street")
             up, down = self.find(self.nodes, tokens[1]), self.find(self.nodes, tokens[2])
-            assert up is not None and down is not None  # read_pipes checked both ends
+            if up is None or down is None:
+                raise ValueError(f"[CONDUITS] line {number}: street conduit {tokens[0]!r} names an unknown node")
             length = conduits.number(number, tokens, 3, "length")
             if not length > 0:
                 raise ValueError(f"[CONDUITS] line {number}: street conduit {tokens[0]!r} needs a positive length")
@@ -105,6 +106,9 @@ class StreetReader:
             if kind != "CUSTOM":
                 fields += tuple(repr(section.number(number, tokens, k, f"inlet {tokens[0]!r} {what}"))
                                 for k, what in ((2, "length"), (3, "width or height")))
+            if kind != "CUSTOM" and not (float(fields[1]) > 0 and float(fields[2]) > 0):
+                raise ValueError(f"[INLETS] line {number}: inlet {tokens[0]!r} needs a positive length and width "
+                                 "or height")
             if kind in ("GRATE", "DROP_GRATE"):
                 grate = tokens[4].upper() if len(tokens) > 4 else ""
                 if grate not in GRATE_OF:
