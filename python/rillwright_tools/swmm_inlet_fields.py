@@ -1,9 +1,12 @@
 """A node's inlet as SWMM 5.2 street, inlet and inlet-usage fields, and back.
 
-Units as we read SWMM's input format: street widths, inlet lengths and widths, curb opening
-heights and the local depression width in ft (m); the gutter depressions a and aLocal in
-in (mm); Sx in percent, %Clogged in percent, Vsplash in ft/s (m/s), Aopen a fraction. So
-every project key keeps its number except the curb opening height (in -> ft, mm -> m).
+Units: street widths, inlet lengths and widths, curb opening heights, the local depression
+width and also the gutter depressions a and aLocal in ft (m); Sx and %Clogged in percent,
+Vsplash in ft/s (m/s), Aopen a fraction. The input-format notes give a and aLocal in in (mm),
+but SWMM 5.2 itself takes them in the length unit: a = 2 on a 2 ft gutter carrying 1.75 cfs
+gives a spread of 0.66 ft and a depth of 0.67 ft (a 2 ft deep gutter), a = 0.1667 gives 5.1 ft
+and 0.27 ft, near HEC-22's 6.8 ft and 0.30 ft for a 2 in depression; aLocal likewise. We write
+what the engine reads, so depressions and the curb opening height go in -> ft (mm -> m).
 """
 
 from __future__ import annotations
@@ -49,7 +52,7 @@ def swmm_fields(inlet: Dict[str, Any], si: bool) -> Tuple[Street, Tuple[InletLin
     width = inlet.get("gutter_width_ft", 2.0 * unit)
     height = inlet.get("opening_height_in", 0.5 * unit * small) / small
     street = (max(20.0 * unit, 3.0 * width), max(0.5 * unit, height), inlet.get("cross_slope", 0.02) * 100.0,
-              inlet.get("gutter_n", 0.016), inlet.get("depression_in", 0.0), width, 1.0)
+              inlet.get("gutter_n", 0.016), inlet.get("depression_in", 0.0) / small, width, 1.0)
     length = inlet["length_ft"]
     grate = inlet.get("grate", "P-50")
     grate_line: InletLine = ("GRATE", str(length), str(inlet.get("grate_width_ft", 0.0)), GRATE_NAMES[grate])
@@ -66,7 +69,7 @@ def swmm_fields(inlet: Dict[str, Any], si: bool) -> Tuple[Street, Tuple[InletLin
     else:
         slot = inlet.get("grate_width_ft", 0.0) or 1.75 / 12.0 * unit  # the analysis' narrowest slot
         lines = (("SLOTTED", str(length), str(slot)),)
-    usage: Usage = (1.0, inlet.get("clogging", 0.0) * 100.0, 0.0, inlet.get("local_depression_in", 0.0),
+    usage: Usage = (1.0, inlet.get("clogging", 0.0) * 100.0, 0.0, inlet.get("local_depression_in", 0.0) / small,
                     inlet.get("local_depression_width_ft", 0.0), "ON_SAG" if inlet.get("sag") else "ON_GRADE")
     return street, lines, usage
 
@@ -113,7 +116,7 @@ def from_swmm(lines: Tuple[InletLine, ...], street: Optional[Street], usage: Usa
     if kind == "slotted":
         inlet["length_ft"], inlet["grate_width_ft"] = float(lines[0][1]), float(lines[0][2])
     if street is not None:
-        inlet.update({"cross_slope": street[2] / 100.0, "gutter_n": street[3], "depression_in": street[4],
+        inlet.update({"cross_slope": street[2] / 100.0, "gutter_n": street[3], "depression_in": street[4] * small,
                       "gutter_width_ft": street[5]})
         if len(street) > 6 and street[6] == 2:
             notes.append("street with two gutters: each inlet reads one")
@@ -127,7 +130,8 @@ def from_swmm(lines: Tuple[InletLine, ...], street: Optional[Street], usage: Usa
         notes.append(f"capture limit Qmax {qmax:g} not modelled")
     if not 0 <= clogged < 100:
         raise ValueError(f"%Clogged {clogged:g} must lie in [0, 100)")
-    inlet.update({"clogging": clogged / 100.0, "local_depression_in": local, "local_depression_width_ft": local_width})
+    inlet.update({"clogging": clogged / 100.0, "local_depression_in": local * small,
+                  "local_depression_width_ft": local_width})
     return inlet
 
 
