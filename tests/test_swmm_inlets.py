@@ -49,6 +49,13 @@ def test_round_trip_keeps_inlets_and_their_analysis(tmp_path, text):
     continuity, flows = run_engine(tmp_path, model)
     assert abs(continuity) < 1.0  # 0.07 to 0.5 % here; a gutter depression in the wrong unit gave 16 to 500 %
     assert all(flows[f"{n['id']}_gutter"] >= 0 for n in before["nodes"] if "inlet" in n)
+    # SWMM's own HEC-22 inlets capture the same share as the analysis, each inlet within 10 points.
+    summary = (tmp_path / "model.rpt").read_text().split("Street Flow Summary")[1].split("Link Flow Summary")[0]
+    captured = {t[0][:-len("_gutter")]: float(t[7]) / 100.0 for t in map(str.split, summary.splitlines())
+                if len(t) > 7 and t[0].endswith("_gutter")}
+    assert captured.keys() == {row["id"] for row in old}
+    for row in old:
+        assert captured[row["id"]] == pytest.approx(row["efficiency"], abs=0.1), row["id"]
 
 
 SNIPPET = """[TITLE]
