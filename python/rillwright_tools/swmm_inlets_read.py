@@ -24,7 +24,7 @@ from __future__ import annotations
 import json
 from typing import Any, Callable, Dict, List, Optional, Set, Tuple
 
-from .swmm_inlet_fields import GRATE_OF, agrees, from_swmm, street_slope, swmm_fields
+from .swmm_inlet_fields import GRATE_OF, Usage, agrees, from_swmm, street_slope, swmm_fields
 from .swmm_inlets_write import INLET_PREFIX
 from .swmm_text import Line, Section
 
@@ -151,7 +151,7 @@ class StreetReader:
         node} for runoff that reaches a street junction."""
         streets, designs = self.streets(), self.inlets()
         section = self.section("INLET_USAGE")
-        rows = []
+        rows: List[Tuple[int, str, str, str, Usage]] = []
         for number, tokens in section.rows(3):
             conduit, design, node = tokens[0], tokens[1], self.find(self.nodes, tokens[2])
             if conduit not in self.links:
@@ -160,13 +160,14 @@ class StreetReader:
                 raise ValueError(f"[INLET_USAGE] line {number}: unknown inlet {design!r}")
             if node is None:
                 raise ValueError(f"[INLET_USAGE] line {number}: unknown node {tokens[2]!r}")
-            usage = tuple(section.number(number, tokens, k, what, default) for k, what, default in
+            values = tuple(section.number(number, tokens, k, what, default) for k, what, default in
                           ((3, "number of inlets", 1.0), (4, "%clogged", 0.0), (5, "Qmax", 0.0),
                            (6, "aLocal", 0.0), (7, "wLocal", 0.0)))
             placement = tokens[8].upper() if len(tokens) > 8 else "AUTOMATIC"
             if placement not in ("AUTOMATIC", "ON_GRADE", "ON_SAG"):
                 raise ValueError(f"[INLET_USAGE] line {number}: unknown placement {tokens[8]!r}")
-            rows.append((number, conduit, design, node, usage + (placement,)))
+            usage: Usage = (values[0], values[1], values[2], values[3], values[4], placement)
+            rows.append((number, conduit, design, node, usage))
         street_nodes = {end for link in self.links.values() for end in link[:2]} - self.pipe_nodes
         usage_on = {conduit: node for _, conduit, _, node, _ in rows if node not in street_nodes}
         done: Dict[str, str] = {}
@@ -177,11 +178,10 @@ class StreetReader:
             if node in done:
                 self.report.dropped.append(("inlet usage", conduit, f"node {node} already has the inlet of {done[node]}"))
                 continue
-            placement = usage[5]
             leaves = any(link[0] == down for link in self.links.values())
-            sag = placement == "ON_SAG" or (placement == "AUTOMATIC" and (not leaves or slope <= 0))
+            sag = usage[5] == "ON_SAG" or (usage[5] == "AUTOMATIC" and (not leaves or slope <= 0))
             notes: List[str] = []
-            if placement == "AUTOMATIC":
+            if usage[5] == "AUTOMATIC":
                 notes.append(f"AUTOMATIC placement read as {'a sag' if sag else 'on grade'}")
             if slope < 0:
                 notes.append("street conduit rises: gutter slope 0")
@@ -217,7 +217,7 @@ class StreetReader:
                 self.nodes[node]["inlet"] = inlet
             if data.get("bypass_to") in self.nodes:
                 self.nodes[node]["bypass_to"] = data["bypass_to"]
-        runoff = {}
+        runoff: Dict[str, str] = {}
         for conduit, node in usage_on.items():
             runoff.setdefault(self.links[conduit][0], node)
         for name in sorted(street_nodes):

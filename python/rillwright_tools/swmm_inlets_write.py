@@ -100,14 +100,14 @@ def street_model(project: Dict[str, Any], nodes: Dict[str, dict], length: Callab
             # leaves the network runs on through a plain street conduit to a street outfall.
             run, dn_street = 50.0, fresh(f"{node['id']}_street_end", taken)
             ends[dn_street] = []
-        drop = street_slope(node["inlet"]) * run
-        ends[dn_street].append(up["rim"] - drop)
-        links.append((node, street_of[node["id"]], dn_street, run, up["rim"], up["rim"] - drop, True))
+        fall_here = street_slope(node["inlet"]) * run
+        ends[dn_street].append(up["rim"] - fall_here)
+        links.append((node, street_of[node["id"]], dn_street, run, up["rim"], up["rim"] - fall_here, True))
         if target is None and not node["inlet"].get("sag"):
             out = fresh(f"{node['id']}_street_out", taken)
             outlets.add(out)
-            ends[out] = [up["rim"] - 2.0 * drop]
-            links.append((node, dn_street, out, run, up["rim"] - drop, up["rim"] - 2.0 * drop, False))
+            ends[out] = [up["rim"] - 2.0 * fall_here]
+            links.append((node, dn_street, out, run, up["rim"] - fall_here, up["rim"] - 2.0 * fall_here, False))
     for target, street in list(street_of.items()):
         if nodes[target]["kind"] == "outfall" and target not in {n["id"] for n in active}:
             incoming = [link for link in links if link[2] == street]
@@ -120,11 +120,11 @@ def street_model(project: Dict[str, Any], nodes: Dict[str, dict], length: Callab
     designs: Dict[Tuple[Any, ...], str] = {}
     gutters: Dict[Tuple[float, ...], str] = {}
     for node, up_street, dn_street, run, top, bottom, with_inlet in links:
-        street, lines, usage = swmm_fields(node["inlet"], si)
-        gutter = gutters.get(street)
+        section, lines, usage = swmm_fields(node["inlet"], si)
+        gutter = gutters.get(section)
         if gutter is None:
-            gutter = gutters[street] = fresh(f"street{len(gutters) + 1}", taken)
-            model.streets.append(f"{gutter} " + " ".join(repr(v) for v in street))
+            gutter = gutters[section] = fresh(f"street{len(gutters) + 1}", taken)
+            model.streets.append(f"{gutter} " + " ".join(repr(v) for v in section))
         design = designs.get(lines)
         if design is None:
             design = designs[lines] = fresh(f"inlet{len(designs) + 1}", taken)
