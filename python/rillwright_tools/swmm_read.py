@@ -24,6 +24,8 @@ from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Dict, List, Optional, Tuple, Union
 
+from .swmm_inlets_read import StreetReader, carried_lines
+from .swmm_inlets_write import INLET_PREFIX
 from .swmm_shapes import full_area
 from .swmm_text import Line, Section, split_sections
 
@@ -33,7 +35,8 @@ SI_FLOW_UNITS = {"CMS", "LPS", "MLD"}
 NOT_PIPES = ("PUMPS", "ORIFICES", "WEIRS", "OUTLETS")
 SETTINGS_PREFIX = "rillwright-settings "
 KEPT_SETTINGS = ("idf_a", "idf_b", "idf_c", "min_tc", "junction_k", "bend_loss_coeff", "hec22_structure_loss",
-                 "access_hole_diam_ft", "design_return_period_years", "p2_rainfall_in", "min_slope", "idf_curves")
+                 "access_hole_diam_ft", "design_return_period_years", "p2_rainfall_in", "min_slope", "idf_curves",
+                 "spread_limit_ft")
 
 @dataclass
 class ImportReport:
@@ -104,12 +107,17 @@ class _Importer:
         if not pipes:
             raise ValueError("the model has no conduit that the analysis can take"
                              + (f" ({len(self.report.dropped)} element(s) dropped)" if self.report.dropped else ""))
+        title = [tokens[0] for _, tokens in self.sections.get("TITLE", [])]
+        # Streets after the pipes: a node is a street node when only street conduits touch it.
+        streets = StreetReader(self.sections, nodes, {end for pipe in pipes for end in (pipe["from"], pipe["to"])},
+                               self.find, self.elevation_offsets, self.si, self.report, self.tags)
+        self.street_runoff = streets.read(carried_lines(title))
+        self.__dict__.pop("_folded", None)  # street nodes are gone from the case-folded ids
         self.set_rims(nodes, pipes)
         catchments = self.read_subcatchments(nodes)
         self.read_coordinates(nodes)
-        title = [tokens[0] for _, tokens in self.sections.get("TITLE", [])]
         settings = [line for line in title if line.startswith(SETTINGS_PREFIX)]
-        title = [line for line in title if not line.startswith(SETTINGS_PREFIX)]
+        title = [line for line in title if not line.startswith((SETTINGS_PREFIX, INLET_PREFIX))]
         project = {
             "name": title[0] if title else (self.stem or "SWMM model"),
             "idf_a": 120.0 / 0.03937007874015748 if self.si else 120.0, "idf_b": 10.0, "idf_c": 0.8,
@@ -234,7 +242,9 @@ class _Importer:
         """(shape, rise, span) of a conduit's cross-section, or None when it is dropped."""
         section = self.section("XSECTIONS")
         kind = tokens[1].upper()
-        if kind in ("IRREGULAR", "STREET"):
+        if kind == "STREET":
+            return None  # the street reader lists street conduits
+        if kind == "IRREGULAR":
             self.report.dropped.append(("conduit", name, f"{kind} conduit is not a pipe"))
             return None
         if kind in ("DUMMY", "CUSTOM"):
@@ -303,6 +313,10 @@ class _Importer:
             width = section.number(number, tokens, 5, "width")
             slope = section.number(number, tokens, 6, "%slope")
             found = self.find(nodes, outlet)
+            if found is None and outlet in self.street_runoff:
+                found = self.street_runoff[outlet]
+                self.report.approximated.append(("subcatchment", name, f"runoff onto street node {outlet} "
+                                                 f"given to the inlet node {found}"))
             if found is None:
                 self.report.dropped.append(("subcatchment", name, f"outlet {tokens[2]!r} is not a node"))
                 continue

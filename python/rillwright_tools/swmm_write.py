@@ -28,6 +28,7 @@ from typing import Any, Dict, List, Optional, Tuple
 import rillwright
 
 from .inputs import Source, analyze, records
+from .swmm_inlets_write import street_model
 from .swmm_read import FT_PER_M, KEPT_SETTINGS, SETTINGS_PREFIX
 
 ACRES_PER_HECTARE = 2.4710516301527603
@@ -87,9 +88,11 @@ def write_swmm(source: Source, result: Optional[Dict[str, Any]] = None) -> str:
         if rows:
             out.extend(["", f"[{name}]", f";;{header}", *rows])
 
+    taken = set(nodes) | {pipe["id"] for pipe in network["pipes"]}
+    streets = street_model(project, nodes, length, si, taken, name_of)
     title = result.get("name") or project.get("name") or "network"
     out += ["[TITLE]", f";;Exported by rillwright from {source.label}", str(title).replace("\n", " "),
-            SETTINGS_PREFIX + design_settings(project, settings), "",
+            SETTINGS_PREFIX + design_settings(project, settings), *streets.title, "",
             "[OPTIONS]", f"FLOW_UNITS           {'CMS' if si else 'CFS'}", "INFILTRATION         HORTON",
             "FLOW_ROUTING         DYNWAVE", "LINK_OFFSETS         DEPTH", "FORCE_MAIN_EQUATION  H-W",
             "START_DATE           01/01/2000", "START_TIME           00:00:00",
@@ -153,12 +156,17 @@ def write_swmm(source: Source, result: Optional[Dict[str, Any]] = None) -> str:
             # where it sits above the invert, and a sliver otherwise.
             junctions.append(f"{name_of(node_id)} {number(length(node['invert']))} "
                              f"{number(length(depth)) if depth > 0 else '0.001'} 0 0 0")
-    section("JUNCTIONS", "Name Elevation MaxDepth InitDepth SurDepth Aponded", junctions)
-    section("OUTFALLS", "Name Elevation Type Stage Gated", outfalls)
-    section("CONDUITS", "Name From To Length Roughness InOffset OutOffset InitFlow MaxFlow", conduits)
-    section("XSECTIONS", "Link Shape Geom1 Geom2 Geom3 Geom4 Barrels", xsections)
+    section("JUNCTIONS", "Name Elevation MaxDepth InitDepth SurDepth Aponded", junctions + streets.junctions)
+    section("OUTFALLS", "Name Elevation Type Stage Gated", outfalls + streets.outfalls)
+    section("CONDUITS", "Name From To Length Roughness InOffset OutOffset InitFlow MaxFlow",
+            conduits + streets.conduits)
+    section("XSECTIONS", "Link Shape Geom1 Geom2 Geom3 Geom4 Barrels", xsections + streets.xsections)
+    section("STREETS", "Name Tcrown Hcurb Sx nRoad a W Sides", streets.streets)
+    section("INLETS", "Name Type Parameters", streets.inlets)
+    section("INLET_USAGE", "Conduit Inlet Node Number %Clogged Qmax aLocal wLocal Placement", streets.usage)
+    # An inlet node's own runoff runs onto its street, where SWMM's inlet decides what it takes.
     section("DWF", "Node Constituent Baseline",
-            [f"{name_of(name)} FLOW {number(flow(q))}" for name, q in inflows.items()])
+            [f"{name_of(streets.runoff_at.get(name, name))} FLOW {number(flow(q))}" for name, q in inflows.items()])
 
     catchments = subcatchments(project, network, nodes, si)
     if catchments:
@@ -171,10 +179,11 @@ def write_swmm(source: Source, result: Optional[Dict[str, Any]] = None) -> str:
         section("INFILTRATION", "Subcatchment MaxRate MinRate Decay DryTime MaxInfil",
                 [f"{name_of(c['id'])} 3.0 0.5 4 7 0" for c in catchments])
         section("TIMESERIES", "Name Time Value", ["dry 0:00 0.0", "dry 6:00 0.0"])
-    section("TAGS", "Type Name Tag", tags)
+    section("TAGS", "Type Name Tag", tags + streets.tags)
     section("REPORT", "Reporting Options", ["INPUT NO", "CONTROLS NO", "NODES ALL", "LINKS ALL"])
     section("COORDINATES", "Node X-Coord Y-Coord",
-            [f"{name_of(node['id'])} {number(length(node['x']))} {number(length(node['y']))}" for node in nodes.values()])
+            [f"{name_of(node['id'])} {number(length(node['x']))} {number(length(node['y']))}" for node in nodes.values()]
+            + streets.coordinates)
     section("POLYGONS", "Subcatchment X-Coord Y-Coord",
             [f"{name_of(c['id'])} {number(x / FT_PER_M if si else x)} {number(y / FT_PER_M if si else y)}"
              for c in catchments for x, y in c["ring"]])
