@@ -159,3 +159,7 @@ def test_edited_swmm_fields_win_over_the_carried_line():
     assert nodes["B1"]["inlet"]["length_ft"] == 10.0
     assert nodes["B1"]["inlet"]["local_depression_in"] == 2.0
     assert "approximated inlet B1: SWMM's length_ft differ from the rillwright line: SWMM's used" in report.lines()
+    carrier = next(line for line in model.splitlines() if line.startswith("rillwright-inlet "))
+    project, report = rwt.read_swmm(model.replace(carrier, carrier[:-5]))
+    assert any("unreadable rillwright-inlet line was ignored" in line for line in report.lines())
+    assert sum("inlet" in n for n in json.loads(project)["nodes"]) == sum("inlet" in n for n in nodes.values())

@@ -31,16 +31,21 @@ from .swmm_text import Line, Section
 INLET_KINDS = {"GRATE": 4, "DROP_GRATE": 4, "CURB": 4, "DROP_CURB": 4, "SLOTTED": 4, "CUSTOM": 3}
 
 
-def carried_lines(title: List[str]) -> Dict[str, dict]:
+def carried_lines(title: List[str], notes: List[str]) -> Dict[str, dict]:
+    """{node: carried inlet keys}; a carrier line that cannot be read is noted (the SWMM
+    fields then stand alone for its node)."""
     carried: Dict[str, dict] = {}
-    for line in title:
+    for number, line in enumerate(title, 1):
         if line.startswith(INLET_PREFIX):
             try:
                 data = json.loads(line[len(INLET_PREFIX):])
             except ValueError:
-                continue
+                data = None
             if isinstance(data, dict) and isinstance(data.get("node"), str):
                 carried[data["node"]] = data
+            else:
+                notes.append(f"[TITLE] line {number}: an unreadable {INLET_PREFIX.strip()} line was ignored "
+                             "(the inlet's SWMM fields are read alone)")
     return carried
 
 

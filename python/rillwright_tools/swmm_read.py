@@ -111,7 +111,7 @@ class _Importer:
         # Streets after the pipes: a node is a street node when only street conduits touch it.
         streets = StreetReader(self.sections, nodes, {end for pipe in pipes for end in (pipe["from"], pipe["to"])},
                                self.find, self.elevation_offsets, self.si, self.report, self.tags)
-        self.street_runoff = streets.read(carried_lines(title))
+        self.street_runoff = streets.read(carried_lines(title, self.report.notes))
         self.__dict__.pop("_folded", None)  # street nodes are gone from the case-folded ids
         self.set_rims(nodes, pipes)
         catchments = self.read_subcatchments(nodes)
