@@ -55,7 +55,9 @@ def _unflipped(match: "re.Match[str]") -> str:
     top = -(float(y.group(1)) + float(height.group(1))) - float(flip.group(1))
     from PIL import Image  # matplotlib's own dependency
 
-    picture = Image.open(io.BytesIO(base64.b64decode(data.group(2)))).transpose(Image.Transpose.FLIP_TOP_BOTTOM)
+    FLIP_TOP_BOTTOM = getattr(Image, "Transpose", Image).FLIP_TOP_BOTTOM  # Pillow before 9.1 has no Transpose
+
+    picture = Image.open(io.BytesIO(base64.b64decode(data.group(2)))).transpose(FLIP_TOP_BOTTOM)
     out = io.BytesIO()
     picture.save(out, format="PNG")
     tag = _FLIP.sub("", tag)
