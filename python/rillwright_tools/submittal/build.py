@@ -56,7 +56,7 @@ def _svg(figure: Any) -> str:
     import matplotlib
 
     out = io.StringIO()
-    # Text stays text (in the report's embedded font): a tenth of the size of glyph outlines,
+    # Text stays text (in the report's embedded font): under half the size of glyph outlines,
     # searchable in the HTML, and set by the PDF's own font.
     with matplotlib.rc_context({"svg.fonttype": "none"}):
         figure.savefig(out, format="svg", bbox_inches="tight", pad_inches=0.1)

@@ -12,7 +12,6 @@ from .fonts import FAMILY as FONT, font_files
 from .pdf_svg import drawable
 
 
-
 def _document(title: str) -> Any:
     try:
         from fpdf import FPDF
