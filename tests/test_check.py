@@ -11,7 +11,7 @@ import rillwright_tools as rwt
 from field_network import EXPECTED, HUGE, field_network
 from rillwright_tools.cli import main
 from rillwright_tools.inputs import Source, geometry
-from rillwright_tools.profile import draw_profile, profile_path, profile_series
+from rillwright_tools.drawing.profile import draw_profile, profile_path, profile_series
 
 BASE = ["NODE A inlet 0 0 100 106 1 0.5", "NODE OUT outfall 100 0 99 105", "PIPE P1 A OUT 100 1.5 0.013"]
 

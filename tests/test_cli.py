@@ -15,7 +15,7 @@ import rillwright
 import rillwright_tools
 from rillwright_tools.cli import main
 from rillwright_tools.inputs import Source, geometry, kind_of
-from rillwright_tools.profile import InputError, profile_path, profile_series
+from rillwright_tools.drawing.profile import InputError, profile_path, profile_series
 from rillwright_tools.tables import NODE_KEYS, PIPE_KEYS
 
 DEMO = rillwright.demo_project_json()

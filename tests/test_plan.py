@@ -8,7 +8,7 @@ import rillwright
 import rillwright_tools as rwt
 from rillwright_tools import inputs
 from rillwright_tools.cli import main
-from rillwright_tools.plan import draw_plan
+from rillwright_tools.drawing.plan import draw_plan
 
 from interchange_networks import SWMM_MODELS, generated
 
@@ -35,7 +35,7 @@ def test_svg_plan_labels_ids_and_has_its_legend(tmp_path, name, project_text):
 def test_labels_never_overlap_and_crowded_ones_are_left_out():
     from matplotlib.figure import Figure
 
-    from rillwright_tools.plan import _overlap, place_labels
+    from rillwright_tools.drawing.plan import _overlap, place_labels
 
     figure = Figure(figsize=(4, 4), dpi=100)
     axes = figure.add_subplot()
@@ -103,7 +103,7 @@ def _backdrop_project(tmp_path):
 
 def test_backdrops_are_placed_at_their_origin_and_extent_behind_the_network(tmp_path):
     pytest.importorskip("ezdxf")
-    from rillwright_tools.plan import plan_figure
+    from rillwright_tools.drawing.plan import plan_figure
 
     source = inputs.resolve(_backdrop_project(tmp_path))
     warnings = []

@@ -315,7 +315,7 @@ def test_the_service_command(tmp_path, capsys):
                                                 "round 2: 41 analyses, 0 brackets open   "]
     assert cli(capsys, "service", path, "--max-multiplier", "0")[0] == 2
     drawn = cli(capsys, "service", path, "--workers", "1", "--plan", tmp_path / "plan.png")
-    if importlib.util.find_spec("rillwright_tools.plan") is None:
+    if importlib.util.find_spec("rillwright_tools.drawing.plan") is None:
         assert drawn == (1, "", "rillwright: error: the plan view is not available in this installation\n")
     else:
         assert drawn[0] == 0 and (tmp_path / "plan.png").stat().st_size > 0

@@ -10,7 +10,7 @@ import rillwright
 import rillwright_tools as rwt
 from rillwright_tools import inputs
 from rillwright_tools.cli import main
-from rillwright_tools.swmm_read import split_sections
+from rillwright_tools.formats.swmm.read import split_sections
 
 from interchange_networks import SHAPES, SWMM_MODELS, generated
 

@@ -6,9 +6,9 @@ from __future__ import annotations
 import os
 from typing import Any, Dict, Optional, Tuple, Union
 
-from . import geojson as _geojson
-from . import swmm_read as _swmm_read
-from . import swmm_write as _swmm_write
+from .formats import geojson as _geojson
+from .formats.swmm import read as _swmm_read
+from .formats.swmm import write as _swmm_write
 from .inputs import resolve
 
 PathOrText = Union[str, "os.PathLike[str]"]
@@ -61,7 +61,7 @@ def to_geopackage(source: Optional[PathOrText], out: PathOrText, *, text: Option
     """Writes the network to the GeoPackage `out`: layers `structures` (points), `pipes`
     (lines) and `catchments` (polygons) with the project's attributes and (from `result`,
     or an analysis when `analyse` is true) the results, in the project's `crs` (or `crs`)."""
-    from . import geopackage
+    from .formats import geopackage
 
     geopackage.write_geopackage(resolve(source, text=text, format=format), out, result,
                                 analyse=analyse, crs=crs)
@@ -71,7 +71,7 @@ def from_geopackage(path: PathOrText, mapping: Optional[Dict[str, str]] = None, 
                     tolerance: float = 1.0) -> Tuple[str, "_swmm_read.ImportReport"]:
     """(project JSON text, report) from a GeoPackage's `structures`, `pipes` and
     `catchments` layers; the project keeps the package's coordinate system as its `crs`."""
-    from . import geopackage
+    from .formats import geopackage
 
     return geopackage.read_geopackage(path, mapping, tolerance=tolerance)
 
@@ -80,7 +80,7 @@ def read_landxml(path_or_text: PathOrText) -> Tuple[str, "_swmm_read.ImportRepor
     """(project JSON text, report) from the pipe networks of a LandXML 1.2 file (a path,
     or its text), in the file's own units; ValueError names the element that is missing
     or wrong, and both names when a pipe refers to a missing structure."""
-    from . import landxml_read
+    from .formats.landxml import read as landxml_read
 
     return landxml_read.read_landxml(path_or_text)
 
@@ -89,7 +89,7 @@ def write_landxml(source: Optional[PathOrText] = None, *, text: Optional[str] = 
                   format: Optional[str] = None) -> Tuple[str, "_swmm_read.ImportReport"]:
     """(LandXML 1.2 text, report) of a project: structures with centres, rims and sumps,
     pipes with shapes, sizes and, on each end structure's Invert, their inverts."""
-    from . import landxml_write
+    from .formats.landxml import write as landxml_write
 
     return landxml_write.write_landxml(resolve(source, text=text, format=format))
 
@@ -99,7 +99,7 @@ def plan_view(source: Optional[PathOrText], out: PathOrText, *, text: Optional[s
     """Draws the network in plan to `out` (.png or .svg): pipes coloured by design flow /
     capacity, flooded structures and outfalls marked, catchments shaded, ids, scale bar
     and north arrow. Needs matplotlib (`pip install "rillwright[plot]"`)."""
-    from . import plan
+    from .drawing import plan
     from .inputs import analyze
 
     network = resolve(source, text=text, format=format)

@@ -9,11 +9,11 @@ import os
 import sys
 from typing import Optional
 
-from ..crs import with_crs
-from ..geojson import from_geojson, to_geojson
+from ..formats.crs import with_crs
+from ..formats.geojson import from_geojson, to_geojson
 from ..inputs import InputError, Source, analyse, one_line, read_source
-from ..swmm_read import read_swmm
-from ..swmm_write import write_swmm
+from ..formats.swmm.read import read_swmm
+from ..formats.swmm.write import write_swmm
 from .common import write_file
 
 IMPORTS = (".inp", ".geojson", ".json", ".gpkg", ".xml")
@@ -51,12 +51,12 @@ def handle(args: argparse.Namespace) -> int:
                 project, report = read_swmm(args.file, c_pervious=args.c_pervious, c_impervious=args.c_impervious)
                 project = with_crs(project, args.crs)
             elif given == ".xml":
-                from ..landxml_read import read_landxml
+                from ..formats.landxml.read import read_landxml
 
                 project, report = read_landxml(args.file)
                 project = with_crs(project, args.crs)
             elif given == ".gpkg":
-                from ..geopackage import read_geopackage
+                from ..formats.geopackage import read_geopackage
 
                 project, report = read_geopackage(args.file)
                 project = with_crs(project, args.crs)
@@ -81,20 +81,20 @@ def handle(args: argparse.Namespace) -> int:
     result = analyse(source)
     try:
         if wanted == ".dxf":
-            from ..dxf_out import write_plan_dxf
+            from ..formats.dxf import write_plan_dxf
 
             write_plan_dxf(source, args.output)
         elif wanted == ".inp":
             write_file(args.output, write_swmm(source, result))
         elif wanted == ".xml":
-            from ..landxml_write import write_landxml
+            from ..formats.landxml.write import write_landxml
 
             landxml, report = write_landxml(source)
             write_file(args.output, landxml)
             for line in report.lines():
                 print(line)
         elif wanted == ".gpkg":
-            from ..geopackage import write_geopackage
+            from ..formats.geopackage import write_geopackage
 
             write_geopackage(source, args.output, result, crs=args.crs)
         else:
@@ -118,7 +118,7 @@ def write_interchange(source: Source, result: dict, title: str, geojson: Optiona
             raise InputError(f"{source.label}: {one_line(str(error))}") from None
         write_file(geojson, json.dumps(collection, indent=1, allow_nan=False) + "\n")
     if plan is not None:
-        from ..plan import draw_plan
+        from ..drawing.plan import draw_plan
 
         try:
             draw_plan(source, result, plan, title=title)

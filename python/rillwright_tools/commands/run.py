@@ -8,7 +8,7 @@ import sys
 
 from ..check import findings, pipe_marks
 from ..inputs import analyse, demo_source, geometry, read_source
-from ..profile import draw_profile, profile_path, profile_series
+from ..drawing.profile import draw_profile, profile_path, profile_series
 from ..tables import NODE_KEYS, PIPE_KEYS, print_report, to_json
 from .check import run_line
 from .common import drawing_file, write_csv_file
@@ -59,7 +59,7 @@ def handle(args: argparse.Namespace) -> int:
         shape = geometry(source)
         series = profile_series(profile_path(shape, args.start), shape, result)
         if args.profile.lower().endswith(".dxf"):
-            from ..dxf_out import write_profile_dxf
+            from ..formats.dxf import write_profile_dxf
 
             write_profile_dxf(series, title, args.profile)
         else:

@@ -137,7 +137,7 @@ def progress_line(err: TextIO) -> Callable[[int, int], None]:
 
 def plan_drawer() -> Callable[..., Any]:
     try:
-        from ..plan import draw_plan  # type: ignore
+        from ..drawing.plan import draw_plan  # type: ignore
     except ImportError:
         raise InputError("the plan view is not available in this installation") from None
     return cast(Callable[..., Any], draw_plan)

@@ -14,7 +14,7 @@ import rillwright
 
 from ..check import SEVERITIES, findings
 from ..inputs import InputError, Source, analyze, geometry, records, resolve
-from ..profile import profile_path, profile_series, profile_title
+from ..drawing.profile import profile_path, profile_series, profile_title
 from ..tables import NODE_COLUMNS, PIPE_COLUMNS, Column, summary
 
 REPORT_HINT = 'the report needs its libraries: pip install "rillwright[report]"'
@@ -137,8 +137,8 @@ def build(source: Source, *, design: Optional[Dict[str, Any]] = None, service: b
     except ImportError:
         raise InputError(REPORT_HINT) from None
     from ..design import design as run_design
-    from ..plan import plan_figure
-    from ..profile import profile_figure
+    from ..drawing.plan import plan_figure
+    from ..drawing.profile import profile_figure
     from ..tables import csv_value  # noqa: F401
 
     tick = progress or (lambda text: None)

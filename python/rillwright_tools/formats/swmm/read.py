@@ -24,37 +24,16 @@ from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Dict, List, Optional, Tuple, Union
 
-from .swmm_inlets_read import StreetReader, carried_lines
-from .swmm_inlets_write import INLET_PREFIX
-from .swmm_shapes import full_area
-from .swmm_text import Line, Section, split_sections
+from .inlets_read import StreetReader, carried_lines
 
-FT_PER_M = 3.280839895013123
+from .shapes import full_area
+from .text import INLET_PREFIX, KEPT_SETTINGS, SETTINGS_PREFIX, Line, Section, split_sections
+from ..common import ImportReport
+from ...units import FT_PER_M
+
 US_FLOW_UNITS = {"CFS", "GPM", "MGD"}
 SI_FLOW_UNITS = {"CMS", "LPS", "MLD"}
 NOT_PIPES = ("PUMPS", "ORIFICES", "WEIRS", "OUTLETS")
-SETTINGS_PREFIX = "rillwright-settings "
-KEPT_SETTINGS = ("idf_a", "idf_b", "idf_c", "min_tc", "junction_k", "bend_loss_coeff", "hec22_structure_loss",
-                 "access_hole_diam_ft", "design_return_period_years", "p2_rainfall_in", "min_slope", "idf_curves",
-                 "spread_limit_ft")
-
-@dataclass
-class ImportReport:
-    """What the import left out or changed. Each entry is (kind, id, why)."""
-
-    dropped: List[Tuple[str, str, str]] = field(default_factory=list)
-    approximated: List[Tuple[str, str, str]] = field(default_factory=list)
-    notes: List[str] = field(default_factory=list)
-
-    def lines(self) -> List[str]:
-        out = [f"dropped {kind} {name}: {why}" for kind, name, why in self.dropped]
-        out += [f"approximated {kind} {name}: {why}" for kind, name, why in self.approximated]
-        return out + [f"note: {note}" for note in self.notes]
-
-    def __str__(self) -> str:
-        return "\n".join(self.lines())
-
-
 def read_text(path_or_text: Union[str, "os.PathLike[str]"]) -> Tuple[str, str]:
     """(text, name): a path, or the model's text itself when it holds a line break, or a
     '[' and names no file."""

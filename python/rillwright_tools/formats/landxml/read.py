@@ -12,8 +12,8 @@ import xml.etree.ElementTree as ET
 from pathlib import Path
 from typing import Any, Dict, List, Optional, Tuple, Union
 
-from .landxml_write import FEATURE_CODE, SETTINGS_LABEL
-from .swmm_read import ImportReport
+from .names import FEATURE_CODE, SETTINGS_LABEL
+from ..common import ImportReport
 
 # Metres per unit; imperial files become feet projects, metric ones metre projects.
 METRES = {"foot": 0.3048, "feet": 0.3048, "USSurveyFoot": 1200.0 / 3937.0, "inch": 0.0254, "mile": 1609.344,

@@ -6,9 +6,9 @@ from __future__ import annotations
 import math
 from typing import Any, Dict, Tuple
 
-from .inputs import InputError, Source, geometry, records
-from .profile import ProfileSeries, size_text
-from .swmm_read import FT_PER_M
+from ..inputs import InputError, Source, geometry, records
+from ..drawing.profile import ProfileSeries, size_text
+from ..units import FT_PER_M
 
 DXF_HINT = 'writing DXF needs ezdxf: pip install "rillwright[report]"'
 INSUNITS = {"ft": 2, "m": 6}

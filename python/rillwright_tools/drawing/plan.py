@@ -9,8 +9,8 @@ import math
 from typing import Any, Dict, List, Optional, Tuple
 
 from .backdrops import Warn, base_of, draw_backdrops, stderr_warning
-from .inputs import InputError, Source, records
-from .swmm_read import FT_PER_M
+from ..inputs import InputError, Source, records
+from ..units import FT_PER_M
 
 PLOT_HINT = 'drawing a plan needs matplotlib: pip install "rillwright[plot]"'
 Box = Tuple[float, float, float, float]

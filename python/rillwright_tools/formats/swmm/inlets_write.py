@@ -18,9 +18,9 @@ import math
 from dataclasses import dataclass, field
 from typing import Any, Callable, Dict, List, Set, Tuple
 
-from .swmm_inlet_fields import street_slope, swmm_fields
+from .inlet_fields import street_slope, swmm_fields
+from .text import INLET_PREFIX
 
-INLET_PREFIX = "rillwright-inlet "
 STREET_DEPTH_FT = 2.0
 
 

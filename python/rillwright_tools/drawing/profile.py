@@ -6,7 +6,7 @@ import math
 from dataclasses import dataclass, field
 from typing import Any, Dict, List, Optional, Sequence, Tuple
 
-from .inputs import Geometry, InputError, PipeGeometry
+from ..inputs import Geometry, InputError, PipeGeometry
 
 PLOT_HINT = 'drawing a profile needs matplotlib: pip install "rillwright[plot]"'
 ADVERSE_SLOPE = -1e-6  # the analysis's own limit

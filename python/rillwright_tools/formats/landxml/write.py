@@ -14,12 +14,11 @@ import json
 import xml.etree.ElementTree as ET
 from typing import Any, Dict, List, Optional, Tuple
 
-from .inputs import Source
-from .swmm_read import ImportReport
+from ...inputs import Source
+from ..common import ImportReport
+from .names import FEATURE_CODE, SETTINGS_LABEL
 
 NAMESPACE = "http://www.landxml.org/schema/LandXML-1.2"
-FEATURE_CODE = "rillwright"
-SETTINGS_LABEL = "settings"
 NODE_PROPERTIES = ("kind", "area_ac", "c", "tc_inlet")
 UNITS = {
     False: ("Imperial", {"areaUnit": "acre", "linearUnit": "foot", "volumeUnit": "cubicFeet",

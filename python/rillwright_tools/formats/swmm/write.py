@@ -27,9 +27,10 @@ from typing import Any, Dict, List, Optional, Tuple
 
 import rillwright
 
-from .inputs import Source, analyze, records
-from .swmm_inlets_write import street_model
-from .swmm_read import FT_PER_M, KEPT_SETTINGS, SETTINGS_PREFIX
+from ...inputs import Source, analyze, records
+from .inlets_write import street_model
+from .text import INLET_PREFIX, KEPT_SETTINGS, SETTINGS_PREFIX
+from ...units import FT_PER_M
 
 ACRES_PER_HECTARE = 2.4710516301527603
 CFS_PER_CMS = FT_PER_M ** 3

@@ -9,6 +9,15 @@ from typing import Dict, Iterator, List, Optional, Tuple
 Line = Tuple[int, List[str]]
 
 
+# Title lines that carry what SWMM has no field for, written and read back by rillwright.
+SETTINGS_PREFIX = "rillwright-settings "
+KEPT_SETTINGS = ("idf_a", "idf_b", "idf_c", "min_tc", "junction_k", "bend_loss_coeff", "hec22_structure_loss",
+                 "access_hole_diam_ft", "design_return_period_years", "p2_rainfall_in", "min_slope", "idf_curves",
+                 "spread_limit_ft")
+
+INLET_PREFIX = "rillwright-inlet "
+
+
 def split_sections(text: str) -> Dict[str, List[Line]]:
     """{SECTION: [(line number, tokens)]}: comments dropped, names upper-cased, quoted
     tokens kept whole; a section given twice continues where it left off."""

@@ -14,9 +14,9 @@ from pathlib import Path
 from typing import Any, Dict, List, Optional, Tuple, Union
 
 from . import crs as _crs
-from .inputs import Source, analyze, records
-from .swmm_read import ImportReport
-from .swmm_read import FT_PER_M
+from ..inputs import Source, analyze, records
+from .common import ImportReport
+from ..units import FT_PER_M
 
 SETTINGS_MEMBER = "rillwright_project"
 NODE_KEYS = ("id", "kind", "invert", "rim", "area_ac", "c", "tc_inlet")

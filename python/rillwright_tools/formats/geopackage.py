@@ -18,8 +18,8 @@ from typing import Any, Dict, List, Optional, Sequence, Tuple, Union
 
 from . import crs as _crs
 from .geojson import SETTINGS_MEMBER, from_geojson, plan_collection, project_crs
-from .inputs import Source
-from .swmm_read import ImportReport
+from ..inputs import Source
+from .common import ImportReport
 
 APPLICATION_ID = 0x47504B47  # "GPKG"
 USER_VERSION = 10400  # version 1.4

@@ -24,9 +24,9 @@ from __future__ import annotations
 import json
 from typing import Any, Callable, Dict, List, Optional, Set, Tuple
 
-from .swmm_inlet_fields import GRATE_OF, Usage, agrees, from_swmm, street_slope, swmm_fields
-from .swmm_inlets_write import INLET_PREFIX
-from .swmm_text import Line, Section
+from .inlet_fields import GRATE_OF, Usage, agrees, from_swmm, street_slope, swmm_fields
+
+from .text import INLET_PREFIX, Line, Section
 
 INLET_KINDS = {"GRATE": 4, "DROP_GRATE": 4, "CURB": 4, "DROP_CURB": 4, "SLOTTED": 4, "CUSTOM": 3}
 

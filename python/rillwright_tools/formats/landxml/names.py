@@ -1,0 +1,4 @@
+"""Names the LandXML reader and writer agree on."""
+
+FEATURE_CODE = "rillwright"
+SETTINGS_LABEL = "settings"
