@@ -3,8 +3,12 @@ or could not carry."""
 
 from __future__ import annotations
 
+import contextlib
+import os
+import tempfile
 from dataclasses import dataclass, field
-from typing import List, Tuple
+from pathlib import Path
+from typing import Callable, List, Tuple, Union
 
 
 @dataclass
@@ -22,3 +26,19 @@ class ImportReport:
 
     def __str__(self) -> str:
         return "\n".join(self.lines())
+
+
+def write_atomically(path: Union[str, "os.PathLike[str]"], write: Callable[[Path], None]) -> None:
+    """Calls `write` with a temporary path beside `path` and renames it to `path` only when
+    `write` returns, so a conversion that fails leaves no output file (and an older file of
+    that name stays as it was)."""
+    target = Path(os.fspath(path))
+    handle, temporary = tempfile.mkstemp(prefix=f".{target.name}.", suffix=".part", dir=target.parent or None)
+    os.close(handle)
+    try:
+        write(Path(temporary))
+        os.replace(temporary, target)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.unlink(temporary)
+        raise
