@@ -11,7 +11,7 @@ from inlet_networks import street
 from test_swmm import run_engine
 
 EXAMPLE = Path(__file__).resolve().parents[1] / "docs" / "inlets-example.rwproj"
-STREET_LOOP = Path(__file__).resolve().parent / "data" / "swmm" / "street_inlets_loop.inp"
+STREET_LOOP = Path(__file__).resolve().parent / "data" / "swmm_streets" / "street_inlets_loop.inp"
 
 
 def generated(seed, sag, si):
