@@ -80,6 +80,9 @@ std::optional<std::string> sag_problem(const Gutter& g, const Inlet& inlet, doub
     if (!(q > 0.0)) return std::nullopt;
     const auto flow_at = [&](double d) { return sag_capacity(g, inlet, d).q; };
     const double d = s.spread * g.sx;  // the depth above the cross slope at the curb
+    // With a depression the inlet may pass q before the water reaches the cross slope
+    // (d = 0): the search ends at the bottom of its range, the depth of the depression.
+    if (flow_at(0.0) >= q) return std::nullopt;
     if (!brackets(flow_at, d, q)) return message::depth_passes(q, s.depth, flow_at(d));
     return std::nullopt;
 }
