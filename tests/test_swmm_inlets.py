@@ -183,6 +183,7 @@ def test_undepressed_two_sided_clogged_streets_import_and_run_as_in_swmm(tmp_pat
     assert curb["sides"] == 2
     assert all(i["depression_in"] == 0.0 and "gutter_width_ft" not in i for i in (combo, curb))
     assert not report.dropped
+    assert "note: [STREETS]: Tcrown, Hcurb, Tback, Sback and nBack not used" in "\n".join(report.lines())
     # The same streets in a tree (P5 to the outfall): SWMM's own inlets on the exported model
     # capture what the inlet pass does, the clogging and the second gutter included.
     tree = re.sub(r"\nP5 .*", "\nP5 J5 OUT 100 0.013 0 0 0 0", STREET_LOOP.read_text(), count=1)

@@ -172,6 +172,9 @@ class StreetReader:
         """Sets node inlets and bypass_to, removes street nodes; returns {street node: inlet
         node} for runoff that reaches a street junction."""
         streets, designs = self.streets(), self.inlets()
+        if streets:
+            self.report.notes.append("[STREETS]: Tcrown, Hcurb, Tback, Sback and nBack not used (the inlets take the "
+                                     "gutter's Sx, nRoad, a, W and Sides; the street's own capacity is not modelled)")
         section = self.section("INLET_USAGE")
         rows: List[Tuple[int, str, str, str, Usage]] = []
         for number, tokens in section.rows(3):
