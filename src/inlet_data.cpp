@@ -2,6 +2,7 @@
 // value is named with its node and key, so a file is fixed where it is wrong.
 #include <charconv>
 #include <cmath>
+#include <string>
 
 #include "inlet_hydraulics.hpp"
 #include "inlet_messages.hpp"
@@ -86,6 +87,8 @@ std::optional<std::string> inlet_data_problem(std::string_view node, const Inlet
         if (c.value && !obeys(c.rule, *c.value))
             return message::bad_inlet_value(node, c.key, rule_text(c.rule), number_text(*c.value));
     }
+    if (inlet.sides && *inlet.sides != 1 && *inlet.sides != 2)
+        return message::bad_inlet_value(node, "sides", message::kSides, std::to_string(*inlet.sides));
     return std::nullopt;
 }
 
@@ -139,6 +142,41 @@ std::string flat_gutter(std::string_view node, double slope) {
 std::string needs(std::string_view node, std::string_view key, std::string_view what) {
     std::string text("node `");
     return text.append(node).append("`: an inlet model needs `").append(key).append("` ").append(what);
+}
+
+namespace {
+constexpr std::string_view kOutside = "; the inputs lie outside the range where the HEC-22 equations hold";
+std::string general(double value) {
+    char text[32];
+    const auto r = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 6);
+    return std::string(text, r.ptr);
+}
+}  // namespace
+
+std::string not_finite(std::string_view name, double value) {
+    return std::string("`").append(name).append("` comes out as ").append(general(value)).append(kOutside);
+}
+
+std::string flow_without_spread(double q) {
+    return "a flow of " + general(q) + " cfs comes out with no spread" + std::string(kOutside);
+}
+
+std::string spread_without_flow(double spread) {
+    return "a spread of " + general(spread) + " ft comes out with no flow" + std::string(kOutside);
+}
+
+std::string spread_carries(double q, double spread, double carried) {
+    return "the spread " + general(spread) + " ft found for " + general(q) + " cfs carries " + general(carried) +
+           " cfs" + std::string(kOutside);
+}
+
+std::string depth_passes(double q, double depth, double passed) {
+    return "the depth " + general(depth) + " ft found for " + general(q) + " cfs passes " + general(passed) +
+           " cfs" + std::string(kOutside);
+}
+
+std::string at_inlet(std::string_view node, std::string_view problem) {
+    return std::string("inlet `").append(node).append("`: ").append(problem);
 }
 
 }  // namespace rillwright::inlets::message

@@ -54,7 +54,7 @@ struct Inlet {
     double opening_height = 0.5;   // curb opening height (ft)
     double local_depression = 0.0;        // ft, at the inlet only
     double local_depression_width = 0.0;  // ft
-    double clogging = 0.0;                // fraction of grate width lost (sag only)
+    double clogging = 0.0;  // in a sag the share of grate width lost (HEC-22); on grade the share of capture lost (SWMM 5.2)
 };
 
 double splash_velocity(const Inlet& inlet, double length);

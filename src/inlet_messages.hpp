@@ -18,6 +18,7 @@ inline constexpr std::string_view kNotNegative = "must not be negative";
 inline constexpr std::string_view kPositive = "must be greater than 0";
 inline constexpr std::string_view kFraction = "must lie in [0, 1)";
 inline constexpr std::string_view kRatio = "must lie in (0, 1]";
+inline constexpr std::string_view kSides = "must be 1 or 2";
 
 std::string negative_project_spread_limit();
 
@@ -33,5 +34,13 @@ std::string bypass_leaves(std::string_view node, double q, std::string_view wher
 std::string flat_gutter(std::string_view node, double slope);
 // "node `<id>`: an inlet model needs `<key>` <what>"
 std::string needs(std::string_view node, std::string_view key, std::string_view what);
+
+// Results outside the range where the equations hold (extreme inputs).
+std::string not_finite(std::string_view name, double value);
+std::string flow_without_spread(double q);
+std::string spread_without_flow(double spread);
+std::string spread_carries(double q, double spread, double carried);
+std::string depth_passes(double q, double depth, double passed);
+std::string at_inlet(std::string_view node, std::string_view problem);  // "inlet `<id>`: <problem>"
 
 }  // namespace rillwright::inlets::message

@@ -1,6 +1,7 @@
 // Inlets on grade by HEC-22 Eqs 4-16 to 4-25: grates (frontal and side flow),
 // curb openings and slotted drains (length for total interception), and
-// combination inlets with a sweeper curb opening upstream of the grate.
+// combination inlets with a sweeper curb opening upstream of the grate. Clogging
+// scales the capture as SWMM 5.2 does on grade (HEC-22 gives no on-grade rule).
 #include <algorithm>
 #include <cmath>
 
@@ -101,6 +102,12 @@ OnGrade inlet_on_grade(const Gutter& g, const Inlet& inlet, double q) {
             break;
     }
     r.intercepted = std::clamp(r.intercepted, 0.0, std::max(q, 0.0));
+    if (inlet.clogging > 0.0) {  // SWMM 5.2: a clogged inlet on grade takes (1 - clogging) of its capture
+        const double open = 1.0 - inlet.clogging;
+        r.intercepted *= open;
+        if (r.curb_intercepted) *r.curb_intercepted *= open;
+        if (r.grate_intercepted) *r.grate_intercepted *= open;
+    }
     r.bypass = std::max(q, 0.0) - r.intercepted;
     r.efficiency = q > 0.0 ? r.intercepted / q : 0.0;
     return r;

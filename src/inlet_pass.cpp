@@ -8,6 +8,7 @@
 #include <map>
 #include <utility>
 
+#include "inlet_limits.hpp"
 #include "inlet_messages.hpp"
 #include "network_passes.hpp"
 
@@ -23,6 +24,7 @@ struct Model {
     Gutter gutter;
     Inlet inlet;
     bool sag = false;
+    double sides = 1.0;  // gutters sharing the approach flow, each with this inlet
     std::optional<double> spread_limit;
 };
 
@@ -50,6 +52,7 @@ Model model_of(const Project& project, const InletOverrides& d) {
     i.local_depression_width = d.local_depression_width_ft.value_or(0.0) * length;
     i.clogging = d.clogging.value_or(0.0);
     m.sag = d.sag;
+    m.sides = d.sides.value_or(1);
     const std::optional<double> limit = d.spread_limit_ft ? d.spread_limit_ft : project.spread_limit_ft;
     if (limit) m.spread_limit = *limit * length;
     return m;
@@ -100,7 +103,7 @@ std::optional<std::string> model_problem(const ProjectNode& node) {
     return std::nullopt;
 }
 
-void fill_on_grade(InletRow& row, const OnGrade& r) {
+void fill_on_grade(InletRow& row, const OnGrade& r, double sides) {
     row.spread = r.gutter.spread;
     row.depth = r.gutter.depth;
     row.w_over_t = r.gutter.w_over_t;
@@ -111,8 +114,8 @@ void fill_on_grade(InletRow& row, const OnGrade& r) {
     row.rs = r.rs;
     row.lt = r.lt;
     row.efficiency = r.efficiency;
-    row.intercepted = r.intercepted;
-    row.bypass = r.bypass;
+    row.intercepted = r.intercepted * sides;
+    row.bypass = r.bypass * sides;
 }
 
 }  // namespace
@@ -160,14 +163,22 @@ Outcome<InletPass> inlet_pass(const Project& project) {
         std::sort(carried[v].begin(), carried[v].end());
         for (const auto& [from, q] : carried[v]) row.carryover_in += q;
         row.gutter_q = row.own_q + row.carryover_in;
+        // A two-sided street: each gutter carries half the flow to its own inlet; the
+        // spread and depth are one gutter's, the flows the node's sums.
+        const double side_q = row.gutter_q / m.sides;
         if (m.sag) {
-            const InSag s = inlet_in_sag(m.gutter, m.inlet, row.gutter_q);
+            const InSag s = inlet_in_sag(m.gutter, m.inlet, side_q);
+            if (const auto problem = sag_problem(m.gutter, m.inlet, side_q, s))
+                return Outcome<InletPass>::failure(message::at_inlet(row.id, *problem));
             row.spread = s.spread;
             row.depth = s.depth;
             row.efficiency = 1.0;
             row.intercepted = row.gutter_q;
         } else {
-            fill_on_grade(row, inlet_on_grade(m.gutter, m.inlet, row.gutter_q));
+            const OnGrade r = inlet_on_grade(m.gutter, m.inlet, side_q);
+            if (const auto problem = on_grade_problem(m.gutter, side_q, r))
+                return Outcome<InletPass>::failure(message::at_inlet(row.id, *problem));
+            fill_on_grade(row, r, m.sides);
             if (m.gutter.sl < kMinGutterSlope)
                 pass.warnings.push_back({"flat_gutter", row.id, message::flat_gutter(row.id, m.gutter.sl)});
         }

@@ -15,6 +15,7 @@
 
 #include "json_writer.hpp"
 #include "network_checks.hpp"
+#include "sections.hpp"
 
 namespace rillwright {
 
@@ -22,6 +23,8 @@ namespace {
 
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 constexpr double kAdverseSlope = -1e-6;  // the analysis's own limit
+constexpr double kFlatSlope = 1e-6;      // below this magnitude the analysis uses the minimum slope
+constexpr double kRimTolerance = 1e-6;   // ft: a crown flush with the rim is not above it
 
 // ---- Messages: every text of this stage ------------------------------------
 
@@ -58,16 +61,18 @@ std::string unknown_node(std::string_view pipe, std::string_view end, std::strin
            ", which does not exist";
 }
 
+// "loop: C4 J4->J5, P5 J5->J4": each pipe of the loop with its ends, in flow order.
 std::string cycle(const std::vector<std::string>& nodes, const std::vector<std::string>& pipes, std::size_t others) {
-    std::string text = (pipes.size() == 1 ? "pipe " : "pipes ") + id_list(pipes) +
-                       (pipes.size() == 1 ? " forms a loop: " : " form a loop: ");
-    for (std::size_t k = 0; k < nodes.size(); ++k) text.append(quoted(nodes[k])).append(" -> ");
-    text.append(quoted(nodes.front()));
+    std::string text = "loop: ";
+    for (std::size_t k = 0; k < pipes.size(); ++k) {
+        if (k > 0) text.append(", ");
+        text.append(pipes[k]).append(" ").append(nodes[k]).append("->").append(nodes[(k + 1) % nodes.size()]);
+    }
     if (others > 0) {
         text.append(" (").append(std::to_string(others)).append(others == 1 ? " more structure" : " more structures");
         text.append(" in loops with it)");
     }
-    return text;
+    return text.append("; the analysis is for trees (networks without loops)");
 }
 
 std::string duplicate_node(std::string_view id, std::size_t count) {
@@ -100,8 +105,34 @@ std::string adverse(std::string_view pipe, std::string_view from, std::string_vi
            number_text(slope, "%.4g") + " ft/ft); it can carry flow only under pressure";
 }
 
-std::string zero_length(std::string_view pipe) {
-    return "pipe " + quoted(pipe) + " has zero length; it takes the minimum slope and adds no travel time";
+std::string zero_length(std::string_view pipe, double min_slope) {
+    return "pipe " + quoted(pipe) + " has zero length; it takes the minimum slope " + number_text(min_slope, "%g") +
+           " and adds no travel time";
+}
+
+std::string flat(std::string_view pipe, double slope, double min_slope) {
+    return "pipe " + quoted(pipe) + " is flat (slope " + number_text(slope, "%.3g") +
+           " ft/ft); it is analysed at the minimum slope " + number_text(min_slope, "%g");
+}
+
+std::string crown_above_rim(std::string_view pipe, std::string_view end, std::string_view node, double height) {
+    return "pipe " + quoted(pipe) + " has its crown " + number_text(height, "%.2f") + " ft above the rim of " +
+           quoted(node) + " at its " + std::string(end) + " end";
+}
+
+std::string unknown_kind(std::string_view node, std::string_view kind) {
+    return "node " + quoted(node) + " has kind " + quoted(kind) +
+           ", which is read as an inlet (the kinds are inlet, junction and outfall, in lower case)";
+}
+
+std::string unknown_shape(std::string_view pipe, std::string_view shape) {
+    return "pipe " + quoted(pipe) + " has shape " + quoted(shape) +
+           ", which is read as circular (the shapes are circular, box, elliptical and arch, in lower case)";
+}
+
+std::string shape_without_size(std::string_view pipe, std::string_view shape, double diameter) {
+    return "pipe " + quoted(pipe) + " is " + std::string(shape) + " without a positive rise_ft and span_ft; it is read as " +
+           "circular of diameter " + number_text(diameter, "%g");
 }
 
 std::string smaller_downstream(std::string_view pipe, double rise, std::string_view node, std::string_view larger,
@@ -343,6 +374,50 @@ void find_outlets(const Network& network, const Graph& graph, std::vector<Findin
     }
 }
 
+// A crown above the rim of the structure it enters or leaves: the pipe sticks out of
+// the ground there (outfalls, whose rim is often nominal, are left out).
+void find_crowns_above_rims(const Network& network, const Graph& graph, std::vector<Finding>& out) {
+    for (std::size_t p = 0; p < network.pipes.size(); ++p) {
+        const Pipe& pipe = network.pipes[p];
+        if (!graph.resolved(p)) continue;
+        const double rise = shape_rise(pipe.shape);
+        const struct {
+            std::size_t node;
+            std::optional<double> invert;
+            const char* end;
+        } ends[] = {{graph.node_of_pipe_from[p], pipe.invert_up, "upstream"},
+                    {graph.node_of_pipe_to[p], pipe.invert_dn, "downstream"}};
+        for (const auto& end : ends) {
+            const Node& node = network.nodes[end.node];
+            const double above = end.invert.value_or(node.invert) + rise - node.rim;
+            if (node.kind != NodeKind::Outfall && above > kRimTolerance) {
+                out.push_back({Severity::warning, "crown-above-rim", {pipe.id, node.id},
+                               text::crown_above_rim(pipe.id, end.end, node.id, above)});
+            }
+        }
+    }
+}
+
+// Kind and shape texts that the conversion reads as its fallback: a capitalised word
+// in a stored file changes the analysis without a word otherwise.
+void find_texts(const Network& network, const Project& project, std::vector<Finding>& out) {
+    constexpr std::string_view kinds[] = {"inlet", "junction", "outfall"};
+    for (const ProjectNode& node : project.nodes) {
+        if (std::find(std::begin(kinds), std::end(kinds), node.kind) == std::end(kinds))
+            out.push_back({Severity::warning, "unknown-kind", {node.id}, text::unknown_kind(node.id, node.kind)});
+    }
+    constexpr std::string_view shapes[] = {"circular", "box", "elliptical", "arch"};
+    for (std::size_t p = 0; p < project.pipes.size() && p < network.pipes.size(); ++p) {
+        const ProjectPipe& pipe = project.pipes[p];
+        if (std::find(std::begin(shapes), std::end(shapes), pipe.shape) == std::end(shapes)) {
+            out.push_back({Severity::warning, "unknown-shape", {pipe.id}, text::unknown_shape(pipe.id, pipe.shape)});
+        } else if (pipe.shape != "circular" && !(pipe.rise_ft > 0.0 && pipe.span_ft > 0.0)) {
+            out.push_back({Severity::warning, "shape-without-size", {pipe.id},
+                           text::shape_without_size(pipe.id, pipe.shape, network.pipes[p].diameter)});
+        }
+    }
+}
+
 void find_pipe_shapes(const Network& network, const Graph& graph, std::vector<Finding>& out) {
     for (std::size_t p = 0; p < network.pipes.size(); ++p) {
         const Pipe& pipe = network.pipes[p];
@@ -352,11 +427,15 @@ void find_pipe_shapes(const Network& network, const Graph& graph, std::vector<Fi
         const double slope = pipe.length > 0.0 ? (up - down) / pipe.length : 0.0;
         if (slope < kAdverseSlope) {
             out.push_back({Severity::warning, "adverse", {pipe.id}, text::adverse(pipe.id, pipe.from, pipe.to, slope)});
+        } else if (pipe.length > 0.0 && std::fabs(slope) < kFlatSlope) {
+            out.push_back({Severity::warning, "flat", {pipe.id}, text::flat(pipe.id, slope, network.settings.min_slope)});
         }
     }
     for (const Pipe& pipe : network.pipes) {
-        if (pipe.length == 0.0) out.push_back({Severity::warning, "zero-length", {pipe.id}, text::zero_length(pipe.id)});
+        if (pipe.length == 0.0)
+            out.push_back({Severity::warning, "zero-length", {pipe.id}, text::zero_length(pipe.id, network.settings.min_slope)});
     }
+    find_crowns_above_rims(network, graph, out);
     for (std::size_t p = 0; p < network.pipes.size(); ++p) {
         if (!graph.resolved(p)) continue;
         const std::size_t node = graph.node_of_pipe_from[p];
@@ -445,6 +524,7 @@ std::vector<Finding> network_findings(const Network& network, const Project* pro
     find_duplicates(network, found);
     find_outlets(network, graph, found);
     find_pipe_shapes(network, graph, found);
+    if (project) find_texts(network, *project, found);
     if (project) find_catchments(network, *project, found);
     if (!loops) find_large_areas(network, graph, found);
     return found;

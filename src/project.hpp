@@ -35,6 +35,7 @@ struct InletOverrides {
     std::optional<double> curb_length_ft;
     std::optional<double> clogging;
     std::optional<double> spread_limit_ft;
+    std::optional<std::uint32_t> sides;  // gutters the approach flow splits between: 1 or 2
 
     bool operator==(const InletOverrides&) const = default;
 };

@@ -222,9 +222,11 @@ bool read_vertex(Reader& in, Vertex& vertex) {
     return in.end_tuple();
 }
 
+// `length_ft` and `gutter_slope` default to 0 (no inlet model; a sag inlet needs no
+// gutter slope); `sag` stays required.
 constexpr RecordSchema<19> kInletSchema{"struct InletOverrides",
-                                         {{{"length_ft", true},
-                                           {"gutter_slope", true},
+                                         {{{"length_ft", false},
+                                           {"gutter_slope", false},
                                            {"sag", true},
                                            {"grate_width_ft", false},
                                            {"cross_slope", false},
@@ -240,7 +242,8 @@ constexpr RecordSchema<19> kInletSchema{"struct InletOverrides",
                                            {"opening_height_in", false},
                                            {"curb_length_ft", false},
                                            {"clogging", false},
-                                           {"spread_limit_ft", false}}}};
+                                           {"spread_limit_ft", false},
+                                           {"sides", false}}}};
 
 bool read_inlet(Reader& in, InletOverrides& inlet) {
     const auto number = [&](std::optional<double>& value) { return read_f64(in, value.emplace()); };
@@ -263,7 +266,8 @@ bool read_inlet(Reader& in, InletOverrides& inlet) {
             case 14: return number(inlet.opening_height_in);
             case 15: return number(inlet.curb_length_ft);
             case 16: return number(inlet.clogging);
-            default: return number(inlet.spread_limit_ft);
+            case 17: return number(inlet.spread_limit_ft);
+            default: return read_u32(in, inlet.sides.emplace());
         }
     });
 }

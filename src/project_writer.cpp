@@ -37,6 +37,7 @@ void write_inlet(JsonWriter& w, const InletOverrides& inlet) {
     for (const auto& [key, value] : numbers) {
         if (*value) w.number(key, **value);
     }
+    if (inlet.sides) w.integer("sides", *inlet.sides);
     w.end_object();
 }
 

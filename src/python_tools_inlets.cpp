@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "inlet_hydraulics.hpp"
+#include "inlet_limits.hpp"
 #include "inlet_pass.hpp"
 #include "json_writer.hpp"
 #include "python_tools.hpp"
@@ -140,6 +141,8 @@ PyObject* py_tools_gutter_flow(PyObject*, PyObject* args, PyObject* kwargs) {
         const bool by_flow = q != Py_None;
         if (!convert_double(by_flow ? q : spread, by_flow ? "q" : "spread", &value)) return nullptr;
         const GutterFlow f = by_flow ? gutter_at_flow(g, value) : gutter_at_spread(g, value);
+        if (const auto problem = by_flow ? gutter_flow_problem(g, value, f) : gutter_spread_problem(value, f))
+            return raise_value_error(*problem);
         JsonWriter w(JsonWriter::Style::compact);
         w.begin_object();
         gutter_fields(w, f, true);
@@ -155,6 +158,7 @@ PyObject* py_tools_inlet_on_grade(PyObject*, PyObject* args, PyObject* kwargs) {
         double q = 0.0;
         if (!bind_inlet(args, kwargs, "ddddddOOddddddddd:inlet_on_grade", "inlet_on_grade", g, inlet, q)) return nullptr;
         const OnGrade r = inlet_on_grade(g, inlet, q);
+        if (const auto problem = on_grade_problem(g, q, r)) return raise_value_error(*problem);
         JsonWriter w(JsonWriter::Style::compact);
         w.begin_object();
         gutter_fields(w, r.gutter, false);
@@ -181,6 +185,7 @@ PyObject* py_tools_inlet_in_sag(PyObject*, PyObject* args, PyObject* kwargs) {
         double q = 0.0;
         if (!bind_inlet(args, kwargs, "ddddddOOddddddddd:inlet_in_sag", "inlet_in_sag", g, inlet, q)) return nullptr;
         const InSag s = inlet_in_sag(g, inlet, q);
+        if (const auto problem = sag_problem(g, inlet, q, s)) return raise_value_error(*problem);
         JsonWriter w(JsonWriter::Style::compact);
         w.begin_object();
         const std::pair<const char*, double> fields[] = {{"q", s.q},           {"depth", s.depth},

@@ -3,6 +3,7 @@ values that are not finite are refused by name, a flow that is not a number has 
 depth, and `rwt.check` / `rillwright check` report what to know before trusting a result."""
 import json
 import math
+from pathlib import Path
 
 import pytest
 
@@ -144,6 +145,8 @@ def test_a_sound_network_has_no_findings():
     (BASE + ["PIPE R1 A OUT 100 1.0 0.013"], "warning", "parallel-pipes", ["P1", "R1"]),
     (BASE[:1] + ["NODE OUT outfall 100 0 101 105", BASE[2]], "warning", "adverse", ["P1"]),
     (BASE[:2] + ["PIPE P1 A OUT 0 1.5 0.013"], "warning", "zero-length", ["P1"]),
+    (["NODE A inlet 0 0 99 106 1 0.5"] + BASE[1:], "warning", "flat", ["P1"]),
+    (["NODE A inlet 0 0 100 101.4 1 0.5"] + BASE[1:], "warning", "crown-above-rim", ["P1", "A"]),
     (["NODE U inlet 0 0 101 107 1 0.5", "PIPE P0 U A 100 2.0 0.013"] + BASE, "warning", "smaller-downstream",
      ["P1", "P0"]),
     (["NODE A inlet 0 0 100 106 150 0.5", "NODE B inlet 0 0 100 106 60 0.5", "NODE OUT outfall 100 0 99 105",
@@ -167,9 +170,48 @@ def test_every_loop_is_reported_with_its_pipes_in_flow_order():
                         "PIPE P3 C A 1 1 0.013", "PIPE P4 D D 1 1 0.013", "PIPE P5 C D 1 1 0.013")
     loops = [f for f in found if f["code"] == "cycle"]
     assert [f["ids"] for f in loops] == [["A", "P1", "B", "P2", "C", "P3"], ["D", "P4"]]
-    assert loops[0]["message"] == "pipes 'P1', 'P2' and 'P3' form a loop: 'A' -> 'B' -> 'C' -> 'A'"
+    assert loops[0]["message"] == "loop: P1 A->B, P2 B->C, P3 C->A; the analysis is for trees (networks without loops)"
     assert [f["severity"] for f in found] == sorted((f["severity"] for f in found), key=["error", "warning",
                                                                                           "note"].index)
+
+
+def test_flat_pipes_name_the_minimum_slope_they_are_analysed_at():
+    for setting, shown in (("", "0.001"), ("MINSLOPE 0.0025", "0.0025")):
+        found = findings_of(setting, "NODE A inlet 0 0 99.0000001 106 1 0.5", *BASE[1:])
+        assert [f["message"] for f in found if f["code"] == "flat"] == [
+            f"pipe 'P1' is flat (slope 1e-09 ft/ft); it is analysed at the minimum slope {shown}"]
+    # 2e-6 ft/ft is a slope the analysis uses as it is: not flat.
+    assert not [f for f in findings_of("NODE A inlet 0 0 99.0002 106 1 0.5", *BASE[1:]) if f["code"] == "flat"]
+
+
+@pytest.mark.parametrize("change, code, text", [
+    (("nodes", 0, "kind", "Junction"), "unknown-kind", "node 'N1' has kind 'Junction', which is read as an inlet"),
+    (("pipes", 0, "shape", "Box"), "unknown-shape", "pipe 'P1' has shape 'Box', which is read as circular"),
+    (("pipes", 0, "shape", "box"), "shape-without-size", "pipe 'P1' is box without a positive rise_ft and span_ft"),
+])
+def test_texts_read_as_the_fallback_are_named(change, code, text):
+    project = json.loads(rw.demo_project_json())
+    listing, index, key, value = change
+    project[listing][index][key] = value
+    found = [f for f in rwt.check(text=json.dumps(project), format="rwproj") if f["code"] == code]
+    assert len(found) == 1 and found[0]["message"].startswith(text)
+    assert not [f for f in rwt.check(text=rw.demo_project_json(), format="rwproj") if f["code"] == code]
+
+
+def test_a_crown_flush_with_the_rim_or_at_an_outfall_is_not_above_it():
+    found = findings_of("NODE A inlet 0 0 100 101.5 1 0.5", "NODE OUT outfall 100 0 99 99", BASE[2])
+    assert not [f for f in found if f["code"] == "crown-above-rim"]
+
+
+def test_catchments_folded_into_their_node_on_import_are_not_lost():
+    model = (Path(__file__).parent / "data" / "swmm" / "Example1.inp").read_text()
+    project, _ = rwt.read_swmm(model)
+    assert json.loads(project)["catchments"]  # outlines kept, runoff on the nodes
+    assert not [f for f in rwt.check(text=project, format="rwproj") if f["code"] == "catchment-without-inlet"]
+    edited = json.loads(project)
+    edited["catchments"][0]["drains_to"] = "GONE"  # its node was deleted: the runoff is lost
+    found = [f for f in rwt.check(text=json.dumps(edited), format="rwproj") if f["code"] == "catchment-without-inlet"]
+    assert [f["ids"] for f in found] == [[edited["catchments"][0]["id"]]]
 
 
 def test_catchments_without_a_known_inlet_are_reported():

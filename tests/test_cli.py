@@ -337,3 +337,26 @@ def test_batch_reports_a_broken_file_and_writes_the_rest(tmp_path, capsys):
     assert [r[0] for r in rows[1:]] == [str(f) for f in good[:4] for _ in range(3)] + [str(good[4])] * 3
     first = rillwright.analyze_file(str(files[0]))["pipes"][0]
     assert rows[1][1:4] == ["P1", "N1", "N2"] and float(rows[1][PIPE_KEYS.index("design_q") + 1]) == first["design_q"]
+
+
+LOOP_RWN = """\
+IDF 120 10 0.8
+NODE A   inlet    0   0 101.0 106.0 1 0.5
+NODE B   junction 100 0 100.0 105.0 0 0
+NODE OUT outfall  200 0 99.0 104.0
+PIPE P1 A B 100 1.5 0.013
+PIPE P2 B A 100 1.0 0.013
+PIPE P3 B OUT 100 1.5 0.013
+"""
+
+
+@pytest.mark.parametrize("command", [["run"], ["check"], ["design"], ["report", "-o", "out.html"], ["batch"],
+                                     ["service"]])
+def test_every_command_names_the_loop_it_cannot_analyse(tmp_path, capsys, monkeypatch, command):
+    monkeypatch.chdir(tmp_path)
+    Path("loop.rwn").write_text(LOOP_RWN, encoding="utf-8")
+    status = main(command[:1] + ["loop.rwn"] + command[1:])
+    out, err = capsys.readouterr()
+    assert status == 1
+    assert "loop: P1 A->B, P2 B->A; the analysis is for trees" in out + err
+    assert "cycle\n" not in err  # never the bare refusal

@@ -114,6 +114,54 @@ def test_calculator_arguments_are_checked(call, message):
         call()
 
 
+CALCULATOR_INLETS = [dict(type="grate", grate_width=2.0), dict(type="curb"), dict(type="slotted"),
+                     dict(type="combination", grate_width=2.0, curb_length=4.0)]
+
+
+@pytest.mark.parametrize("inlet", CALCULATOR_INLETS, ids=lambda i: i["type"])
+@pytest.mark.parametrize("clogging", [0.25, 0.6])
+def test_clogging_on_grade_takes_its_share_of_the_capture(inlet, clogging):
+    clean = rwt.inlet_on_grade(q=2.0, length=3.0, **GUTTER, **inlet)
+    clogged = rwt.inlet_on_grade(q=2.0, length=3.0, clogging=clogging, **GUTTER, **inlet)
+    assert clogged["intercepted"] == pytest.approx((1 - clogging) * clean["intercepted"], rel=1e-12)
+    assert clogged["bypass"] == pytest.approx(2.0 - clogged["intercepted"], rel=1e-12)
+    assert clogged["spread"] == clean["spread"]  # the approach gutter is the same
+
+
+@pytest.mark.parametrize("call", [
+    lambda: rwt.gutter_flow(cross_slope=0.02, gutter_slope=1e308, q=1e-9),
+    lambda: rwt.gutter_flow(cross_slope=0.02, gutter_slope=0.01, q=1e300, depression=2.0),
+    lambda: rwt.gutter_flow(cross_slope=1e-300, gutter_slope=0.01, q=1.0),
+    lambda: rwt.gutter_flow(cross_slope=0.02, gutter_slope=0.01, spread=1e300),
+    lambda: rwt.gutter_flow(cross_slope=0.02, gutter_slope=0.01, q=1.0, n=1e-300),
+    lambda: rwt.inlet_on_grade(q=1e-9, gutter_slope=1e308, cross_slope=0.02, type="curb", length=10.0),
+    lambda: rwt.inlet_on_grade(q=1.0, length=1e308, grate_width=2.0, **GUTTER),
+    lambda: rwt.inlet_in_sag(q=1e300, cross_slope=0.02, type="curb", length=10.0),
+    lambda: rwt.inlet_in_sag(q=1.0, cross_slope=0.02, type="curb", length=1e308),
+], ids=["steep", "huge-q-composite", "flat-cross", "huge-spread", "tiny-n", "grade-steep", "long-grate",
+        "sag-huge-q", "sag-long"])
+def test_calculators_refuse_results_outside_their_equations(call):
+    with pytest.raises(ValueError, match="outside the range where the HEC-22 equations hold"):
+        call()
+
+
+@pytest.mark.parametrize("seed", range(3))
+def test_ordinary_results_satisfy_their_own_equations(seed):
+    rng = random.Random(seed)
+    for _ in range(30):
+        gutter = dict(cross_slope=rng.uniform(0.01, 0.08), gutter_slope=rng.uniform(0.001, 0.1))
+        if rng.random() < 0.5:
+            gutter.update(depression=rng.uniform(0.5, 3.0), gutter_width=rng.uniform(1.0, 3.0))
+        q = 10 ** rng.uniform(-3, 2)
+        spread = rwt.gutter_flow(q=q, **gutter)["spread"]
+        assert rwt.gutter_flow(spread=spread, **gutter)["q"] == pytest.approx(q, rel=0.05)
+        # In a sag, also the small flows a depressed gutter passes below the cross slope.
+        inlet = rng.choice(CALCULATOR_INLETS)
+        sag = rwt.inlet_in_sag(q=q, length=rng.uniform(2, 10), **{k: v for k, v in gutter.items() if k != "gutter_slope"},
+                               **inlet)
+        assert sag["depth"] >= gutter.get("depression", 0.0) / 12 and sag["depth"] > 0.0
+
+
 def node_with(inlet):
     project = minimal(nodes=[node("N1")])
     project["nodes"][0]["inlet"] = dict({"length_ft": 3.0, "gutter_slope": 0.01, "sag": False}, **inlet)
@@ -126,6 +174,7 @@ def node_with(inlet):
     ({"grate": "p-50"}, "inlet `grate` must be one of P-50"),
     ({"length_ft": -1.0}, "inlet `length_ft` must not be negative, not -1"),
     ({"gutter_n": 0}, "inlet `gutter_n` must be greater than 0"),
+    ({"sides": 3}, "inlet `sides` must be 1 or 2, not 3"),
 ])
 def test_bad_inlet_data_is_a_reader_error_naming_node_and_key(inlet, message):
     with pytest.raises(ValueError) as error:
@@ -138,12 +187,12 @@ def test_inlet_keys_round_trip_and_stay_out_when_absent(roundtrip):  # noqa: F81
     keys = {"type": "combination", "grate": "generic", "splash_velocity": 4.5, "open_area_ratio": 0.5,
             "gutter_n": 0.015, "gutter_width_ft": 2.5, "depression_in": 2.0, "local_depression_in": 1.0,
             "local_depression_width_ft": 3.0, "opening_height_in": 5.0, "curb_length_ft": 4.0, "clogging": 0.25,
-            "spread_limit_ft": 8.0}
+            "spread_limit_ft": 8.0, "sides": 2}
     written = json.loads(roundtrip.write(node_with(keys)))
     assert written["nodes"][0]["inlet"] == dict({"length_ft": 3.0, "gutter_slope": 0.01, "sag": False,
                                                   "grate_width_ft": 0.0, "cross_slope": 0.0}, **keys)
     plain = roundtrip.write(node_with({}))
-    assert "type" not in plain and "spread_limit_ft" not in plain
+    assert "type" not in plain and "spread_limit_ft" not in plain and "sides" not in plain
     project = json.loads(node_with({}))
     project["spread_limit_ft"] = 6.0
     assert json.loads(roundtrip.write(json.dumps(project)))["spread_limit_ft"] == 6.0
@@ -153,6 +202,37 @@ def test_inlet_keys_round_trip_and_stay_out_when_absent(roundtrip):  # noqa: F81
 
 def run_pass(project):
     return rwt.inlets(text=json.dumps(project), format="rwproj")
+
+
+def one_inlet(**inlet):
+    project = minimal(nodes=[node("N1", area_ac=2.0, c=0.8), node("OUT", kind="outfall")],
+                      pipes=[{"id": "P1", "from": "N1", "to": "OUT", "length": 100.0, "diameter": 1.5, "n": 0.013}])
+    project["nodes"][0]["inlet"] = dict({"sag": False, "cross_slope": 0.02}, **inlet)
+    return project
+
+
+@pytest.mark.parametrize("sag", [False, True])
+@pytest.mark.parametrize("kind", ["grate", "curb"])
+def test_a_two_sided_street_is_two_gutters_on_half_the_flow(sag, kind):
+    inlet = dict(length_ft=3.0, gutter_slope=0.01, sag=sag, type=kind, grate_width_ft=2.0 if kind == "grate" else 0.0)
+    one, two = (run_pass(one_inlet(**inlet, **extra))["inlets"][0] for extra in ({}, {"sides": 2}))
+    assert two["gutter_q"] == one["gutter_q"]
+    half = dict(q=one["gutter_q"] / 2, cross_slope=0.02, length=3.0, type=kind, grate_width=inlet["grate_width_ft"])
+    side = rwt.inlet_in_sag(**half) if sag else rwt.inlet_on_grade(gutter_slope=0.01, **half)
+    assert two["spread"] == pytest.approx(side["spread"], rel=1e-12) and two["spread"] < one["spread"]
+    if not sag:
+        assert two["intercepted"] == pytest.approx(2 * side["intercepted"], rel=1e-12)
+        assert two["bypass"] == pytest.approx(2 * side["bypass"], rel=1e-12)
+
+
+def test_the_documented_defaults_of_an_inlet_object():
+    # No length_ft: no inlet model; a sag inlet needs no gutter slope; one on grade does.
+    assert run_pass(one_inlet(gutter_slope=0.01))["inlets"] == []
+    assert run_pass(one_inlet(length_ft=3.0, sag=True, type="curb"))["inlets"][0]["efficiency"] == 1.0
+    with pytest.raises(ValueError, match="an inlet model needs `gutter_slope` greater than 0 on grade"):
+        run_pass(one_inlet(length_ft=3.0, type="curb"))
+    with pytest.raises(ValueError, match="inlet `N1`: .* outside the range where the HEC-22 equations hold"):
+        run_pass(one_inlet(length_ft=3.0, type="curb", gutter_slope=1e308))
 
 
 @pytest.mark.parametrize("seed", range(4))

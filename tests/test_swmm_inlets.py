@@ -1,6 +1,7 @@
 """Street inlets through SWMM 5.2 [STREETS], [INLETS] and [INLET_USAGE]."""
 
 import json
+import re
 from pathlib import Path
 
 import pytest
@@ -10,6 +11,7 @@ from inlet_networks import street
 from test_swmm import run_engine
 
 EXAMPLE = Path(__file__).resolve().parents[1] / "docs" / "inlets-example.rwproj"
+STREET_LOOP = Path(__file__).resolve().parent / "data" / "swmm_streets" / "street_inlets_loop.inp"
 
 
 def generated(seed, sag, si):
@@ -163,3 +165,57 @@ def test_edited_swmm_fields_win_over_the_carried_line():
     project, report = rwt.read_swmm(model.replace(carrier, carrier[:-5]))
     assert any("unreadable rillwright-inlet line was ignored" in line for line in report.lines())
     assert sum("inlet" in n for n in json.loads(project)["nodes"]) == sum("inlet" in n for n in nodes.values())
+
+
+def street_capture(tmp_path):
+    """{street conduit: the share SWMM's inlets captured} from the engine's report."""
+    summary = (tmp_path / "model.rpt").read_text().split("Street Flow Summary")[1].split("Link Flow Summary")[0]
+    return {t[0]: float(t[7]) / 100.0 for t in map(str.split, summary.splitlines()) if len(t) > 7 and t[0][-7:] == "_gutter"}
+
+
+def test_undepressed_two_sided_clogged_streets_import_and_run_as_in_swmm(tmp_path):
+    # a = 0 and W = 0: the uniform section (no gutter_width_ft); Sides 2 and the on-grade
+    # clogging carried; the loop of C4 and P5 does not stop the streets.
+    project, report = rwt.read_swmm(STREET_LOOP.read_text())
+    nodes = {n["id"]: n for n in json.loads(project)["nodes"]}
+    combo, curb = nodes["J1"]["inlet"], nodes["J2"]["inlet"]
+    assert combo["type"] == "combination" and combo["clogging"] == 0.25 and "sides" not in combo
+    assert curb["sides"] == 2
+    assert all(i["depression_in"] == 0.0 and "gutter_width_ft" not in i for i in (combo, curb))
+    assert not report.dropped
+    assert "note: [STREETS]: Tcrown, Hcurb, Tback, Sback and nBack not used" in "\n".join(report.lines())
+    # The same streets in a tree (P5 to the outfall): SWMM's own inlets on the exported model
+    # capture what the inlet pass does, the clogging and the second gutter included.
+    tree = re.sub(r"\nP5 .*", "\nP5 J5 OUT 100 0.013 0 0 0 0", STREET_LOOP.read_text(), count=1)
+    tree = re.sub(r"\nP6 .*", "", tree)
+    project = rwt.read_swmm(tree)[0]
+    sheet = {row["id"]: row for row in rwt.inlets(text=project, format="rwproj")["inlets"]}
+    model = rwt.write_swmm(text=project, format="rwproj")
+    continuity, _ = run_engine(tmp_path, model)
+    assert abs(continuity) < 1.0
+    captured = street_capture(tmp_path)
+    for node_id, row in sheet.items():
+        assert captured[f"{node_id}_gutter"] == pytest.approx(row["efficiency"], abs=0.01), node_id
+    back = {n["id"]: n for n in json.loads(rwt.read_swmm(model)[0])["nodes"]}
+    assert {k: back[k].get("inlet") for k in sheet} == {k: nodes[k]["inlet"] for k in sheet}
+
+
+@pytest.mark.parametrize("change, reason", [
+    (("HalfStreet       20       0.5      4        0.016", "HalfStreet 20 0.5 4 0"),
+     "inlet ComboInlet at node J1: node `J1`: inlet `gutter_n` must be greater than 0, not 0"),
+    (("HalfStreet       20       0.5      4 ", "HalfStreet 20 0.5 0 "),
+     "inlet ComboInlet at node J1: node `J1`: an inlet model needs `cross_slope` greater than 0"),
+], ids=["n", "cross-slope"])
+def test_an_inlet_the_project_would_refuse_is_dropped_with_its_reason(change, reason):
+    project, report = rwt.read_swmm(STREET_LOOP.read_text().replace(*change))
+    assert ("inlet usage", "G1", reason) in report.dropped
+    assert "inlet" not in next(n for n in json.loads(project)["nodes"] if n["id"] == "J1")
+    assert rwt.check(text=project, format="rwproj")  # the project reads
+
+
+def test_a_depression_over_no_width_is_read_as_none():
+    text = STREET_LOOP.read_text().replace("0.016    0        0        1", "0.016    0.2      0        1")
+    project, report = rwt.read_swmm(text)
+    inlet = next(n for n in json.loads(project)["nodes"] if n["id"] == "J1")["inlet"]
+    assert inlet["depression_in"] == 0.0 and "gutter_width_ft" not in inlet
+    assert ("inlet", "J1", "gutter depression a = 0.2 over a width W = 0: no depressed gutter") in report.approximated

@@ -9,6 +9,7 @@ import os
 import sys
 from typing import Dict, List, Optional, TextIO, Tuple
 
+from .check import explain_cycle
 from .inputs import InputError, Source, analyse, one_line, read_source
 from .tables import PIPE_KEYS, csv_cells
 
@@ -26,9 +27,10 @@ def analyse_source(path: str, source: Optional[Source]) -> Outcome:
     """`analyse_file` of a file already read (for workers on other machines, which may not
     see the file), or of the path when `source` is None."""
     try:
-        return [csv_cells(row, PIPE_KEYS) for row in analyse(source or read_source(path))["pipes"]], None
+        source = source or read_source(path)
+        return [csv_cells(row, PIPE_KEYS) for row in analyse(source)["pipes"]], None
     except InputError as error:
-        return None, str(error)
+        return None, str(error) if source is None else explain_cycle(str(error), source)  # names the loops
     except (KeyboardInterrupt, SystemExit):
         raise
     except BaseException as error:  # the module's internal faults derive from BaseException

@@ -35,7 +35,8 @@ def check(source: Union[str, "os.PathLike[str]", None] = None, *, text: Optional
 
 def findings(source: Source, result: Optional[Dict[str, Any]] = None) -> List[Finding]:
     """`check` of a resolved source; `result` is its analysis when the caller has it."""
-    found: List[Finding] = json.loads(_core.network_findings(source.text, source.format))
+    found: List[Finding] = _without_folded_catchments(source, json.loads(_core.network_findings(source.text,
+                                                                                              source.format)))
     if not any(f["severity"] == "error" for f in found):
         try:
             if result is None:
@@ -47,6 +48,44 @@ def findings(source: Source, result: Optional[Dict[str, Any]] = None) -> List[Fi
             found += inlet_findings(source)
     order = {severity: k for k, severity in enumerate(SEVERITIES)}
     return sorted(found, key=lambda f: order[f["severity"]])
+
+
+def _without_folded_catchments(source: Source, found: List[Finding]) -> List[Finding]:
+    """Leaves out the warning about a catchment without an inlet node where its runoff is not
+    lost: an import (SWMM) keeps subcatchment outlines as catchments with no inlet node but
+    `drains_to`, their area already on that node."""
+    if source.format != "rwproj" or not any(f["code"] == "catchment-without-inlet" for f in found):
+        return found
+    project = json.loads(source.text)
+    nodes = {n.get("id") for n in project.get("nodes", []) if isinstance(n, dict)}
+    folded = {c.get("id") for c in project.get("catchments", [])
+              if isinstance(c, dict) and c.get("inlet_node_id") is None and c.get("drains_to") in nodes}
+    return [f for f in found if not (f["code"] == "catchment-without-inlet" and len(f["ids"]) == 1
+                                     and f["ids"][0] in folded)]
+
+
+LOOP_REASON = "; the analysis is for trees (networks without loops)"
+
+
+def loops(source: Source) -> List[str]:
+    """Each loop of the network as "loop: C4 J4->J5, P5 J5->J4" (pipes with their ends, in
+    flow order); empty for a network without one or that cannot be read."""
+    try:
+        found = json.loads(_core.network_findings(source.text, source.format))
+    except ValueError:
+        return []
+    return [f["message"].replace(LOOP_REASON, "") for f in found if f["code"] == "cycle"]
+
+
+CYCLE = "network contains a cycle"  # the analysis's own refusal
+
+
+def explain_cycle(message: str, source: Source) -> str:
+    """The analysis's refusal of a cycle followed by the loops of `source`, pipe by pipe:
+    "...: network contains a cycle; loop: C4 J4->J5, P5 J5->J4; the analysis is for trees
+    (networks without loops)". Any other message is returned as it is."""
+    found = loops(source) if message.endswith(CYCLE) else []
+    return message + "".join("; " + loop for loop in found) + (LOOP_REASON if found else "")
 
 
 def inlet_findings(source: Source) -> List[Finding]:

@@ -51,7 +51,10 @@ def gutter_flow(*, cross_slope: float, gutter_slope: float, n: float = 0.016, gu
     """Gutter flow by HEC-22 Eqs 4-2 to 4-6: give `q` to get the spread, or `spread` to get
     the flow. A `depression` (in; mm with si) makes a composite section of width
     `gutter_width` (ft; m). Returns q, spread, depth (at the curb), area, velocity, sw
-    (gutter slope), eo (share of the flow within gutter_width), qw, qs, w_over_t."""
+    (gutter slope), eo (share of the flow within gutter_width), qw, qs, w_over_t. Raises
+    ValueError where the inputs lie outside the range Eq 4-2 holds for: a spread that does
+    not carry the given flow (within 5 %, the manual's inverted exponent), or a value that
+    is not finite."""
     if (q is None) == (spread is None):
         raise ValueError("give exactly one of q and spread")
     gutter = _gutter(cross_slope, gutter_slope, n, gutter_width, depression, si)
@@ -109,15 +112,17 @@ def inlet_on_grade(*, q: float, cross_slope: float, gutter_slope: float, length:
                    depression: float = 0.0, curb_length: float = 0.0, opening_height: float = 6.0,
                    local_depression: float = 0.0, local_depression_width: float = 0.0,
                    splash_velocity: Optional[float] = None, open_area_ratio: Optional[float] = None,
-                   si: bool = False) -> Dict[str, Optional[float]]:
+                   clogging: float = 0.0, si: bool = False) -> Dict[str, Optional[float]]:
     """One inlet on grade by HEC-22 Eqs 4-16 to 4-25 for the gutter flow `q`. Returns the
     approach gutter's values (spread, depth, velocity, ...), eo, splash_velocity, rf, rs
     (grates), lt, se (curb openings and slots), curb_intercepted and grate_intercepted (a
     combination inlet with `curb_length` of sweeper), efficiency, intercepted and bypass;
-    None where a value does not apply."""
+    None where a value does not apply. `clogging` takes that share of the capture away, as
+    SWMM 5.2 does on grade. Raises ValueError where the inputs lie outside the range the
+    equations hold for (a result that does not give back its own flow, or is not finite)."""
     args = _inlet_args(q, cross_slope, gutter_slope, n, gutter_width, depression, type, grate, length, grate_width,
                        curb_length, opening_height, local_depression, local_depression_width, splash_velocity,
-                       open_area_ratio, 0.0, si)
+                       open_area_ratio, clogging, si)
     return _out(json.loads(_core.inlet_on_grade(*args)), si)
 
 
@@ -129,7 +134,8 @@ def inlet_in_sag(*, q: float, cross_slope: float, length: float, type: str = "gr
     """The ponded depth (at the curb) and spread at which a sag inlet passes `q`, by HEC-22
     Eqs 4-26 to 4-35, with the weir and orifice capacities at that depth and the governing
     regime. Grates: the smaller of weir and orifice; curb openings: weir up to d = h,
-    orifice from 1.4 h, linear between; `clogging` is the share of grate width lost."""
+    orifice from 1.4 h, linear between; `clogging` is the share of grate width lost. Raises
+    ValueError where the inputs lie outside the range the equations hold for."""
     args = _inlet_args(q, cross_slope, 0.01, n, gutter_width, depression, type, grate, length, grate_width,
                        curb_length, opening_height, local_depression, local_depression_width,
                        0.0 if open_area_ratio is not None else None, open_area_ratio, clogging, si)

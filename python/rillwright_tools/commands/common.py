@@ -4,9 +4,10 @@ from __future__ import annotations
 
 import argparse
 import os
-from typing import Iterable, Sequence
+from typing import Iterable, Optional, Sequence
 
-from ..inputs import InputError
+from ..check import CYCLE, explain_cycle
+from ..inputs import InputError, Source, read_source
 from ..tables import write_csv
 
 DRAWING_FORMATS = (".png", ".svg")
@@ -26,6 +27,22 @@ def drawing_file(text: str) -> str:
     if os.path.splitext(text)[1].lower() not in DRAWING_FORMATS:
         raise argparse.ArgumentTypeError(f"the drawing must be a .png or .svg file: {text!r}")
     return text
+
+
+def with_loops(message: str, file: Optional[str]) -> str:
+    """The analysis's refusal of a cycle, followed by the loops of FILE named pipe by pipe."""
+    if not message.endswith(CYCLE) or file is None:
+        return message
+    try:
+        if file.lower().endswith(".inp"):
+            from ..interchange import read_swmm
+
+            source = Source(label=file, kind="project", text=read_swmm(file)[0])
+        else:
+            source = read_source(file)
+        return explain_cycle(message, source)
+    except (InputError, ValueError, OSError):
+        return message
 
 
 def write_file(path: str, text: str) -> None:

@@ -52,8 +52,9 @@ def swmm_fields(inlet: Dict[str, Any], si: bool) -> Tuple[Street, Tuple[InletLin
     width = inlet.get("gutter_width_ft", 2.0 * unit)
     height = inlet.get("opening_height_in", 0.5 * unit * small) / small
     street = (max(20.0 * unit, 3.0 * width), max(0.5 * unit, height), inlet.get("cross_slope", 0.02) * 100.0,
-              inlet.get("gutter_n", 0.016), inlet.get("depression_in", 0.0) / small, width, 1.0)
-    length = inlet["length_ft"]
+              inlet.get("gutter_n", 0.016), inlet.get("depression_in", 0.0) / small, width,
+              float(inlet.get("sides", 1)))
+    length = inlet.get("length_ft", 0.0)
     grate = inlet.get("grate", "P-50")
     grate_line: InletLine = ("GRATE", str(length), str(inlet.get("grate_width_ft", 0.0)), GRATE_NAMES[grate])
     if grate == "generic":
@@ -116,10 +117,16 @@ def from_swmm(lines: Tuple[InletLine, ...], street: Optional[Street], usage: Usa
     if kind == "slotted":
         inlet["length_ft"], inlet["grate_width_ft"] = float(lines[0][1]), float(lines[0][2])
     if street is not None:
-        inlet.update({"cross_slope": street[2] / 100.0, "gutter_n": street[3], "depression_in": street[4] * small,
-                      "gutter_width_ft": street[5]})
+        inlet.update({"cross_slope": street[2] / 100.0, "gutter_n": street[3]})
+        depression, width = street[4], street[5]
+        if depression > 0 and not width > 0:
+            notes.append(f"gutter depression a = {depression:g} over a width W = {width:g}: no depressed gutter")
+        if depression > 0 and width > 0:
+            inlet.update({"depression_in": depression * small, "gutter_width_ft": width})
+        else:  # SWMM ignores W when a is 0: the uniform section
+            inlet["depression_in"] = 0.0
         if len(street) > 6 and street[6] == 2:
-            notes.append("street with two gutters: each inlet reads one")
+            inlet["sides"] = 2  # an inlet in each gutter, each on half the flow
     count, clogged, qmax, local, local_width, _ = usage
     if count != 1:
         notes.append(f"{count:g} inlets in series read as one {count:g} times as long")

@@ -22,8 +22,10 @@
 from __future__ import annotations
 
 import json
+import re
 from typing import Any, Callable, Dict, List, Optional, Set, Tuple
 
+from ... import _core
 from .inlet_fields import GRATE_OF, Usage, agrees, from_swmm, street_slope, swmm_fields
 
 from .text import INLET_PREFIX, Line, Section
@@ -47,6 +49,21 @@ def carried_lines(title: List[str], notes: List[str]) -> Dict[str, dict]:
                 notes.append(f"[TITLE] line {number}: an unreadable {INLET_PREFIX.strip()} line was ignored "
                              "(the inlet's SWMM fields are read alone)")
     return carried
+
+
+def inlet_problem(node: Dict[str, Any], inlet: Dict[str, Any], si: bool) -> Optional[str]:
+    """Why the project reader or the inlet pass would refuse this inlet on this node, in
+    their own words; None when both take it."""
+    probe = {"name": "", "idf_a": 1.0, "idf_b": 1.0, "idf_c": 1.0, "min_tc": 10.0, "junction_k": 0.0,
+             "units": "si" if si else "us_customary", "pipes": [],
+             "nodes": [{"id": node["id"], "kind": "junction", "x": 0.0, "y": 0.0, "invert": 0.0, "rim": 1.0,
+                        "area_ac": 0.0, "c": 0.0, "tc_inlet": 10.0, "inlet": inlet}]}
+    try:
+        _core.inlets(json.dumps(probe), "rwproj")
+    except (ValueError, TypeError) as error:
+        text = re.sub(r" at line \d+ column \d+$", "", str(error))
+        return text[len("invalid project JSON: "):] if text.startswith("invalid project JSON: ") else text
+    return None
 
 
 class StreetReader:
@@ -155,6 +172,9 @@ class StreetReader:
         """Sets node inlets and bypass_to, removes street nodes; returns {street node: inlet
         node} for runoff that reaches a street junction."""
         streets, designs = self.streets(), self.inlets()
+        if streets:
+            self.report.notes.append("[STREETS]: Tcrown, Hcurb, Tback, Sback and nBack not used (the inlets take the "
+                                     "gutter's Sx, nRoad, a, W and Sides; the street's own capacity is not modelled)")
         section = self.section("INLET_USAGE")
         rows: List[Tuple[int, str, str, str, Usage]] = []
         for number, tokens in section.rows(3):
@@ -205,6 +225,10 @@ class StreetReader:
             if len(found) > 1:
                 notes.append(f"bypass splits among street conduits to {', '.join(found)}: all of it to {bypass}")
             inlet, bypass = self.reconcile(node, inlet, bypass, carried.get(node), notes, sag)
+            problem = inlet_problem(self.nodes[node], inlet, self.si)
+            if problem is not None:
+                self.report.dropped.append(("inlet usage", conduit, f"inlet {design} at node {node}: {problem}"))
+                continue
             for note in notes:
                 self.report.approximated.append(("inlet", node, note))
             self.nodes[node]["inlet"] = inlet
@@ -219,6 +243,10 @@ class StreetReader:
                 self.report.dropped.append(("inlet", node, "the rillwright line's inlet has no INLET_USAGE"))
                 continue
             if isinstance(inlet, dict):
+                problem = inlet_problem(self.nodes[node], inlet, self.si)
+                if problem is not None:
+                    self.report.dropped.append(("inlet", node, f"the rillwright line's inlet: {problem}"))
+                    continue
                 self.nodes[node]["inlet"] = inlet
             if data.get("bypass_to") in self.nodes:
                 self.nodes[node]["bypass_to"] = data["bypass_to"]
