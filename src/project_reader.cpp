@@ -222,11 +222,11 @@ bool read_vertex(Reader& in, Vertex& vertex) {
     return in.end_tuple();
 }
 
-// `length_ft` and `gutter_slope` default to 0 (no inlet model; a sag inlet needs no
-// gutter slope); `sag` stays required.
+// Stored files name the first three keys of an inlet; a length of 0 means no inlet model,
+// and a sag inlet may give a gutter slope of 0.
 constexpr RecordSchema<19> kInletSchema{"struct InletOverrides",
-                                         {{{"length_ft", false},
-                                           {"gutter_slope", false},
+                                         {{{"length_ft", true},
+                                           {"gutter_slope", true},
                                            {"sag", true},
                                            {"grate_width_ft", false},
                                            {"cross_slope", false},

@@ -225,12 +225,15 @@ def test_a_two_sided_street_is_two_gutters_on_half_the_flow(sag, kind):
         assert two["bypass"] == pytest.approx(2 * side["bypass"], rel=1e-12)
 
 
-def test_the_documented_defaults_of_an_inlet_object():
-    # No length_ft: no inlet model; a sag inlet needs no gutter slope; one on grade does.
-    assert run_pass(one_inlet(gutter_slope=0.01))["inlets"] == []
-    assert run_pass(one_inlet(length_ft=3.0, sag=True, type="curb"))["inlets"][0]["efficiency"] == 1.0
+def test_what_an_inlet_object_needs():
+    # The stored object names length, gutter slope and sag; length 0 is no inlet model, and
+    # a sag inlet needs no gutter slope, while one on grade does.
+    with pytest.raises(ValueError, match="missing field `length_ft`"):
+        run_pass(one_inlet(gutter_slope=0.01))
+    assert run_pass(one_inlet(length_ft=0.0, gutter_slope=0.01))["inlets"] == []
+    assert run_pass(one_inlet(length_ft=3.0, gutter_slope=0.0, sag=True, type="curb"))["inlets"][0]["efficiency"] == 1.0
     with pytest.raises(ValueError, match="an inlet model needs `gutter_slope` greater than 0 on grade"):
-        run_pass(one_inlet(length_ft=3.0, type="curb"))
+        run_pass(one_inlet(length_ft=3.0, gutter_slope=0.0, type="curb"))
     with pytest.raises(ValueError, match="inlet `N1`: .* outside the range where the HEC-22 equations hold"):
         run_pass(one_inlet(length_ft=3.0, type="curb", gutter_slope=1e308))
 
