@@ -21,6 +21,7 @@ struct PipeEnergy {
     double velocity_head_dn = 0.0;
     double egl_up = 0.0;
     double egl_dn = 0.0;
+    double structure_loss = 0.0;  // ft, charged for this pipe at its upstream structure
 };
 
 inline constexpr std::string_view kJunctionMethod = "junction";

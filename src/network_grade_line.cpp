@@ -171,8 +171,9 @@ void prepare_details(const Network& network, GradeLineDetails& details) {
 // One pipe's ends: velocity heads from the depths the pass took there, energy
 // lines over the analysis' grade lines at those ends.
 void record_pipe(GradeLineDetails& details, std::size_t pipe, double velocity_head_up, double velocity_head_dn,
-                 double hgl_up, double hgl_dn) {
-    details.line.pipes[pipe] = {velocity_head_up, velocity_head_dn, hgl_up + velocity_head_up, hgl_dn + velocity_head_dn};
+                 double hgl_up, double hgl_dn, double structure_loss) {
+    details.line.pipes[pipe] = {velocity_head_up, velocity_head_dn, hgl_up + velocity_head_up, hgl_dn + velocity_head_dn,
+                                structure_loss};
 }
 
 // What structure J took from one pipe leaving it; kept when this pipe sets J's
@@ -256,7 +257,7 @@ GradeLine grade_line(const Network& network, const Topology& topology, const Des
                 grade.hgl_up[p] = level;
                 grade.node_hgl[in.node] = max_of_numbers(grade.node_hgl[in.node], level);
                 if (details) {
-                    record_pipe(*details, p, 0.0, 0.0, level, hgl);
+                    record_pipe(*details, p, 0.0, 0.0, level, hgl, 0.0);
                     StructureEnergy dry;
                     dry.method = loss_method(network.settings);
                     dry.velocity_head = 0.0;
@@ -323,7 +324,7 @@ GradeLine grade_line(const Network& network, const Topology& topology, const Des
             if (details) {
                 const double head_up = velocity_head_at_depth(pipe.shape, d.design_q, depth_up, kSmallestDepth);
                 const double head_dn = velocity_head_at_depth(pipe.shape, d.design_q, depth_dn, kSmallestDepth);
-                record_pipe(*details, p, head_up, head_dn, hgl_up, hgl);
+                record_pipe(*details, p, head_up, head_dn, hgl_up, hgl, structure.structure_loss);
                 structure.velocity_head = head_up;
                 structure.pipe = p;
                 record_structure(*details, in.node, std::move(structure), level_up);

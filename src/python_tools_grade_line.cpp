@@ -25,7 +25,8 @@ std::string details_json(const Network& network, const EnergyLine& line) {
         const std::pair<const char*, double> fields[] = {{"velocity_head_up", e.velocity_head_up},
                                                          {"velocity_head_dn", e.velocity_head_dn},
                                                          {"egl_up", e.egl_up},
-                                                         {"egl_dn", e.egl_dn}};
+                                                         {"egl_dn", e.egl_dn},
+                                                         {"structure_loss", e.structure_loss}};
         for (const auto& [name, value] : fields) {
             w.key(name);
             w.number(value);

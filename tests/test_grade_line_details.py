@@ -79,4 +79,5 @@ def test_junction_loss_is_k_times_velocity_head():
     v = result["pipes"][1]["velocity"]
     assert b["method"] == "junction" and b["coefficients"]["k"] == 0.7
     assert b["structure_loss"] == pytest.approx(0.7 * v * v / 64.4, rel=1e-12)
+    assert details["pipes"][1]["structure_loss"] == b["structure_loss"]
     assert details["nodes"][2]["velocity_head"] is None  # the outfall

@@ -18,13 +18,14 @@ from typing import Any, Dict, List, cast
 from . import _core
 from .inputs import Source
 
-PIPE_KEYS = ("id", "velocity_head_up", "velocity_head_dn", "egl_up", "egl_dn")
+PIPE_KEYS = ("id", "velocity_head_up", "velocity_head_dn", "egl_up", "egl_dn", "structure_loss")
 NODE_KEYS = ("id", "method", "coefficients", "structure_loss", "velocity_head", "hgl", "egl")
 
 
 def grade_line_details(source: Source, *, inlet_aware: bool = False) -> Dict[str, List[Dict[str, Any]]]:
     """{"pipes": [rows with PIPE_KEYS], "nodes": [rows with NODE_KEYS]}, in the order of the
-    module's rows. `method` is "junction" (coefficients junction_k, bend, k),
+    module's rows; a pipe's structure_loss is the loss charged for it at its upstream
+    structure (a structure's own is that of the pipe that sets its level). `method` is "junction" (coefficients junction_k, bend, k),
     "hec22_access_hole" (k0, depth_correction, diameter_correction, factor, k) or
     "hec22_energy_level" (cb, c_theta, cp, di, ei, eai, ha, ea); `velocity_head` is that of
     the outgoing pipe at its upstream end (None where no pipe leaves, as at an outfall).
