@@ -244,6 +244,19 @@ def test_a_named_coordinate_system_is_kept_with_its_extent():
     assert json.loads(rwt.read_swmm(rwt.write_swmm(text=project_text, format="rwproj"))[0])["crs"] == "EPSG:2817"
 
 
+def test_without_pyproj_the_report_says_the_extent_needs_it(monkeypatch):
+    from rillwright_tools.formats import crs
+
+    def missing():
+        raise ImportError(crs.INSTALL_HINT)
+
+    monkeypatch.setattr(crs, "_pyproj", missing)
+    project_text, report = rwt.read_swmm(next(m for m in SWMM_MODELS if m.name == "model_state_plane.inp"))
+    assert json.loads(project_text)["crs"] == "EPSG:2817"
+    assert any(n.startswith("coordinate system EPSG:2817 taken from the title") and "needs pyproj" in n
+               for n in report.notes)
+
+
 def test_convert_writes_a_looped_model_and_nothing_for_a_failure(tmp_path, capsys):
     loop = tmp_path / "loop.inp"
     loop.write_text("[JUNCTIONS]\nJ4 100 6\nJ5 99 6\n[OUTFALLS]\nO 98 FREE\n[CONDUITS]\nC4 J4 J5 100 0.013 0 0\n"
