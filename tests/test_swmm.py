@@ -222,11 +222,13 @@ def test_runoff_coefficients_and_design_flows_survive_the_round_trip():
     project = json.loads(rillwright.demo_project_json())
     project["nodes"][0]["c"], project["nodes"][1]["c"] = 0.95, 0.1
     project["catchments"][0]["c"] = 0.3  # unlike its node's C: the rest of the node keeps the node's
+    # An outline that names no node counts nowhere, and must not add its area on the way back.
+    project["catchments"].append(dict(project["catchments"][0], id="LOOSE", inlet_node_id=None, c=0.95))
     text = json.dumps(project)
     back, report = rwt.read_swmm(rwt.write_swmm(text=text, format="rwproj"))
     assert not report.approximated and not report.dropped
     catchments = {c["id"]: c["c"] for c in json.loads(back)["catchments"]}
-    assert catchments == {"C1": 0.3}
+    assert catchments == {"C1": 0.3, "LOOSE": 0.95}
     for old, new in zip(*(rillwright.analyze_project(t)["pipes"] for t in (text, back))):
         assert new["design_q"] == pytest.approx(old["design_q"], rel=1e-9)
 

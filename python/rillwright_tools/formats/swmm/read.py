@@ -33,8 +33,8 @@ from typing import Dict, List, Optional, Tuple, Union
 from .inlets_read import StreetReader, carried_lines
 
 from .shapes import full_area
-from .text import (C_TAG, EPSG_IN_TEXT, INLET_PREFIX, KEPT_SETTINGS, SETTINGS_PREFIX, Line, Section,
-                   c_of_impervious, impervious_text, split_sections, unused_section_notes)
+from .text import (C_TAG, EPSG_IN_TEXT, INLET_PREFIX, KEPT_SETTINGS, OUTLINE_TAG, SETTINGS_PREFIX, Line, Section,
+                   c_of_impervious, impervious_text, split_sections, tag_parts, unused_section_notes)
 from .. import crs as _crs
 from ..common import ImportReport
 from ...units import FT_PER_M
@@ -384,6 +384,16 @@ class _Importer:
             outlet = found
             c = self.runoff_coefficient(name, tokens[4], impervious)
             node = nodes[outlet]
+            ring = polygons.get(name, [])
+            flow_length = (area * (10000.0 * FT_PER_M ** 2 if self.si else 43560.0)) / (width * scale) \
+                if width > 0 else 0.0
+            catchment = {"id": name, "vertices": ring, "c": c, "flow_length_ft": flow_length,
+                         "slope": slope / 100.0, "inlet_node_id": None}
+            if OUTLINE_TAG in tag_parts(self.tags.get(("SUBCATCH", name), "")):
+                # The export's outline that no structure counts: it adds no area to a node.
+                if len(ring) >= 3:
+                    catchments.append(catchment)
+                continue
             total = node["area_ac"] + area
             if total > 0:
                 # A node's first area takes its C as it stands, so that one subcatchment keeps C exactly.
@@ -391,20 +401,15 @@ class _Importer:
                 node["area_ac"] = total
             if node["kind"] == "junction" and area > 0:
                 node["kind"] = "inlet"
-            ring = polygons.get(name, [])
             if len(ring) >= 3:
-                flow_length = (area * (10000.0 * FT_PER_M ** 2 if self.si else 43560.0)) / (width * scale) \
-                    if width > 0 else 0.0
-                catchments.append({"id": name, "vertices": ring, "c": c, "flow_length_ft": flow_length,
-                                   "slope": slope / 100.0, "inlet_node_id": None,
-                                   "drains_to": outlet, "area_ac": area})
+                catchments.append({**catchment, "drains_to": outlet, "area_ac": area})
         return catchments
 
     def runoff_coefficient(self, name: str, written: str, impervious: float) -> float:
         """C of a subcatchment: the export's exact C where its tag stands beside the
         %impervious written for it, else C from the %impervious on this import's scale."""
-        tag = self.tags.get(("SUBCATCH", name), "")
-        if tag.startswith(C_TAG):
+        tag = next((part for part in tag_parts(self.tags.get(("SUBCATCH", name), "")) if part.startswith(C_TAG)), "")
+        if tag:
             try:
                 tagged = float(tag[len(C_TAG):])
             except ValueError:

@@ -28,6 +28,12 @@ EPSG_IN_TEXT = re.compile(r"\b(EPSG|ESRI)\s*[:=]?\s*(\d{4,6})\b", re.IGNORECASE)
 EXPORT_C_PERVIOUS = 0.2
 EXPORT_C_IMPERVIOUS = 0.9
 C_TAG = "c="
+OUTLINE_TAG = "outline"  # a catchment outline whose area no structure counts
+TAG_SEPARATOR = ","
+
+
+def tag_parts(tag: str) -> List[str]:
+    return [part for part in tag.split(TAG_SEPARATOR) if part]
 
 
 def impervious_text(c: float) -> str:

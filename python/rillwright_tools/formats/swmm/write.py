@@ -17,7 +17,9 @@ design flows, each structure's own runoff entering as a constant inflow.
   area, outline and C as %impervious, C = 0.2 + 0.7 x %impervious / 100, clamped, with a
   tag "c=<C>" wherever that scale does not give C back exactly); the flows come only from
   the inflows. The area of a structure beyond its catchments keeps the structure's own C,
-  so the import folds the same C x A into it.
+  so the import folds the same C x A into it; a catchment the analysis does not count (it
+  names no known node) drains to its nearest structure with the tag "outline", and the
+  import adds no area for it. Tags of one subcatchment are joined by ",".
 * Structure losses: each structure's loss at the design flow, from the grade-line pass,
   becomes the entry-loss coefficient of the conduit leaving it ([LOSSES], K = loss /
   velocity head at the conduit's upstream end), so a dynamic model of the design charges
@@ -36,7 +38,8 @@ import rillwright
 from ... import _core
 from ...inputs import Source, analyze, records
 from .inlets_write import street_model
-from .text import C_TAG, EPSG_IN_TEXT, INLET_PREFIX, KEPT_SETTINGS, SETTINGS_PREFIX, c_of_impervious, impervious_text
+from .text import (C_TAG, EPSG_IN_TEXT, INLET_PREFIX, KEPT_SETTINGS, OUTLINE_TAG, SETTINGS_PREFIX, TAG_SEPARATOR,
+                   c_of_impervious, impervious_text)
 from ...units import FT_PER_M
 
 ACRES_PER_HECTARE = 2.4710516301527603
@@ -188,7 +191,10 @@ def write_swmm(source: Source, result: Optional[Dict[str, Any]] = None) -> str:
         section("INFILTRATION", "Subcatchment MaxRate MinRate Decay DryTime MaxInfil",
                 [f"{name_of(c['id'])} 3.0 0.5 4 7 0" for c in catchments])
         section("TIMESERIES", "Name Time Value", ["dry 0:00 0.0", "dry 6:00 0.0"])
-    tags += [f"Subcatch {name_of(c['id'])} {C_TAG}{c['c']!r}" for c in catchments if c["c_tag"]]
+    for c in catchments:
+        parts = ([f"{C_TAG}{c['c']!r}"] if c["c_tag"] else []) + ([OUTLINE_TAG] if c.get("outline") else [])
+        if parts:
+            tags.append(f"Subcatch {name_of(c['id'])} {TAG_SEPARATOR.join(parts)}")
     section("LOSSES", "Link Kentry Kexit Kavg FlapGate Seepage", entry_losses(source, pipes, name_of))
     section("TAGS", "Type Name Tag", tags + streets.tags)
     section("REPORT", "Reporting Options", ["INPUT NO", "CONTROLS NO", "NODES ALL", "LINKS ALL"])
@@ -270,7 +276,10 @@ def subcatchments(project: Dict[str, Any], network: Dict[str, Any], nodes: Dict[
     for catchment in project.get("catchments", []):
         ring = [tuple(v) for v in catchment.get("vertices", [])]
         outlet = catchment.get("inlet_node_id") or catchment.get("drains_to")
-        if outlet not in nodes:
+        # The analysis counts a catchment only on a node it names; any other is an outline
+        # drawn to its nearest node (SWMM needs an outlet), tagged so the import adds no area.
+        counted = outlet in nodes
+        if not counted:
             outlet = nearest(ring, network["nodes"]) if ring else None
         if outlet is None or len(ring) < 3:
             continue
@@ -278,10 +287,12 @@ def subcatchments(project: Dict[str, Any], network: Dict[str, Any], nodes: Dict[
             acres = catchment["area_ac"] * (ACRES_PER_HECTARE if si else 1.0)
         else:
             acres = shoelace(ring) / 43560.0
-        if catchment.get("inlet_node_id") is not None or catchment.get("drains_to") is not None:
+        if counted:
             left[outlet] = left.get(outlet, 0.0) - acres
-        out.append(catchment_row(catchment["id"], outlet, acres * area_unit, catchment.get("c", 0.0),
-                                 catchment.get("flow_length_ft", 0.0), catchment.get("slope", 0.0), ring, si))
+        row = catchment_row(catchment["id"], outlet, acres * area_unit, catchment.get("c", 0.0),
+                            catchment.get("flow_length_ft", 0.0), catchment.get("slope", 0.0), ring, si)
+        row["outline"] = not counted
+        out.append(row)
     for node in nodes.values():
         rest = left[node["id"]]
         if rest > 1e-9 * max(node["area"], 1.0):
