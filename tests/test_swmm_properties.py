@@ -52,8 +52,11 @@ def projects(draw):
             if draw(st.booleans()):
                 pipe["invert_up"] = invert + draw(st.floats(0.0, 1.0))
             pipes.append(pipe)
-    return {"name": "random", "idf_a": 120.0, "idf_b": 10.0, "idf_c": 0.8, "min_tc": 10.0, "junction_k": 0.5,
-            "nodes": nodes, "pipes": pipes}
+    project = {"name": "random", "idf_a": 120.0, "idf_b": 10.0, "idf_c": 0.8, "min_tc": 10.0, "junction_k": 0.5,
+               "nodes": nodes, "pipes": pipes}
+    if draw(st.integers(0, 4)) == 0:  # the same numbers as metres, hectares and mm/hr
+        project.update(units="si", idf_a=120.0 * 25.4)
+    return project
 
 
 def resolved_inverts(network):
