@@ -29,6 +29,8 @@ def grade_line_details(source: Source, *, inlet_aware: bool = False) -> Dict[str
     "hec22_access_hole" (k0, depth_correction, diameter_correction, factor, k) or
     "hec22_energy_level" (cb, c_theta, cp, di, ei, eai, ha, ea); `velocity_head` is that of
     the outgoing pipe at its upstream end (None where no pipe leaves, as at an outfall).
+    Where no loss is charged (a free outlet under the junction or access-hole method, a
+    pipe without flow) structure_loss is 0 and the coefficients are empty.
     With inlet_aware, a project's inlet pass runs first and the analysis is of what its
     inlets intercept (as `inlets` reports it). Raises ValueError as the analysis does."""
     text = _core.grade_line_details(source.text, source.format, inlet_aware=bool(inlet_aware))
