@@ -129,7 +129,7 @@ READ_SECTIONS = frozenset({
 _DESIGN_STORM = "the design storm is the project's IDF curve"
 _RATIONAL = "the design flows come from the rational method on each structure's area"
 _NO_PLACE = "a gravity pipe design has no place for it"
-_DISPLAY = "display and reporting only"
+_DISPLAY = "display and reporting options, not read"
 
 # What the import does with each section it does not read: named once in the report.
 UNUSED_SECTIONS: Dict[str, str] = {
