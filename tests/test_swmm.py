@@ -274,3 +274,16 @@ def test_convert_writes_a_looped_model_and_nothing_for_a_failure(tmp_path, capsy
     assert main(["convert", str(broken), "-o", str(out)]) == 1
     assert out.read_text() == "older" and sorted(p.name for p in tmp_path.iterdir()) == [
         "broken.inp", "loop.inp", "loop.rwproj"]
+
+
+def test_a_prj_beside_the_model_names_its_coordinate_system(tmp_path):
+    pyproj = pytest.importorskip("pyproj")
+    model = tmp_path / "plan.inp"
+    model.write_text("[JUNCTIONS]\nA 10 3\n[OUTFALLS]\nO 9 FREE\n[CONDUITS]\nC1 A O 100 0.013 0 0\n"
+                     "[XSECTIONS]\nC1 CIRCULAR 1 0 0 0 1\n[COORDINATES]\nA 6500000 1850000\nO 6500100 1850000\n")
+    wkt = pyproj.CRS.from_epsg(2229).to_wkt()
+    (tmp_path / "plan.prj").write_text(wkt)
+    project_text, report = rwt.read_swmm(model)
+    assert json.loads(project_text)["crs"] == wkt
+    note, = [n for n in report.notes if n.startswith("coordinate system")]
+    assert note.startswith("coordinate system EPSG:2229 taken from plan.prj") and "longitude -118." in note

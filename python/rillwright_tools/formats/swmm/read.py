@@ -86,6 +86,9 @@ def plan_extent_note(system: str, where: str, nodes: List[dict]) -> Tuple[Option
     label = system if len(system) < 40 else system[:37] + "..."
     try:
         transform = _crs.to_lonlat(system)
+        code = _crs.authority(system) if len(system) >= 40 else None
+        if code:  # WKT: named by its code
+            label = f"{code[0]}:{code[1]}"
     except ImportError:
         return system, (f"coordinate system {label} taken from {where}; the plan extent in longitude and "
                         f"latitude needs pyproj (pip install \"rillwright[gis]\")")
