@@ -174,3 +174,116 @@ def test_convert_command_both_ways(tmp_path, capsys):
     assert json.loads(rwt.read_swmm(model)[0])["pipes"] == json.loads(project.read_text())["pipes"]
     assert main(["convert", str(tmp_path / "missing.inp"), "-o", str(project)]) == 1
     assert "rillwright: error:" in capsys.readouterr().err
+
+
+@pytest.mark.parametrize("offsets, up, down", [("ELEVATION", "0", "*"), ("DEPTH", "-2", "0")],
+                         ids=["elevation 0", "negative depth"])
+def test_an_end_below_its_node_is_set_at_the_invert_and_reported(offsets, up, down):
+    text = (f"[OPTIONS]\nLINK_OFFSETS {offsets}\n[JUNCTIONS]\nA 830 9\n[OUTFALLS]\nO 829 FREE\n"
+            f"[CONDUITS]\nC1 A O 100 0.013 {up} {down}\n[XSECTIONS]\nC1 CIRCULAR 1 0 0 0 1\n")
+    project_text, report = rwt.read_swmm(text)
+    pipe = json.loads(project_text)["pipes"][0]
+    assert "invert_up" not in pipe and "invert_dn" not in pipe  # both ends at their nodes
+    result = rillwright.analyze_project(project_text)["pipes"][0]
+    assert result["slope"] == pytest.approx(0.01)
+    (kind, name, why), = report.approximated
+    assert (kind, name) == ("conduit", "C1") and "upstream end" in why and f" {up} " in why and "830" in why
+
+
+@pytest.mark.parametrize("model", SWMM_MODELS, ids=lambda p: p.name)
+def test_every_section_is_read_or_named_once(model):
+    _, report = rwt.read_swmm(model)
+    from rillwright_tools.formats.swmm.text import READ_SECTIONS
+
+    named = [note.split("]")[0][1:] for note in report.notes if note.startswith("[")]
+    present = {name for name, lines in split_sections(model.read_text()).items() if lines}
+    assert sorted(named) == sorted(present - READ_SECTIONS)
+
+
+@pytest.mark.parametrize("settings", [{}, {"hec22_structure_loss": True}, {"structure_loss_method": "hec22_energy"}],
+                         ids=["junction", "access hole", "energy level"])
+def test_losses_carry_each_structure_loss_at_the_design_flow(settings):
+    from rillwright_tools.grade_line import grade_line_details
+
+    project_text = json.dumps({**json.loads(generated(30)), **settings})
+    model = rwt.write_swmm(text=project_text, format="rwproj")
+    losses = {t[0]: float(t[1]) for _, t in split_sections(model)["LOSSES"]}
+    details = grade_line_details(source_of(project_text))["pipes"]
+    assert losses and set(losses) <= {p["id"] for p in details}
+    for pipe in details:
+        assert losses.get(pipe["id"], 0.0) * pipe["velocity_head_up"] == pytest.approx(pipe["structure_loss"],
+                                                                                        rel=1e-9, abs=1e-12)
+    back, report = rwt.read_swmm(model)
+    assert sum(note.startswith("[LOSSES]") for note in report.notes) == 1
+    assert json.loads(back)["junction_k"] == json.loads(project_text)["junction_k"]
+
+
+def test_runoff_coefficients_and_design_flows_survive_the_round_trip():
+    project = json.loads(rillwright.demo_project_json())
+    project["nodes"][0]["c"], project["nodes"][1]["c"] = 0.95, 0.1
+    project["catchments"][0]["c"] = 0.3  # unlike its node's C: the rest of the node keeps the node's
+    # An outline that names no node counts nowhere, and must not add its area on the way back.
+    project["catchments"].append(dict(project["catchments"][0], id="LOOSE", inlet_node_id=None, c=0.95))
+    text = json.dumps(project)
+    back, report = rwt.read_swmm(rwt.write_swmm(text=text, format="rwproj"))
+    assert not report.approximated and not report.dropped
+    catchments = {c["id"]: c["c"] for c in json.loads(back)["catchments"]}
+    assert catchments == {"C1": 0.3, "LOOSE": 0.95}
+    for old, new in zip(*(rillwright.analyze_project(t)["pipes"] for t in (text, back))):
+        assert new["design_q"] == pytest.approx(old["design_q"], rel=1e-9)
+
+
+def test_a_named_coordinate_system_is_kept_with_its_extent():
+    pyproj = pytest.importorskip("pyproj")
+    model = next(m for m in SWMM_MODELS if m.name == "model_state_plane.inp")
+    project_text, report = rwt.read_swmm(model)
+    project = json.loads(project_text)
+    assert project["crs"] == "EPSG:2817"
+    transform = pyproj.Transformer.from_crs("EPSG:2817", "EPSG:4326", always_xy=True)
+    lon, lat = transform.transform([n["x"] for n in project["nodes"]], [n["y"] for n in project["nodes"]])
+    note, = [n for n in report.notes if n.startswith("coordinate system")]
+    assert f"longitude {min(lon):.5f} to {max(lon):.5f}, latitude {min(lat):.5f} to {max(lat):.5f}" in note
+    assert json.loads(rwt.read_swmm(rwt.write_swmm(text=project_text, format="rwproj"))[0])["crs"] == "EPSG:2817"
+
+
+def test_without_pyproj_the_report_says_the_extent_needs_it(monkeypatch):
+    from rillwright_tools.formats import crs
+
+    def missing():
+        raise ImportError(crs.INSTALL_HINT)
+
+    monkeypatch.setattr(crs, "_pyproj", missing)
+    project_text, report = rwt.read_swmm(next(m for m in SWMM_MODELS if m.name == "model_state_plane.inp"))
+    assert json.loads(project_text)["crs"] == "EPSG:2817"
+    assert any(n.startswith("coordinate system EPSG:2817 taken from the title") and "needs pyproj" in n
+               for n in report.notes)
+
+
+def test_convert_writes_a_looped_model_and_nothing_for_a_failure(tmp_path, capsys):
+    loop = tmp_path / "loop.inp"
+    loop.write_text("[JUNCTIONS]\nJ4 100 6\nJ5 99 6\n[OUTFALLS]\nO 98 FREE\n[CONDUITS]\nC4 J4 J5 100 0.013 0 0\n"
+                    "P5 J5 J4 100 0.013 0 0\nP6 J5 O 100 0.013 0 0\n[XSECTIONS]\nC4 CIRCULAR 1 0 0 0 1\n"
+                    "P5 CIRCULAR 1 0 0 0 1\nP6 CIRCULAR 1 0 0 0 1\n")
+    out = tmp_path / "loop.rwproj"
+    assert main(["convert", str(loop), "-o", str(out)]) == 0
+    assert len(json.loads(out.read_text())["pipes"]) == 3
+    assert "the analysis cannot run" in capsys.readouterr().out
+    broken = tmp_path / "broken.inp"
+    broken.write_text(loop.read_text().replace("J5 99 6", "J5 ninety 6"))
+    out.write_text("older")
+    assert main(["convert", str(broken), "-o", str(out)]) == 1
+    assert out.read_text() == "older" and sorted(p.name for p in tmp_path.iterdir()) == [
+        "broken.inp", "loop.inp", "loop.rwproj"]
+
+
+def test_a_prj_beside_the_model_names_its_coordinate_system(tmp_path):
+    pyproj = pytest.importorskip("pyproj")
+    model = tmp_path / "plan.inp"
+    model.write_text("[JUNCTIONS]\nA 10 3\n[OUTFALLS]\nO 9 FREE\n[CONDUITS]\nC1 A O 100 0.013 0 0\n"
+                     "[XSECTIONS]\nC1 CIRCULAR 1 0 0 0 1\n[COORDINATES]\nA 6500000 1850000\nO 6500100 1850000\n")
+    wkt = pyproj.CRS.from_epsg(2229).to_wkt()
+    (tmp_path / "plan.prj").write_text(wkt)
+    project_text, report = rwt.read_swmm(model)
+    assert json.loads(project_text)["crs"] == wkt
+    note, = [n for n in report.notes if n.startswith("coordinate system")]
+    assert note.startswith("coordinate system EPSG:2229 taken from plan.prj") and "longitude -118." in note

@@ -17,15 +17,22 @@ PathOrText = Union[str, "os.PathLike[str]"]
 def read_swmm(path_or_text: PathOrText, *, c_pervious: float = 0.2,
               c_impervious: float = 0.9) -> Tuple[str, "_swmm_read.ImportReport"]:
     """A SWMM 5 model (path, or its text) as (project JSON text, report of every element
-    dropped or approximated, by id). C = c_pervious + (c_impervious - c_pervious) x
-    %impervious / 100. ValueError names the section and line of a malformed line."""
+    dropped or approximated, by id, and of every section not read). C = c_pervious +
+    (c_impervious - c_pervious) x %impervious / 100, except where the model's own export
+    tag gives C exactly. A link end below its node's invert is set at the invert, as SWMM
+    sets it, and reported; an EPSG code in the title (or a .prj beside the file) becomes
+    the project's crs, reported with the plan extent in longitude and latitude. A model
+    with a loop is read (the analysis names the loop). ValueError names the section and
+    line of a malformed line."""
     return _swmm_read.read_swmm(path_or_text, c_pervious=c_pervious, c_impervious=c_impervious)
 
 
 def write_swmm(source: Optional[PathOrText] = None, *, text: Optional[str] = None,
                format: Optional[str] = None) -> str:
     """The network as a SWMM 5 model that runs as it stands (dynamic wave, each structure's
-    own design runoff as a constant inflow, FREE outfalls or FIXED at the tailwater)."""
+    own design runoff as a constant inflow, FREE outfalls or FIXED at the tailwater). Each
+    structure's loss at the design flow is the entry-loss coefficient of the conduit
+    leaving it ([LOSSES]: K = loss / velocity head), the design flow's equivalent."""
     return _swmm_write.write_swmm(resolve(source, text=text, format=format))
 
 

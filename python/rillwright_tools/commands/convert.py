@@ -9,12 +9,14 @@ import os
 import sys
 from typing import Optional
 
+from pathlib import Path
+
+from ..formats.common import write_atomically
 from ..formats.crs import with_crs
 from ..formats.geojson import from_geojson, to_geojson
-from ..inputs import InputError, Source, analyse, one_line, read_source
+from ..inputs import InputError, Source, analyse, analyze, one_line, read_source, records
 from ..formats.swmm.read import read_swmm
 from ..formats.swmm.write import write_swmm
-from .common import write_file
 
 IMPORTS = (".inp", ".geojson", ".json", ".gpkg", ".xml")
 EXPORTS = (".inp", ".geojson", ".gpkg", ".xml", ".dxf")
@@ -67,11 +69,21 @@ def handle(args: argparse.Namespace) -> int:
             raise InputError(str(error)) from None
         except ValueError as error:
             raise InputError(f"{args.file}: {one_line(str(error))}") from None
-        write_file(args.output, project + "\n")
-        result = analyse(read_source(args.output))
-        flooded = sum(1 for node in result["nodes"] if node["floods"])
-        print(f"{args.output}: {len(result['nodes'])} structures, {len(result['pipes'])} pipes "
-              f"({flooded} structures flood in the analysis)")
+        converted = Source(label=args.output, kind="project", text=project + "\n")
+        try:
+            network = records(converted)  # a project the reader refuses is never written
+        except ValueError as error:
+            raise InputError(f"{args.file}: the converted project does not read: {one_line(str(error))}") from None
+        write_output(args.output, converted.text)
+        try:
+            result = analyze(converted)
+        except ValueError as error:  # a loop, say: the project is written, the analysis names the fault
+            print(f"{args.output}: {len(network['nodes'])} structures, {len(network['pipes'])} pipes "
+                  f"(the analysis cannot run: {one_line(str(error))})")
+        else:
+            flooded = sum(1 for node in result["nodes"] if node["floods"])
+            print(f"{args.output}: {len(result['nodes'])} structures, {len(result['pipes'])} pipes "
+                  f"({flooded} structures flood in the analysis)")
         for line in notes:
             print(line)
         return 0
@@ -85,12 +97,12 @@ def handle(args: argparse.Namespace) -> int:
 
             write_plan_dxf(source, args.output)
         elif wanted == ".inp":
-            write_file(args.output, write_swmm(source, result))
+            write_output(args.output, write_swmm(source, result))
         elif wanted == ".xml":
             from ..formats.landxml.write import write_landxml
 
             landxml, report = write_landxml(source)
-            write_file(args.output, landxml)
+            write_output(args.output, landxml)
             for line in report.lines():
                 print(line)
         elif wanted == ".gpkg":
@@ -99,13 +111,26 @@ def handle(args: argparse.Namespace) -> int:
             write_geopackage(source, args.output, result, crs=args.crs)
         else:
             collection = to_geojson(source, result, crs=args.crs, plan_coordinates=args.plan_coordinates)
-            write_file(args.output, json.dumps(collection, indent=1, allow_nan=False) + "\n")
+            write_output(args.output, json.dumps(collection, indent=1, allow_nan=False) + "\n")
     except ImportError as error:
         raise InputError(str(error)) from None
     except ValueError as error:
         raise InputError(f"{args.file}: {one_line(str(error))}") from None
     sys.stdout.write(f"{args.output}: {len(result['nodes'])} structures, {len(result['pipes'])} pipes\n")
     return 0
+
+
+def write_output(path: str, text: str) -> None:
+    """Writes the whole text or nothing: a failure leaves no partial file (and an older
+    file of that name as it was)."""
+    def write(temporary: Path) -> None:
+        with open(temporary, "w", encoding="utf-8", newline="\n") as handle:
+            handle.write(text)
+
+    try:
+        write_atomically(path, write)
+    except OSError as error:
+        raise InputError(f"cannot write {path}: {error.strerror or error}") from None
 
 
 def write_interchange(source: Source, result: dict, title: str, geojson: Optional[str], plan: Optional[str],
@@ -116,7 +141,7 @@ def write_interchange(source: Source, result: dict, title: str, geojson: Optiona
             collection = to_geojson(source, result, plan_coordinates=plan_coordinates)
         except (ImportError, ValueError) as error:
             raise InputError(f"{source.label}: {one_line(str(error))}") from None
-        write_file(geojson, json.dumps(collection, indent=1, allow_nan=False) + "\n")
+        write_output(geojson, json.dumps(collection, indent=1, allow_nan=False) + "\n")
     if plan is not None:
         from ..drawing.plan import draw_plan
 

@@ -13,6 +13,12 @@ Rules the SWMM model does not settle by itself:
   IDF curve (a = 120 in/hr, b = 10 min, c = 0.8), min_tc 10 min and junction_k 0.5.
 * Subcatchment outlines become catchments without an inlet node (their area already sits
   on the node), carrying `drains_to` and `area_ac` so that an export writes them back.
+* Link offsets: an end that would lie below its node's invert (a negative depth offset,
+  or an elevation offset below the invert) is set at the node's invert, as SWMM sets it.
+* Coordinate system: an EPSG code in the title (such as "EPSG:2229"), else the WKT of a
+  .prj file beside the model, becomes the project's `crs`.
+* Every section the import does not read is named once in the report, with what was
+  done with it.
 """
 
 from __future__ import annotations
@@ -27,7 +33,9 @@ from typing import Dict, List, Optional, Tuple, Union
 from .inlets_read import StreetReader, carried_lines
 
 from .shapes import full_area
-from .text import INLET_PREFIX, KEPT_SETTINGS, SETTINGS_PREFIX, Line, Section, split_sections
+from .text import (C_TAG, EPSG_IN_TEXT, INLET_PREFIX, KEPT_SETTINGS, OUTLINE_TAG, SETTINGS_PREFIX, Line, Section,
+                   c_of_impervious, impervious_text, split_sections, tag_parts, unused_section_notes)
+from .. import crs as _crs
 from ..common import ImportReport
 from ...units import FT_PER_M
 
@@ -50,7 +58,56 @@ def read_swmm(path_or_text: Union[str, "os.PathLike[str]"], *, c_pervious: float
     every element dropped or approximated. Raises ValueError for a malformed line (naming
     section and line number) or a model with no conduit the analysis can take."""
     text, stem = read_text(path_or_text)
-    return _Importer(split_sections(text), stem, c_pervious, c_impervious).project()
+    importer = _Importer(split_sections(text), stem, c_pervious, c_impervious)
+    if stem:
+        importer.prj = Path(os.fspath(path_or_text)).with_suffix(".prj")
+    return importer.project()
+
+
+def named_crs(title: List[str], prj: Optional[Path]) -> Optional[Tuple[str, str]]:
+    """(system, where it was named): an authority code in the title, else a .prj beside the model."""
+    for line in title:
+        found = EPSG_IN_TEXT.search(line)
+        if found:
+            return f"{found.group(1).upper()}:{found.group(2)}", "the title"
+    if prj is not None and prj.is_file():
+        try:
+            text = prj.read_text(encoding="utf-8").strip()
+        except (OSError, UnicodeDecodeError) as error:
+            raise ValueError(f"{prj}: cannot read the coordinate system: {error}") from None
+        if text:
+            return text, prj.name
+    return None
+
+
+def plan_extent_note(system: str, where: str, nodes: List[dict]) -> Tuple[Optional[str], str]:
+    """(the system to keep, or None, and the report line saying which one was taken and
+    where the plan lies in longitude and latitude, so that a wrong guess is visible)."""
+    label = system if len(system) < 40 else system[:37] + "..."
+    try:
+        transform = _crs.to_lonlat(system)
+        code = _crs.authority(system) if len(system) >= 40 else None
+        if code:  # WKT: named by its code
+            label = f"{code[0]}:{code[1]}"
+    except ImportError:
+        return system, (f"coordinate system {label} taken from {where}; the plan extent in longitude and "
+                        f"latitude needs pyproj (pip install \"rillwright[gis]\")")
+    except ValueError as error:
+        return None, f"coordinate system {label} named in {where} not taken: {error}"
+    points = [(node["x"], node["y"]) for node in nodes]
+    if not points:
+        return system, f"coordinate system {label} taken from {where}"
+    try:
+        lonlat = [transform(x, y) for x, y in points]
+    except Exception as error:  # pyproj's own errors for points outside the system's domain
+        return system, f"coordinate system {label} taken from {where}; the plan does not map to longitude and " \
+                       f"latitude in it ({error})"
+    lons, lats = [p[0] for p in lonlat], [p[1] for p in lonlat]
+    if not all(math.isfinite(v) for v in lons + lats):
+        return system, f"coordinate system {label} taken from {where}; the plan does not map to longitude and " \
+                       f"latitude in it"
+    return system, (f"coordinate system {label} taken from {where}: plan extent longitude {min(lons):.5f} to "
+                    f"{max(lons):.5f}, latitude {min(lats):.5f} to {max(lats):.5f}")
 
 
 class _Importer:
@@ -68,6 +125,7 @@ class _Importer:
         self.tags = {(tokens[0].upper(), tokens[1]): tokens[2] for _, tokens in sections.get("TAGS", [])
                      if len(tokens) > 2}
         self.elevation_offsets = self.options.get("LINK_OFFSETS", "DEPTH").upper().startswith("ELEV")
+        self.prj: Optional[Path] = None
 
     def find(self, nodes: Dict[str, dict], name: str) -> Optional[str]:
         """The node a name refers to: SWMM compares ids without regard to case."""
@@ -96,6 +154,7 @@ class _Importer:
         catchments = self.read_subcatchments(nodes)
         self.read_coordinates(nodes)
         settings = [line for line in title if line.startswith(SETTINGS_PREFIX)]
+        self.note_unused_sections(bool(settings))
         title = [line for line in title if not line.startswith((SETTINGS_PREFIX, INLET_PREFIX))]
         project = {
             "name": title[0] if title else (self.stem or "SWMM model"),
@@ -112,7 +171,25 @@ class _Importer:
                 written = None
             if isinstance(written, dict):
                 project.update({k: v for k, v in written.items() if k in KEPT_SETTINGS})
+        system = named_crs(title, self.prj)
+        if system is not None:
+            kept, note = plan_extent_note(*system, project["nodes"])
+            self.report.notes.append(note)
+            if kept is not None:
+                project["crs"] = kept
         return json.dumps(project, indent=1), self.report
+
+    def note_unused_sections(self, exported: bool) -> None:
+        notes = unused_section_notes(self.sections)
+        if exported:  # rillwright's own export: its losses stand for the settings line's
+            notes = [note.replace("entry, exit and average loss coefficients of conduits not read",
+                                  "the export's structure losses at the design flow, as entry-loss coefficients, "
+                                  "not read") if note.startswith("[LOSSES]") else note for note in notes]
+        streets = self.sections.get("STREETS", [])
+        if streets and not any("Tcrown" in line or "Hcurb" in line for line in self.report.lines()):
+            notes.append(f"[STREETS] Tcrown and Hcurb of {len(streets)} street(s) not read: the project has no "
+                         f"street width or curb height (the spread limit is its own setting)")
+        self.report.notes.extend(notes)
 
     # Nodes -------------------------------------------------------------------------------
 
@@ -202,12 +279,20 @@ class _Importer:
             pipe = {"id": name, "from": up, "to": down, "length": length, "diameter": shape[1], "n": roughness,
                     "shape": shape[0], "rise_ft": shape[1] if shape[0] != "circular" else 0.0,
                     "span_ft": shape[2] if shape[0] != "circular" else 0.0}
-            for end, key, index in ((up, "invert_up", 5), (down, "invert_dn", 6)):
+            for end, key, index, side in ((up, "invert_up", 5, "upstream"), (down, "invert_dn", 6, "downstream")):
                 invert = nodes[end]["invert"]
                 if self.elevation_offsets:
                     own = invert if tokens[index] == "*" else conduits.number(number, tokens, index, "offset")
+                    given = f"elevation {own:g}"
                 else:
-                    own = invert + conduits.number(number, tokens, index, "offset")
+                    offset = conduits.number(number, tokens, index, "offset")
+                    own = invert + offset
+                    given = f"offset {offset:g}"
+                if own < invert:  # SWMM ignores a negative offset and sets the end at the node
+                    self.report.approximated.append(
+                        ("conduit", name, f"{side} end {given} lies below the invert {invert:g} of node {end}: "
+                                          f"set at the node's invert, as SWMM does"))
+                    own = invert
                 if own != invert:
                     pipe[key] = own
                 nodes[end]["_ends"].append(own + shape[1])
@@ -300,22 +385,43 @@ class _Importer:
                 self.report.dropped.append(("subcatchment", name, f"outlet {tokens[2]!r} is not a node"))
                 continue
             outlet = found
-            c = self.c_pervious + (self.c_impervious - self.c_pervious) * impervious / 100.0
+            c = self.runoff_coefficient(name, tokens[4], impervious)
             node = nodes[outlet]
+            ring = polygons.get(name, [])
+            flow_length = (area * (10000.0 * FT_PER_M ** 2 if self.si else 43560.0)) / (width * scale) \
+                if width > 0 else 0.0
+            catchment = {"id": name, "vertices": ring, "c": c, "flow_length_ft": flow_length,
+                         "slope": slope / 100.0, "inlet_node_id": None}
+            if OUTLINE_TAG in tag_parts(self.tags.get(("SUBCATCH", name), "")):
+                # The export's outline that no structure counts: it adds no area to a node.
+                if len(ring) >= 3:
+                    catchments.append(catchment)
+                continue
             total = node["area_ac"] + area
             if total > 0:
-                node["c"] = (node["c"] * node["area_ac"] + c * area) / total
+                # A node's first area takes its C as it stands, so that one subcatchment keeps C exactly.
+                node["c"] = c if node["area_ac"] == 0 else (node["c"] * node["area_ac"] + c * area) / total
                 node["area_ac"] = total
             if node["kind"] == "junction" and area > 0:
                 node["kind"] = "inlet"
-            ring = polygons.get(name, [])
             if len(ring) >= 3:
-                flow_length = (area * (10000.0 * FT_PER_M ** 2 if self.si else 43560.0)) / (width * scale) \
-                    if width > 0 else 0.0
-                catchments.append({"id": name, "vertices": ring, "c": c, "flow_length_ft": flow_length,
-                                   "slope": slope / 100.0, "inlet_node_id": None,
-                                   "drains_to": outlet, "area_ac": area})
+                catchments.append({**catchment, "drains_to": outlet, "area_ac": area})
         return catchments
+
+    def runoff_coefficient(self, name: str, written: str, impervious: float) -> float:
+        """C of a subcatchment: the export's exact C where its tag stands beside the
+        %impervious written for it, else C from the %impervious on this import's scale."""
+        tag = next((part for part in tag_parts(self.tags.get(("SUBCATCH", name), "")) if part.startswith(C_TAG)), "")
+        if tag:
+            try:
+                tagged = float(tag[len(C_TAG):])
+            except ValueError:
+                tagged = math.nan
+            if math.isfinite(tagged) and written == impervious_text(tagged):
+                return tagged
+            self.report.approximated.append(("subcatchment", name, f"tag {tag} does not match its %impervious "
+                                             f"{written}: C from the %impervious"))
+        return c_of_impervious(impervious, self.c_pervious, self.c_impervious)
 
     def read_coordinates(self, nodes: Dict[str, dict]) -> None:
         section = self.section("COORDINATES")

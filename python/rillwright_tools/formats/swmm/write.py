@@ -14,8 +14,16 @@ design flows, each structure's own runoff entering as a constant inflow.
   when the rise exceeds the span), arch ARCH; SWMM draws the last two from its standard
   shapes of the same rise and span.
 * Drainage areas become subcatchments under a rain gauge that never rains (they carry
-  area, outline and C as %impervious, C = 0.2 + 0.7 x %impervious / 100, clamped); the
-  flows come only from the inflows. Inlet times of concentration have no place in SWMM.
+  area, outline and C as %impervious, C = 0.2 + 0.7 x %impervious / 100, clamped, with a
+  tag "c=<C>" wherever that scale does not give C back exactly); the flows come only from
+  the inflows. The area of a structure beyond its catchments keeps the structure's own C,
+  so the import folds the same C x A into it; a catchment the analysis does not count (it
+  names no known node) drains to its nearest structure with the tag "outline", and the
+  import adds no area for it. Tags of one subcatchment are joined by ",".
+* Structure losses: each structure's loss at the design flow, from the grade-line pass,
+  becomes the entry-loss coefficient of the conduit leaving it ([LOSSES], K = loss /
+  velocity head at the conduit's upstream end), so a dynamic model of the design charges
+  the same losses at the design flow (and their equivalent at other flows).
 * Units follow the project: CFS and feet, or CMS and metres for an SI project.
 """
 
@@ -27,9 +35,11 @@ from typing import Any, Dict, List, Optional, Tuple
 
 import rillwright
 
+from ... import _core
 from ...inputs import Source, analyze, records
 from .inlets_write import street_model
-from .text import INLET_PREFIX, KEPT_SETTINGS, SETTINGS_PREFIX
+from .text import (C_TAG, EPSG_IN_TEXT, INLET_PREFIX, KEPT_SETTINGS, OUTLINE_TAG, SETTINGS_PREFIX, TAG_SEPARATOR,
+                   c_of_impervious, impervious_text)
 from ...units import FT_PER_M
 
 ACRES_PER_HECTARE = 2.4710516301527603
@@ -93,6 +103,7 @@ def write_swmm(source: Source, result: Optional[Dict[str, Any]] = None) -> str:
     streets = street_model(project, nodes, length, si, taken, name_of)
     title = result.get("name") or project.get("name") or "network"
     out += ["[TITLE]", f";;Exported by rillwright from {source.label}", str(title).replace("\n", " "),
+            *coordinate_system_line(project),
             SETTINGS_PREFIX + design_settings(project, settings), *streets.title, "",
             "[OPTIONS]", f"FLOW_UNITS           {'CMS' if si else 'CFS'}", "INFILTRATION         HORTON",
             "FLOW_ROUTING         DYNWAVE", "LINK_OFFSETS         DEPTH", "FORCE_MAIN_EQUATION  H-W",
@@ -173,13 +184,18 @@ def write_swmm(source: Source, result: Optional[Dict[str, Any]] = None) -> str:
     if catchments:
         section("RAINGAGES", "Name Format Interval SCF Source", ["dry INTENSITY 6:00 1.0 TIMESERIES dry"])
         section("SUBCATCHMENTS", "Name RainGage Outlet Area %Imperv Width %Slope CurbLen",
-                [f"{name_of(c['id'])} dry {name_of(c['outlet'])} {number(c['area'])} {number(c['impervious'])} "
+                [f"{name_of(c['id'])} dry {name_of(c['outlet'])} {number(c['area'])} {c['impervious']} "
                  f"{number(c['width'])} {number(c['slope'])} 0" for c in catchments])
         section("SUBAREAS", "Subcatchment N-Imperv N-Perv S-Imperv S-Perv PctZero RouteTo",
                 [f"{name_of(c['id'])} 0.01 0.1 0.05 0.05 25 OUTLET" for c in catchments])
         section("INFILTRATION", "Subcatchment MaxRate MinRate Decay DryTime MaxInfil",
                 [f"{name_of(c['id'])} 3.0 0.5 4 7 0" for c in catchments])
         section("TIMESERIES", "Name Time Value", ["dry 0:00 0.0", "dry 6:00 0.0"])
+    for c in catchments:
+        parts = ([f"{C_TAG}{c['c']!r}"] if c["c_tag"] else []) + ([OUTLINE_TAG] if c.get("outline") else [])
+        if parts:
+            tags.append(f"Subcatch {name_of(c['id'])} {TAG_SEPARATOR.join(parts)}")
+    section("LOSSES", "Link Kentry Kexit Kavg FlapGate Seepage", entry_losses(source, pipes, name_of))
     section("TAGS", "Type Name Tag", tags + streets.tags)
     section("REPORT", "Reporting Options", ["INPUT NO", "CONTROLS NO", "NODES ALL", "LINKS ALL"])
     section("COORDINATES", "Node X-Coord Y-Coord",
@@ -215,8 +231,34 @@ def outfall_line(name: str, invert_ft: float, tailwater: Optional[float], length
     return f"{name_of(name)} {number(length(invert_ft))} FREE NO"
 
 
-def impervious_of(c: float) -> float:
-    return min(max((c - 0.2) / 0.7 * 100.0, 0.0), 100.0)
+def entry_losses(source: Source, pipes: List[dict], name_of: Any) -> List[str]:
+    """[LOSSES] rows: K = the structure loss charged for each pipe at its upstream
+    structure over its velocity head there, both at the design flow."""
+    details = json.loads(_core.grade_line_details(source.text, source.format))
+    rows = []
+    for pipe, more in zip(pipes, details["pipes"]):
+        head, loss = more["velocity_head_up"], more["structure_loss"]
+        if head > 0 and loss > 0 and math.isfinite(loss / head):
+            rows.append(f"{name_of(pipe['id'])} {number(loss / head)} 0 0 NO 0")
+    return rows
+
+
+def coordinate_system_line(project: Dict[str, Any]) -> List[str]:
+    """A title line naming the project's coordinate system by its authority code, which the
+    import reads back; a system given only as WKT is named when pyproj finds its code."""
+    system = project.get("crs")
+    if not isinstance(system, str) or not system.strip():
+        return []
+    found = EPSG_IN_TEXT.search(system)
+    if found and found.group(0).strip() == system.strip():
+        return [f"coordinate system {found.group(1).upper()}:{found.group(2)}"]
+    try:
+        from .. import crs as _crs
+
+        code = _crs.authority(system)
+    except (ImportError, ValueError):
+        code = None
+    return [f"coordinate system {code[0]}:{code[1]}"] if code else []
 
 
 def subcatchments(project: Dict[str, Any], network: Dict[str, Any], nodes: Dict[str, Any], si: bool) -> List[dict]:
@@ -224,12 +266,20 @@ def subcatchments(project: Dict[str, Any], network: Dict[str, Any], nodes: Dict[
     areas draining to every node add up to that node's area as the analysis reads it."""
     area_unit = (1.0 / ACRES_PER_HECTARE) if si else 1.0
     left = {node["id"]: node["area"] for node in nodes.values()}  # acres
+    # A structure's own C, before its catchments were folded in: the rest of its area has it.
+    own_c: Dict[str, float] = {}
+    for node in project.get("nodes", []):
+        if isinstance(node, dict) and isinstance(node.get("c"), (int, float)):
+            own_c.setdefault(str(node.get("id")), float(node["c"]))
     out: List[dict] = []
     names = {c.get("id") for c in project.get("catchments", [])}
     for catchment in project.get("catchments", []):
         ring = [tuple(v) for v in catchment.get("vertices", [])]
         outlet = catchment.get("inlet_node_id") or catchment.get("drains_to")
-        if outlet not in nodes:
+        # The analysis counts a catchment only on a node it names; any other is an outline
+        # drawn to its nearest node (SWMM needs an outlet), tagged so the import adds no area.
+        counted = outlet in nodes
+        if not counted:
             outlet = nearest(ring, network["nodes"]) if ring else None
         if outlet is None or len(ring) < 3:
             continue
@@ -237,10 +287,12 @@ def subcatchments(project: Dict[str, Any], network: Dict[str, Any], nodes: Dict[
             acres = catchment["area_ac"] * (ACRES_PER_HECTARE if si else 1.0)
         else:
             acres = shoelace(ring) / 43560.0
-        if catchment.get("inlet_node_id") is not None or catchment.get("drains_to") is not None:
+        if counted:
             left[outlet] = left.get(outlet, 0.0) - acres
-        out.append(catchment_row(catchment["id"], outlet, acres * area_unit, catchment.get("c", 0.0),
-                                 catchment.get("flow_length_ft", 0.0), catchment.get("slope", 0.0), ring, si))
+        row = catchment_row(catchment["id"], outlet, acres * area_unit, catchment.get("c", 0.0),
+                            catchment.get("flow_length_ft", 0.0), catchment.get("slope", 0.0), ring, si)
+        row["outline"] = not counted
+        out.append(row)
     for node in nodes.values():
         rest = left[node["id"]]
         if rest > 1e-9 * max(node["area"], 1.0):
@@ -248,7 +300,8 @@ def subcatchments(project: Dict[str, Any], network: Dict[str, Any], nodes: Dict[
             while name in names or name in nodes:  # SWMM finds an outlet among all names
                 name += "_"
             names.add(name)
-            out.append(catchment_row(name, node["id"], rest * area_unit, node["c"], 0.0, 0.005, [], si))
+            out.append(catchment_row(name, node["id"], rest * area_unit, own_c.get(node["id"], node["c"]), 0.0,
+                                     0.005, [], si))
     return out
 
 
@@ -257,7 +310,9 @@ def catchment_row(name: str, outlet: str, area: float, c: float, flow_length_ft:
     square = area * (10000.0 if si else 43560.0)
     flow_length = flow_length_ft / FT_PER_M if si else flow_length_ft
     width = square / flow_length if flow_length > 0 else math.sqrt(square)
-    return {"id": name, "outlet": outlet, "area": area, "impervious": impervious_of(c),
+    impervious = impervious_text(c)
+    return {"id": name, "outlet": outlet, "area": area, "impervious": impervious, "c": c,
+            "c_tag": c_of_impervious(float(impervious)) != c,
             "width": width if width > 0 else 1.0, "slope": slope * 100.0 if slope > 0 else 0.5, "ring": ring}
 
 
