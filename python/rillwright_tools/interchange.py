@@ -38,7 +38,9 @@ def to_geojson(source: Optional[PathOrText] = None, result: Optional[Dict[str, A
     analysis when `analyse` is true) its results; values that are not finite are null.
     Coordinates are longitude and latitude (WGS 84) reprojected from the project's `crs`
     (or `crs`, which needs pyproj: `pip install "rillwright[gis]"`); a network without one
-    is refused unless `plan_coordinates` writes its plan coordinates, marked as such."""
+    is refused unless `plan_coordinates` writes its plan coordinates, marked as such.
+    A structure's inlet travels as properties `inlet_<key>` beside `bypass_to`; what the
+    collection cannot carry is listed in its member `rillwright_export_report`."""
     return _geojson.to_geojson(resolve(source, text=text, format=format), result, analyse=analyse,
                                crs=crs, plan_coordinates=plan_coordinates)
 
@@ -57,13 +59,15 @@ def from_geojson(obj_or_path: Union[Dict[str, Any], PathOrText],
 
 def to_geopackage(source: Optional[PathOrText], out: PathOrText, *, text: Optional[str] = None,
                   format: Optional[str] = None, result: Optional[Dict[str, Any]] = None,
-                  analyse: bool = True, crs: Optional[str] = None) -> None:
+                  analyse: bool = True, crs: Optional[str] = None) -> "_swmm_read.ImportReport":
     """Writes the network to the GeoPackage `out`: layers `structures` (points), `pipes`
-    (lines) and `catchments` (polygons) with the project's attributes and (from `result`,
-    or an analysis when `analyse` is true) the results, in the project's `crs` (or `crs`)."""
+    (lines) and `catchments` (polygons) with the project's attributes (a structure's inlet
+    as columns `inlet_<key>`) and (from `result`, or an analysis when `analyse` is true) the
+    results, in the project's `crs` (or `crs`). Returns the report of what the package
+    could not carry; a write that fails leaves no file."""
     from .formats import geopackage
 
-    geopackage.write_geopackage(resolve(source, text=text, format=format), out, result,
+    return geopackage.write_geopackage(resolve(source, text=text, format=format), out, result,
                                 analyse=analyse, crs=crs)
 
 
