@@ -222,6 +222,9 @@ def project_from_features(items: List[Dict[str, Any]], *, mapping: Optional[Dict
             elif kind == "Polygon":
                 rings = listed(geometry.get("coordinates"), "outline") or [[]]
                 ring = [plan(p) for p in listed(rings[0], "outline")]
+                if len(rings) > 1:
+                    report.approximated.append(("catchment", label(index, props, "Polygon"),
+                                                f"its {len(rings) - 1} holes are left out: a catchment is one outline"))
                 if len(ring) > 1 and ring[0] == ring[-1]:
                     ring.pop()
                 if len(ring) < 3:
@@ -304,18 +307,6 @@ def project_from_features(items: List[Dict[str, Any]], *, mapping: Optional[Dict
     if not pipes:
         raise ValueError("the layer has no pipe the import can use" + "".join(f"; {line}" for line in report.lines()))
     return project
-
-
-def project_text(project: Dict[str, Any]) -> str:
-    """The project as JSON text, once the project reader has taken it: an attribute of a
-    foreign layer that the reader would refuse (a settings value of the wrong type, an
-    inlet key out of range) is a ValueError here, never a written file that cannot be read."""
-    text = json.dumps(project, indent=1)
-    try:
-        records(Source("<import>", "project", text))
-    except ValueError as error:
-        raise ValueError(f"the layer's values make a project that cannot be read: {error}") from None
-    return text
 
 
 def _nearest(positions: List[Tuple[str, float, float]], point: Position, tolerance: float, end: str) -> str:

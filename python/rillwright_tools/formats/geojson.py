@@ -14,9 +14,9 @@ from typing import Any, Dict, List, Optional, Tuple, Union
 
 from . import crs as _crs
 from ..inputs import Source
-from .common import ImportReport
+from .common import ImportReport, project_text
 from .features import (PLAN_MEMBER, REPORT_MEMBER, SETTINGS_MEMBER, Transform, plan_collection, project_crs,
-                       project_from_features, project_text)
+                       project_from_features)
 
 
 def to_geojson(source: Source, result: Optional[Dict[str, Any]] = None, *, analyse: bool = True,

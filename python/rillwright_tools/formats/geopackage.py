@@ -19,8 +19,8 @@ from typing import Any, Dict, List, Optional, Sequence, Tuple, Union
 
 from . import crs as _crs
 from ..inputs import Source
-from .common import ImportReport, write_atomically
-from .features import SETTINGS_MEMBER, plan_collection, project_crs, project_from_features, project_text
+from .common import ImportReport, project_text, write_atomically
+from .features import SETTINGS_MEMBER, plan_collection, project_crs, project_from_features
 
 APPLICATION_ID = 0x47504B47  # "GPKG"
 USER_VERSION = 10400  # version 1.4
@@ -272,6 +272,7 @@ def _layers(db: sqlite3.Connection, file: Path) -> Dict[str, Tuple[str, Any]]:
         rows = db.execute("SELECT table_name, column_name, srs_id FROM gpkg_geometry_columns").fetchall()
     except sqlite3.Error as error:
         raise ValueError(f"{file}: not a GeoPackage (its gpkg_geometry_columns table cannot be read: {error})") from None
+    _query(db, file, "table 'gpkg_spatial_ref_sys'", "SELECT count(*) FROM gpkg_spatial_ref_sys")
     layers = {str(table): (str(column), srs_id) for table, column, srs_id in rows}
     missing = [layer for layer in ("structures", "pipes") if layer not in layers]
     if missing:
