@@ -48,19 +48,24 @@ def _checked_transform(transformer: Any, pyproj: Any, system: str) -> Transform:
     return transform
 
 
+def _transformer(pyproj: Any, source: str, target: str) -> Any:
+    try:
+        return pyproj.Transformer.from_crs(source, target, always_xy=True)
+    except pyproj.exceptions.ProjError as error:
+        raise ValueError(f"no transformation from {source[:80]!r} to {target[:80]!r}: {error}") from None
+
+
 def to_lonlat(crs: str) -> Transform:
     """Plan (x, y) in `crs` to (longitude, latitude) in WGS 84; ValueError for a position
     the transformation cannot take (outside the projection's domain)."""
     pyproj = _pyproj()
-    transformer = pyproj.Transformer.from_crs(checked(crs), WGS84, always_xy=True)
-    return _checked_transform(transformer, pyproj, crs)
+    return _checked_transform(_transformer(pyproj, checked(crs), WGS84), pyproj, crs)
 
 
 def from_lonlat(crs: str) -> Transform:
     """(longitude, latitude) in WGS 84 to plan (x, y) in `crs`; ValueError as `to_lonlat`."""
     pyproj = _pyproj()
-    transformer = pyproj.Transformer.from_crs(WGS84, checked(crs), always_xy=True)
-    return _checked_transform(transformer, pyproj, f"the longitude and latitude to {crs}")
+    return _checked_transform(_transformer(pyproj, WGS84, checked(crs)), pyproj, f"the longitude and latitude to {crs}")
 
 
 def placement(crs: str, points: Sequence[Sequence[float]]) -> str:
@@ -69,13 +74,16 @@ def placement(crs: str, points: Sequence[Sequence[float]]) -> str:
     zone) shows at once."""
     try:
         pyproj = _pyproj()
-        name = pyproj.CRS.from_user_input(checked(crs)).name
-    except (ImportError, ValueError):
+    except ImportError:
         return f"coordinate system taken: {crs} (install pyproj to see where it puts the plan: pip install \"rillwright[gis]\")"
+    try:
+        name = pyproj.CRS.from_user_input(checked(crs)).name
+        transformer = pyproj.Transformer.from_crs(crs, WGS84, always_xy=True)
+    except (ValueError, pyproj.exceptions.ProjError) as error:
+        return f"coordinate system taken: {crs[:80]!r}, which places nothing on the globe: {error}"
     taken = f"coordinate system taken: {crs}" + (f" ({name})" if name and name != crs else "")
     if not points:
         return taken
-    transformer = pyproj.Transformer.from_crs(crs, WGS84, always_xy=True)
     xs = [float(p[0]) for p in points]
     ys = [float(p[1]) for p in points]
     lon, lat = transformer.transform(xs, ys)

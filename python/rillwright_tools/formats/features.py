@@ -229,11 +229,13 @@ def project_from_features(items: List[Dict[str, Any]], *, mapping: Optional[Dict
                     ring.pop()
                 if len(ring) < 3:
                     raise Unusable("its outline has fewer than three corners")
-                catchment = {"id": number(props.get("id"), "id") or f"A{index}", "vertices": ring,
-                             "c": number(props.get("c"), "c") or 0.0,
-                             "flow_length_ft": number(props.get("flow_length_ft"), "flow_length_ft") or 0.0,
-                             "slope": number(props.get("slope"), "slope") or 0.0,
-                             "inlet_node_id": number(props.get("inlet_node_id"), "inlet_node_id")}
+                catchment = {"id": value(props, "id", f"A{index}"), "vertices": ring, "c": value(props, "c", None)}
+                for key in ("flow_length_ft", "slope"):
+                    catchment[key] = value(props, key, 0.0)
+                    if props.get(names.get(key, key)) is None:
+                        report.approximated.append(("catchment", label(index, props, "Polygon"),
+                                                    f"no {names.get(key, key)!r}: 0 taken"))
+                catchment["inlet_node_id"] = value(props, "inlet_node_id", False) or None
                 if props.get("drains_to"):
                     catchment["drains_to"] = number(props["drains_to"], "drains_to")
                 catchments.append(catchment)

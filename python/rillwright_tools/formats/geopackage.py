@@ -245,12 +245,15 @@ def read_geopackage(path: PathLike, mapping: Optional[Dict[str, str]] = None, *,
             if layer in layers:
                 _read_layer(db, file, layer, layers[layer][0], features, where, report)
         settings = _settings(db, file)
-        system = settings.get("crs") or _system_of(db, file, layers["structures"][1])
+        system = settings.get("crs") or _system_of(db, file, layers["structures"][1], report)
     finally:
         db.close()
-    project = project_from_features(features, mapping=mapping, tolerance=tolerance, name=name or file.stem,
-                                    settings=settings, system=system if isinstance(system, str) else None,
-                                    transform=None, report=report, where=where)
+    try:
+        project = project_from_features(features, mapping=mapping, tolerance=tolerance, name=name or file.stem,
+                                        settings=settings, system=system if isinstance(system, str) else None,
+                                        transform=None, report=report, where=where)
+    except ValueError as error:
+        raise ValueError(f"{file}: {error}") from None
     if isinstance(project.get("crs"), str):
         report.notes.append(_crs.placement(project["crs"], [(n["x"], n["y"]) for n in project["nodes"]]))
     try:
@@ -360,16 +363,22 @@ def _settings(db: sqlite3.Connection, file: Path) -> Dict[str, Any]:
     return loaded
 
 
-def _system_of(db: sqlite3.Connection, file: Path, srs_id: Any) -> Optional[str]:
+def _system_of(db: sqlite3.Connection, file: Path, srs_id: Any, report: ImportReport) -> Optional[str]:
     if not isinstance(srs_id, int) or srs_id <= 0:
         return None
     rows = _query(db, file, "table 'gpkg_spatial_ref_sys'",
-                  "SELECT organization, organization_coordsys_id, definition FROM gpkg_spatial_ref_sys "
+                  "SELECT srs_name, organization, organization_coordsys_id, definition FROM gpkg_spatial_ref_sys "
                   "WHERE srs_id = ?", (srs_id,))
     if not rows:
         raise ValueError(f"{file}: table 'gpkg_spatial_ref_sys' has no srs_id {srs_id}, which the layer "
                          "'structures' names")
-    organization, code, definition = rows[0]
+    name, organization, code, definition = rows[0]
     if isinstance(organization, str) and organization.upper() == "EPSG":
         return f"EPSG:{code}"
-    return definition if isinstance(definition, str) and definition.strip() else None
+    if not isinstance(definition, str) or not definition.strip() or definition.lstrip().upper().startswith(
+            ("LOCAL_CS", "ENGCRS", "ENGINEERINGCRS", "UNDEFINED")):
+        # GDAL's "Undefined SRS" (99999) and other local systems place nothing on the globe.
+        report.notes.append(f"the layers are in the local system {name!r} (srs_id {srs_id}): the coordinates are "
+                            "plan coordinates, and the project names no crs")
+        return None
+    return definition
