@@ -68,6 +68,8 @@ def _reproject(collection: Dict[str, Any], transform: Transform) -> None:
 def load(obj_or_path: Union[Dict[str, Any], str, "os.PathLike[str]"]) -> Dict[str, Any]:
     if isinstance(obj_or_path, dict):
         return obj_or_path
+    if not isinstance(obj_or_path, (str, os.PathLike)):
+        raise ValueError(f"expected a GeoJSON object or the path of a GeoJSON file, not {type(obj_or_path).__name__}")
     with open(Path(os.fspath(obj_or_path)), encoding="utf-8") as handle:
         try:
             loaded = json.load(handle)
