@@ -297,9 +297,11 @@ def test_landxml_writes_the_section_the_analysis_uses_and_names_bad_settings():
     project = json.loads(rillwright.demo_project_json())
     project["pipes"][0].update(shape="arch", rise_ft=0.0, span_ft=4.3, diameter=2.5)  # analysed as a 2.5 ft circle
     text = json.dumps(project)
-    written, report = rwt.write_landxml(text=text, format="rwproj")
+    project["nodes"].append(dict(project["nodes"][0], id="LONE"))  # no pipe: no valid LandXML structure
+    written, report = rwt.write_landxml(text=json.dumps(project), format="rwproj")
     assert '<CircPipe diameter="2.5"' in written and "ElliPipe" not in written
     assert any("'arch' without a rise and a span is analysed as the circle" in note for note in report.notes)
+    assert [entry[:2] for entry in report.dropped] == [("structure", "LONE")]
     back, _ = rwt.read_landxml(written)
     assert rillwright.analyze_project(back) == rillwright.analyze_project(text)
     assert {k: v for k, v in json.loads(back)["pipes"][0].items() if v is not None} == project["pipes"][0]

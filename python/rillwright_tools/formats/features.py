@@ -22,6 +22,7 @@ PIPE_KEYS = ("id", "from", "to", "length", "diameter", "n", "shape", "rise_ft", 
 CATCHMENT_KEYS = ("id", "c", "flow_length_ft", "slope", "inlet_node_id")
 # A structure's keys besides its position that a feature carries as they stand.
 OPTIONAL_NODE_KEYS = ("bypass_to", "diameter_ft", "benching")
+OPTIONAL_CATCHMENT_KEYS = ("drains_to", "area_ac")
 
 Position = List[float]
 Transform = Callable[[float, float], Tuple[float, float]]
@@ -103,8 +104,8 @@ def plan_collection(source: Source, result: Optional[Dict[str, Any]], analyse: b
             continue
         ring.append(list(ring[0]))  # a linear ring closes on its first position
         properties = {key: catchment.get(key) for key in CATCHMENT_KEYS}
-        if catchment.get("drains_to") is not None:
-            properties["drains_to"] = catchment["drains_to"]
+        properties.update({key: value for key, value in catchment.items()
+                           if key not in properties and key != "vertices" and value is not None})
         features.append(feature({"type": "Polygon", "coordinates": [ring]}, properties))
     if not_finite:
         report.notes.append("results that are not finite numbers are written as null: " + "; ".join(not_finite))
@@ -236,8 +237,9 @@ def project_from_features(items: List[Dict[str, Any]], *, mapping: Optional[Dict
                         report.approximated.append(("catchment", label(index, props, "Polygon"),
                                                     f"no {names.get(key, key)!r}: 0 taken"))
                 catchment["inlet_node_id"] = value(props, "inlet_node_id", False) or None
-                if props.get("drains_to"):
-                    catchment["drains_to"] = number(props["drains_to"], "drains_to")
+                for key in OPTIONAL_CATCHMENT_KEYS:  # what the SWMM import keeps for its export
+                    if props.get(names.get(key, key)) is not None:
+                        catchment[key] = value(props, key, None)
                 catchments.append(catchment)
             else:
                 raise Unusable(f"its geometry is {kind!r}, not a Point, LineString or Polygon" if kind

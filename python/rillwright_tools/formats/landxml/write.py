@@ -77,7 +77,9 @@ def write_landxml(source: Source, *, now: Optional[datetime.datetime] = None) ->
     structs = ET.SubElement(network, "Structs")
     for node in nodes:
         if not ends[node["id"]]:
-            raise ValueError(f"structure {node['id']!r} has no pipe, and a LandXML structure needs at least one")
+            report.dropped.append(("structure", node["id"], "it has no pipe, and a LandXML structure needs the "
+                                                             "Invert of at least one"))
+            continue
         struct = ET.SubElement(structs, "Struct", name=node["id"], elevRim=text(node["rim"]),
                                elevSump=text(node["invert"]))
         ET.SubElement(struct, "Center").text = f"{text(node['y'])} {text(node['x'])}"  # northing first
