@@ -159,6 +159,10 @@ def number(got: Any, key: str) -> Any:
     return got
 
 
+def _object(value: Any) -> Dict[str, Any]:
+    return value if isinstance(value, dict) else {}
+
+
 def listed(value: Any, what: str) -> List[Any]:
     if not isinstance(value, list):
         raise Unusable(f"its {what} is {json.dumps(value)[:40]}, not a list of positions")
@@ -208,9 +212,8 @@ def project_from_features(items: List[Dict[str, Any]], *, mapping: Optional[Dict
 
     nodes, lines, catchments = [], [], []
     for index, item in enumerate(items):
-        item = item if isinstance(item, dict) else {}
-        geometry = item.get("geometry") if isinstance(item.get("geometry"), dict) else {}
-        props = item.get("properties") if isinstance(item.get("properties"), dict) else {}
+        item = _object(item)
+        geometry, props = _object(item.get("geometry")), _object(item.get("properties"))
         kind = geometry.get("type")
         try:
             if kind == "Point":

@@ -86,8 +86,13 @@ def source_system(collection: Dict[str, Any], crs: Optional[str], report: Import
                   ) -> Tuple[Optional[str], Optional[str]]:
     """(the system to read longitude and latitude into, or None to keep the coordinates as
     they stand; the system the project's plan coordinates are in, when one is named)."""
+    for member in (PLAN_MEMBER, SETTINGS_MEMBER):
+        if collection.get(member) is not None and not isinstance(collection[member], dict):
+            raise ValueError(f"the collection's member {member!r} is {json.dumps(collection[member])[:40]}, "
+                             "not an object")
     marked = collection.get(PLAN_MEMBER)
-    settings = collection.get(SETTINGS_MEMBER) if isinstance(collection.get(SETTINGS_MEMBER), dict) else {}
+    given = collection.get(SETTINGS_MEMBER)
+    settings: Dict[str, Any] = given if isinstance(given, dict) else {}
     system = crs if crs is not None else settings.get("crs")
     if isinstance(marked, dict):
         report.notes.append("the layer holds plan coordinates: they are kept as they stand")
