@@ -7,6 +7,7 @@ from __future__ import annotations
 
 import json
 import math
+import re
 from typing import Any, Callable, Dict, List, Optional, Tuple
 
 from ..inputs import Source, analyze, records
@@ -257,7 +258,12 @@ def project_from_features(items: List[Dict[str, Any]], *, mapping: Optional[Dict
                 node[key] = value(props, key, default)
             inlet = {key[len(INLET_PREFIX):]: inlet_value(got, key) for key, got in props.items()
                      if key.startswith(INLET_PREFIX) and got is not None}
-            if inlet:
+            refused = _inlet_refused(node, inlet) if inlet else None
+            if refused:
+                # A foreign layer's own inlet columns (an inventory's `inlet_type` "CB") leave the
+                # structure as it is: only the inlet is left out.
+                report.dropped.append(("inlet", label(index, props, "Point"), refused))
+            elif inlet:
                 node["inlet"] = inlet
             for key in OPTIONAL_NODE_KEYS:
                 got = value(props, key, False)
@@ -314,6 +320,17 @@ def project_from_features(items: List[Dict[str, Any]], *, mapping: Optional[Dict
     if not pipes:
         raise ValueError("the layer has no pipe the import can use" + "".join(f"; {line}" for line in report.lines()))
     return project
+
+
+def _inlet_refused(node: Dict[str, Any], inlet: Dict[str, Any]) -> Optional[str]:
+    """Why the project reader refuses this inlet object, or None when it takes it."""
+    alone = {"name": "inlet", **DEFAULT_SETTINGS, "nodes": [dict(node, inlet=inlet)], "pipes": [], "catchments": []}
+    try:
+        records(Source("<inlet>", "project", json.dumps(alone)))
+    except ValueError as error:
+        reason = re.sub(r" at line \d+ column \d+$", "", str(error))
+        return reason.replace("invalid project JSON: ", "", 1)
+    return None
 
 
 def _nearest(positions: List[Tuple[str, float, float]], point: Position, tolerance: float, end: str) -> str:
