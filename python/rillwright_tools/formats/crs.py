@@ -77,11 +77,16 @@ def placement(crs: str, points: Sequence[Sequence[float]]) -> str:
     except ImportError:
         return f"coordinate system taken: {crs} (install pyproj to see where it puts the plan: pip install \"rillwright[gis]\")"
     try:
-        name = pyproj.CRS.from_user_input(checked(crs)).name
+        system = pyproj.CRS.from_user_input(checked(crs))
+        name = system.name
         transformer = pyproj.Transformer.from_crs(crs, WGS84, always_xy=True)
     except (ValueError, pyproj.exceptions.ProjError) as error:
         return f"coordinate system taken: {crs[:80]!r}, which places nothing on the globe: {error}"
-    taken = f"coordinate system taken: {crs}" + (f" ({name})" if name and name != crs else "")
+    shown = crs if len(crs) <= 60 else "WKT"  # a WKT definition is named by its name alone
+    taken = f"coordinate system taken: {shown}" + (f" ({name})" if name and name != crs else "")
+    if system.is_geographic:
+        taken += ("; it is a geographic system, so the plan coordinates are degrees and lengths drawn in them are "
+                  "not feet or metres: give the layers in a projected system")
     if not points:
         return taken
     xs = [float(p[0]) for p in points]
