@@ -59,7 +59,7 @@ def projects(draw):
             pipe["invert_dn"] = node_invert - 0.75
         pipes.append(pipe)
     return {"name": "random", "idf_a": 120.0, "idf_b": 10.0, "idf_c": 0.8, "min_tc": 10.0, "junction_k": 0.5,
-            "crs": "EPSG:2229", "nodes": nodes, "pipes": pipes,
+            "crs": "EPSG:2229", "units": draw(st.sampled_from(["us_customary", "si"])), "nodes": nodes, "pipes": pipes,
             "catchments": [{"id": "A1", "vertices": [[0.0, 0.0], [90.0, 0.0], [0.0, 80.0]],
                             "c": draw(st.sampled_from([0.1, 0.5, 0.95])), "flow_length_ft": 100.0, "slope": 0.01,
                             "inlet_node_id": f"N{count - 1}"}]}
@@ -98,6 +98,9 @@ def test_a_random_project_comes_back_or_the_report_says_what_changed(fmt, tmp_pa
         for new, old in zip(got["nodes"], project["nodes"]):
             assert (new["x"], new["y"]) == pytest.approx((old["x"], old["y"]), abs=1e-6)
         changed += [old["id"] for new, old in zip(got["catchments"], project["catchments"]) if new["c"] != old["c"]]
+        corners = [xy for c in project["catchments"] for corner in c["vertices"] for xy in corner]
+        assert [xy for c in got["catchments"] for corner in c["vertices"] for xy in corner] == pytest.approx(
+            corners, abs=1e-6)
         assert all(any(ident in line for line in lines) for ident in changed), (changed, lines)
 
     check()
