@@ -165,6 +165,10 @@ def write_geopackage(source: Source, out: PathLike, result: Optional[Dict[str, A
 def _write_package(path: Path, collection: Dict[str, Any], system: Optional[str]) -> None:
     db = sqlite3.connect(path)
     try:
+        # A new temporary file, discarded whole when the write fails: no rollback journal or
+        # syncs are needed (write_atomically renames it only once it is complete).
+        db.execute("PRAGMA journal_mode = OFF")
+        db.execute("PRAGMA synchronous = OFF")
         db.execute(f"PRAGMA application_id = {APPLICATION_ID}")
         db.execute(f"PRAGMA user_version = {USER_VERSION}")
         db.executescript(SCHEMA)
