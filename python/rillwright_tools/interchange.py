@@ -51,9 +51,11 @@ def from_geojson(obj_or_path: Union[Dict[str, Any], PathOrText],
     """(project JSON text, report) from a FeatureCollection of Points (structures) and
     LineStrings (pipes), longitude and latitude read into `crs` (default: the system the
     layer's settings name; without either, coordinates are kept as they stand). `mapping`
-    maps project keys to attribute names; a line's ends join structures by its
+    maps project keys (of structures, pipes and catchments) to attribute names; attributes
+    `inlet_<key>` make a structure's inlet. A line's ends join structures by its
     `from`/`to` attributes, else the nearest structure within `tolerance`. Every feature
-    the import cannot use is left out and named in the report with its reason."""
+    the import cannot use is left out and named in the report with its reason, and the
+    report names the coordinate system taken and where it puts the plan."""
     return _geojson.from_geojson(obj_or_path, mapping, tolerance=tolerance, name=name, crs=crs)
 
 
@@ -74,7 +76,10 @@ def to_geopackage(source: Optional[PathOrText], out: PathOrText, *, text: Option
 def from_geopackage(path: PathOrText, mapping: Optional[Dict[str, str]] = None, *,
                     tolerance: float = 1.0) -> Tuple[str, "_swmm_read.ImportReport"]:
     """(project JSON text, report) from a GeoPackage's `structures`, `pipes` and
-    `catchments` layers; the project keeps the package's coordinate system as its `crs`."""
+    `catchments` layers (`mapping` and `tolerance` as for `from_geojson`); the project keeps
+    the package's coordinate system as its `crs`. Z and M coordinates are dropped and
+    single-part Multi* geometries read, with report lines; a file that is not a readable
+    GeoPackage is a ValueError naming the file and the table or feature. Needs shapely."""
     from .formats import geopackage
 
     return geopackage.read_geopackage(path, mapping, tolerance=tolerance)
