@@ -267,6 +267,7 @@ def sql(statement):
     (sql("UPDATE pipes SET id = CAST(x'ff41' AS TEXT) WHERE fid = 1"), r"layer 'pipes' fid 1: column 'id' is not UTF-8"),
     (sql("UPDATE rillwright_project SET settings = '[1]'"), r"table 'rillwright_project': the settings are not"),
     (sql("UPDATE rillwright_project SET settings = '{\"idf_a\": \"wet\"}'"), r"values make a project that cannot be read"),
+    (sql("UPDATE gpkg_spatial_ref_sys SET srs_id = 7 WHERE srs_id = 2229"), r"has no srs_id 2229"),
 ])
 def test_a_broken_geopackage_is_a_value_error_naming_file_and_element(tmp_path, damage, message):
     pytest.importorskip("shapely")
@@ -276,6 +277,14 @@ def test_a_broken_geopackage_is_a_value_error_naming_file_and_element(tmp_path, 
     assert str(path) in str(refused.value)
     with pytest.raises(OSError, match="no such file"):
         rwt.from_geopackage(tmp_path / "none.gpkg")
+
+
+def test_layers_reprojected_after_writing_keep_their_own_system(tmp_path):
+    pytest.importorskip("shapely")
+    path = broken(tmp_path, sql("UPDATE rillwright_project SET settings = '{\"crs\": \"EPSG:32611\"}'"))
+    text, report = rwt.from_geopackage(path)
+    assert json.loads(text)["crs"] == "EPSG:2229"
+    assert "the layers are in 'EPSG:2229', not the 'EPSG:32611' the settings name" in report.notes[0]
 
 
 def test_a_failing_geopackage_write_leaves_no_file(tmp_path, monkeypatch):

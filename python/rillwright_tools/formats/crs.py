@@ -101,6 +101,22 @@ def placement(crs: str, points: Sequence[Sequence[float]]) -> str:
             f"latitude {min(lats):.5f} to {max(lats):.5f}{outside}")
 
 
+def same(first: Any, second: Any) -> bool:
+    """Whether two texts name one coordinate reference system (without pyproj: the same text)."""
+    if first == second:
+        return True
+    if not (isinstance(first, str) and isinstance(second, str)):
+        return False
+    try:
+        pyproj = _pyproj()
+    except ImportError:
+        return False
+    try:
+        return bool(pyproj.CRS.from_user_input(first) == pyproj.CRS.from_user_input(second))
+    except pyproj.exceptions.CRSError:  # a text pyproj cannot read names no system it can compare
+        return False
+
+
 def authority(crs: str) -> Optional[Tuple[str, int]]:
     """(authority, code) of a system, such as ("EPSG", 2229), when it has one."""
     found = _pyproj().CRS.from_user_input(checked(crs)).to_authority(min_confidence=90)

@@ -249,7 +249,15 @@ def read_geopackage(path: PathLike, mapping: Optional[Dict[str, str]] = None, *,
             if layer in layers:
                 _read_layer(db, file, layer, layers[layer][0], features, where, report)
         settings = _settings(db, file)
-        system = settings.get("crs") or _system_of(db, file, layers["structures"][1], report)
+        system = _system_of(db, file, layers["structures"][1], report)
+        named = settings.get("crs")
+        if system is None or (named is not None and _crs.same(named, system)):
+            system = named  # the text the project gave, when the layers are still in that system
+        elif named is not None:
+            # The layers were reprojected after rillwright wrote them: they are where they are.
+            report.notes.append(f"the layers are in {system[:80]!r}, not the {named!r} the settings name: "
+                                "the layers' system is taken")
+            settings["crs"] = system
     finally:
         db.close()
     try:
