@@ -123,6 +123,21 @@ def test_gis_layer_with_mapping_joins_lines_by_attribute_or_nearest():
     (lambda layer: layer["features"].append({"type": "Feature", "properties": {},
                                              "geometry": {"type": "MultiPoint", "coordinates": [[0, 0]]}}),
      ["feature feature 5: its geometry is 'MultiPoint', not a Point, LineString or Polygon"]),
+    (lambda layer: layer["features"].append({"type": "Feature", "properties": {"NAME": "L9"},
+                                             "geometry": {"type": "LineString", "coordinates": 7}}),
+     ["feature L9 (feature 5): its line is 7, not a list of positions"]),
+    (lambda layer: layer["features"].append({"type": "Feature", "properties": {"NAME": "A1"},
+                                             "geometry": {"type": "Polygon", "coordinates": [7]}}),
+     ["feature A1 (feature 5): its outline is 7, not a list of positions"]),
+    (lambda layer: layer["features"].append({"type": "Feature", "properties": {"NAME": "A2"},
+                                             "geometry": {"type": "Polygon", "coordinates": [[[0, 0], 7, [1, 1]]]}}),
+     ["feature A2 (feature 5): its coordinates are not a position"]),
+    (lambda layer: layer["features"][0]["properties"].update(inlet_type="CB", inlet_length_ft=3.0,
+                                                             inlet_gutter_slope=0.01, inlet_sag=False),
+     ["inlet MH1 (feature 0): node `MH1`: inlet `type` must be one of grate, curb, combination, slotted, not `CB`"]),
+    (lambda layer: layer["features"][0]["properties"].update(TYPE=["inlet"]),
+     ["structure MH1 (feature 0): its 'kind' is [\"inlet\"], not a text",
+      "pipe L1 (feature 3): no structure within 0.5 of its 'from' end and no 'from' attribute"]),
 ])
 def test_gis_layer_features_that_cannot_be_used_are_reported(change, dropped):
     layer = gis_layer(with_ends=False)
@@ -139,3 +154,15 @@ def test_run_writes_geojson_and_convert_reads_it(tmp_path, capsys):
     project = tmp_path / "back.rwproj"
     assert main(["convert", str(out), "-o", str(project)]) == 0
     assert "4 structures, 3 pipes" in capsys.readouterr().out
+
+
+def test_what_geojson_cannot_carry_is_in_the_export_report_and_a_failed_transform_names_the_structure():
+    pytest.importorskip("pyproj")
+    project = json.loads(rillwright.demo_project_json())
+    project["catchments"][0]["vertices"] = project["catchments"][0]["vertices"][:2]
+    collection = rwt.to_geojson(text=json.dumps(project), format="rwproj", plan_coordinates=True)
+    assert collection["rillwright_export_report"] == [
+        "dropped catchment C1: its outline has 2 corners, and a polygon needs three"]
+    project["nodes"][1].update(x=1e9, y=1e9)  # outside the domain of the UTM zone
+    with pytest.raises(ValueError, match=f"structure '{project['nodes'][1]['id']}': .* cannot be transformed"):
+        rwt.to_geojson(text=json.dumps(project), format="rwproj", crs="EPSG:32611")

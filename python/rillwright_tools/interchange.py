@@ -45,7 +45,9 @@ def to_geojson(source: Optional[PathOrText] = None, result: Optional[Dict[str, A
     analysis when `analyse` is true) its results; values that are not finite are null.
     Coordinates are longitude and latitude (WGS 84) reprojected from the project's `crs`
     (or `crs`, which needs pyproj: `pip install "rillwright[gis]"`); a network without one
-    is refused unless `plan_coordinates` writes its plan coordinates, marked as such."""
+    is refused unless `plan_coordinates` writes its plan coordinates, marked as such.
+    A structure's inlet travels as properties `inlet_<key>` beside `bypass_to`; what the
+    collection cannot carry is listed in its member `rillwright_export_report`."""
     return _geojson.to_geojson(resolve(source, text=text, format=format), result, analyse=analyse,
                                crs=crs, plan_coordinates=plan_coordinates)
 
@@ -56,28 +58,35 @@ def from_geojson(obj_or_path: Union[Dict[str, Any], PathOrText],
     """(project JSON text, report) from a FeatureCollection of Points (structures) and
     LineStrings (pipes), longitude and latitude read into `crs` (default: the system the
     layer's settings name; without either, coordinates are kept as they stand). `mapping`
-    maps project keys to attribute names; a line's ends join structures by its
+    maps project keys (of structures, pipes and catchments) to attribute names; attributes
+    `inlet_<key>` make a structure's inlet. A line's ends join structures by its
     `from`/`to` attributes, else the nearest structure within `tolerance`. Every feature
-    the import cannot use is left out and named in the report with its reason."""
+    the import cannot use is left out and named in the report with its reason, and the
+    report names the coordinate system taken and where it puts the plan."""
     return _geojson.from_geojson(obj_or_path, mapping, tolerance=tolerance, name=name, crs=crs)
 
 
 def to_geopackage(source: Optional[PathOrText], out: PathOrText, *, text: Optional[str] = None,
                   format: Optional[str] = None, result: Optional[Dict[str, Any]] = None,
-                  analyse: bool = True, crs: Optional[str] = None) -> None:
+                  analyse: bool = True, crs: Optional[str] = None) -> "_swmm_read.ImportReport":
     """Writes the network to the GeoPackage `out`: layers `structures` (points), `pipes`
-    (lines) and `catchments` (polygons) with the project's attributes and (from `result`,
-    or an analysis when `analyse` is true) the results, in the project's `crs` (or `crs`)."""
+    (lines) and `catchments` (polygons) with the project's attributes (a structure's inlet
+    as columns `inlet_<key>`) and (from `result`, or an analysis when `analyse` is true) the
+    results, in the project's `crs` (or `crs`). Returns the report of what the package
+    could not carry; a write that fails leaves no file."""
     from .formats import geopackage
 
-    geopackage.write_geopackage(resolve(source, text=text, format=format), out, result,
+    return geopackage.write_geopackage(resolve(source, text=text, format=format), out, result,
                                 analyse=analyse, crs=crs)
 
 
 def from_geopackage(path: PathOrText, mapping: Optional[Dict[str, str]] = None, *,
                     tolerance: float = 1.0) -> Tuple[str, "_swmm_read.ImportReport"]:
     """(project JSON text, report) from a GeoPackage's `structures`, `pipes` and
-    `catchments` layers; the project keeps the package's coordinate system as its `crs`."""
+    `catchments` layers (`mapping` and `tolerance` as for `from_geojson`); the project keeps
+    the package's coordinate system as its `crs`. Z and M coordinates are dropped and
+    single-part Multi* geometries read, with report lines; a file that is not a readable
+    GeoPackage is a ValueError naming the file and the table or feature. Needs shapely."""
     from .formats import geopackage
 
     return geopackage.read_geopackage(path, mapping, tolerance=tolerance)

@@ -108,10 +108,13 @@ def handle(args: argparse.Namespace) -> int:
         elif wanted == ".gpkg":
             from ..formats.geopackage import write_geopackage
 
-            write_geopackage(source, args.output, result, crs=args.crs)
+            for line in write_geopackage(source, args.output, result, crs=args.crs).lines():
+                print(line)
         else:
             collection = to_geojson(source, result, crs=args.crs, plan_coordinates=args.plan_coordinates)
             write_output(args.output, json.dumps(collection, indent=1, allow_nan=False) + "\n")
+            for line in collection.get("rillwright_export_report", []):
+                print(line)
     except ImportError as error:
         raise InputError(str(error)) from None
     except ValueError as error:

@@ -4,11 +4,12 @@ or could not carry."""
 from __future__ import annotations
 
 import contextlib
+import json
 import os
 import tempfile
 from dataclasses import dataclass, field
 from pathlib import Path
-from typing import Callable, List, Tuple, Union
+from typing import Any, Callable, Dict, List, Tuple, Union
 
 
 @dataclass
@@ -42,3 +43,17 @@ def write_atomically(path: Union[str, "os.PathLike[str]"], write: Callable[[Path
         with contextlib.suppress(OSError):
             os.unlink(temporary)
         raise
+
+
+def project_text(project: Dict[str, Any]) -> str:
+    """The imported project as JSON text, once the project reader has taken it: a value of a
+    foreign file that the reader would refuse (a setting of the wrong type, an inlet key out
+    of range) is a ValueError here, never a written project that cannot be read."""
+    from ..inputs import Source, records
+
+    text = json.dumps(project, indent=1)
+    try:
+        records(Source("<import>", "project", text))
+    except ValueError as error:
+        raise ValueError(f"the file's values make a project that cannot be read: {error}") from None
+    return text

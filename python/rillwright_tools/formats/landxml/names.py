@@ -2,3 +2,4 @@
 
 FEATURE_CODE = "rillwright"
 SETTINGS_LABEL = "settings"
+INLET_PREFIX = "inlet_"

@@ -12,8 +12,9 @@ import xml.etree.ElementTree as ET
 from pathlib import Path
 from typing import Any, Dict, List, Optional, Tuple, Union
 
-from .names import FEATURE_CODE, SETTINGS_LABEL
-from ..common import ImportReport
+from .names import FEATURE_CODE, INLET_PREFIX, SETTINGS_LABEL
+from ..common import ImportReport, project_text
+from ..crs import placement
 
 # Metres per unit; imperial files become feet projects, metric ones metre projects.
 METRES = {"foot": 0.3048, "feet": 0.3048, "USSurveyFoot": 1200.0 / 3937.0, "inch": 0.0254, "mile": 1609.344,
@@ -66,11 +67,21 @@ def properties(element: ET.Element) -> Dict[str, str]:
     return out
 
 
+def json_value(text: str, where: str) -> Any:
+    try:
+        return json.loads(text)
+    except ValueError:
+        raise ValueError(f"{where}: {text[:40]!r} is not a JSON value") from None
+
+
 def read_text(path_or_text: PathOrText) -> Tuple[str, str]:
     if isinstance(path_or_text, str) and path_or_text.lstrip().startswith("<"):
         return path_or_text, "LandXML network"
     path = Path(os.fspath(path_or_text))
-    return path.read_text(encoding="utf-8"), path.stem
+    try:
+        return path.read_text(encoding="utf-8"), path.stem
+    except UnicodeDecodeError as error:
+        raise ValueError(f"{path}: not UTF-8 text: {error}") from None
 
 
 def read_landxml(path_or_text: PathOrText) -> Tuple[str, ImportReport]:
@@ -108,7 +119,10 @@ def read_landxml(path_or_text: PathOrText) -> Tuple[str, ImportReport]:
     settings_element = child(root, "Project")
     settings = properties(settings_element).get(SETTINGS_LABEL) if settings_element is not None else None
     if settings:
-        project.update(json.loads(settings))
+        loaded = json_value(settings, f"<Project> property {SETTINGS_LABEL!r}")
+        if not isinstance(loaded, dict):
+            raise ValueError(f"<Project> property {SETTINGS_LABEL!r} is {settings[:40]!r}, not a JSON object")
+        project.update(loaded)
     else:
         report.notes.append("no rillwright settings in the file: the rainfall and loss settings are the defaults")
     coordinates = child(root, "CoordinateSystem")
@@ -152,7 +166,9 @@ def read_landxml(path_or_text: PathOrText) -> Tuple[str, ImportReport]:
             node["kind"] = "outfall" if node["id"] not in leaving else node["kind"]
     project.update(nodes=nodes, pipes=pipes)
     project.setdefault("catchments", [])
-    return json.dumps(project, indent=1), report
+    if isinstance(project.get("crs"), str):
+        report.notes.append(placement(project["crs"], [(n["x"], n["y"]) for n in nodes]))
+    return project_text(project), report
 
 
 def _structure(struct: ET.Element, linear: float, elevation: float, inverts: Dict[Tuple[str, str], float],
@@ -187,12 +203,22 @@ def _structure(struct: ET.Element, linear: float, elevation: float, inverts: Dic
                                       "inlet" if shape == "InletStruct" else "junction"),
         "x": easting * linear, "y": northing * linear, "invert": invert,
         "rim": number(struct, "elevRim", where) * elevation if rim is not None else invert + 10.0,
-        "area_ac": json.loads(given.get("area_ac", "0")), "c": json.loads(given.get("c", "0")),
-        "tc_inlet": json.loads(given.get("tc_inlet", "0")),
+        "area_ac": json_value(given.get("area_ac", "0"), f"{where}: property 'area_ac'"),
+        "c": json_value(given.get("c", "0"), f"{where}: property 'c'"),
+        "tc_inlet": json_value(given.get("tc_inlet", "0"), f"{where}: property 'tc_inlet'"),
         "_kind_given": kind is not None or shape in ("OutletStruct", "InletStruct"),
     }
+    inlet = {label[len(INLET_PREFIX):]: json_value(value, f"{where}: property {label!r}")
+             for label, value in given.items() if label.startswith(INLET_PREFIX)}
+    if inlet:
+        node["inlet"] = inlet
+    for label in ("bypass_to", "benching"):
+        if label in given:
+            node[label] = given[label]
     circle = child(struct, "CircStruct")
-    if circle is not None and circle.get("diameter") is not None:
+    if "diameter_ft" in given:
+        node["diameter_ft"] = json_value(given["diameter_ft"], f"{where}: property 'diameter_ft'")
+    elif circle is not None and circle.get("diameter") is not None:
         node["diameter_ft"] = number(circle, "diameter", where) * linear
     return node
 
@@ -223,8 +249,11 @@ def _pipe(element: ET.Element, linear: float, diameter: float, report: ImportRep
             report.approximated.append(("pipe", ident, "an egg-shaped pipe is taken as the ellipse of its height and span"))
     else:
         raise ValueError(f"{where}: an open <Channel> is not a pipe the analysis can take")
-    if "diameter" in given:
-        pipe["diameter"] = json.loads(given["diameter"])
+    if "shape" in given:
+        pipe["shape"] = given["shape"]  # the project's own text, as the analysis read it
+    for label in ("diameter", "rise_ft", "span_ft"):
+        if label in given:
+            pipe[label] = json_value(given[label], f"{where}: property {label!r}")
     if section.get("mannings") is not None:
         pipe["n"] = number(section, "mannings", where)
     else:

@@ -4,8 +4,10 @@ Structures carry their centre ("northing easting"), rim and sump; each pipe's in
 at an end lives on that end structure's `Invert` element, as LandXML keeps it. Lengths
 and sizes are written in the project's own length unit (feet or metres), so they read
 back exactly; the design settings and the catchments, which LandXML has no place for,
-travel as a JSON `Property` of the project's `Feature`. An arch pipe is written as its
-equivalent ellipse (same rise and span) and marked, so that it reads back as an arch."""
+travel as a JSON `Property` of the project's `Feature`, and a structure's inlet as one
+`Property` per key (`inlet_<key>`) of its `Feature`, beside `bypass_to`. An arch pipe is
+written as its equivalent ellipse (same rise and span) and marked, so that it reads back
+as an arch."""
 
 from __future__ import annotations
 
@@ -16,10 +18,11 @@ from typing import Any, Dict, List, Optional, Tuple
 
 from ...inputs import Source
 from ..common import ImportReport
-from .names import FEATURE_CODE, SETTINGS_LABEL
+from .names import FEATURE_CODE, INLET_PREFIX, SETTINGS_LABEL
 
 NAMESPACE = "http://www.landxml.org/schema/LandXML-1.2"
-NODE_PROPERTIES = ("kind", "area_ac", "c", "tc_inlet")
+NODE_PROPERTIES = ("kind", "area_ac", "c", "tc_inlet", "bypass_to", "diameter_ft", "benching")
+SHAPED = ("box", "elliptical", "arch")
 UNITS = {
     False: ("Imperial", {"areaUnit": "acre", "linearUnit": "foot", "volumeUnit": "cubicFeet",
                          "temperatureUnit": "fahrenheit", "pressureUnit": "inchHG", "diameterUnit": "foot",
@@ -74,7 +77,9 @@ def write_landxml(source: Source, *, now: Optional[datetime.datetime] = None) ->
     structs = ET.SubElement(network, "Structs")
     for node in nodes:
         if not ends[node["id"]]:
-            raise ValueError(f"structure {node['id']!r} has no pipe, and a LandXML structure needs at least one")
+            report.dropped.append(("structure", node["id"], "it has no pipe, and a LandXML structure needs the "
+                                                             "Invert of at least one"))
+            continue
         struct = ET.SubElement(structs, "Struct", name=node["id"], elevRim=text(node["rim"]),
                                elevSump=text(node["invert"]))
         ET.SubElement(struct, "Center").text = f"{text(node['y'])} {text(node['x'])}"  # northing first
@@ -84,24 +89,33 @@ def write_landxml(source: Source, *, now: Optional[datetime.datetime] = None) ->
             ET.SubElement(struct, "CircStruct", diameter=text(node.get("diameter_ft", 4.0)))
         for pipe_id, direction, elevation in ends[node["id"]]:
             ET.SubElement(struct, "Invert", elev=text(elevation), flowDir=direction, refPipe=pipe_id)
-        feature(struct, {key: node[key] for key in NODE_PROPERTIES if key in node})
+        properties = {key: node[key] for key in NODE_PROPERTIES if node.get(key) is not None}
+        # Always JSON, so that a text such as a grate named "3" reads back as a text.
+        properties.update({INLET_PREFIX + key: json.dumps(value) for key, value in (node.get("inlet") or {}).items()})
+        feature(struct, properties)
     section = ET.SubElement(network, "Pipes")
     for pipe in pipes:
         element = ET.SubElement(section, "Pipe", name=pipe["id"], refStart=pipe["from"], refEnd=pipe["to"],
                                 length=text(pipe["length"]))
         shape = pipe.get("shape", "circular")
         n = text(pipe["n"])
-        rise, span = pipe.get("rise_ft") or pipe["diameter"], pipe.get("span_ft") or pipe["diameter"]
-        if shape == "box":
+        rise, span = pipe.get("rise_ft") or 0.0, pipe.get("span_ft") or 0.0
+        # As the analysis builds a section: the shape only with a rise and a span, else the
+        # circle of the diameter.
+        sized = shape in SHAPED and rise > 0 and span > 0
+        if sized and shape == "box":
             ET.SubElement(element, "RectPipe", height=text(rise), width=text(span), mannings=n)
-        elif shape in ("elliptical", "arch"):
+        elif sized:
             ET.SubElement(element, "ElliPipe", height=text(rise), span=text(span), mannings=n)
             if shape == "arch":
                 report.approximated.append(("pipe", pipe["id"], "an arch is written as the ellipse of its rise and "
                                                                 "span (marked, so it reads back as an arch)"))
         else:
             ET.SubElement(element, "CircPipe", diameter=text(pipe["diameter"]), mannings=n)
+            if shape in SHAPED:
+                report.notes.append(f"pipe {pipe['id']}: shape {shape!r} without a rise and a span is analysed as "
+                                    f"the circle of its diameter {pipe['diameter']!r}, and written as that circle")
         if shape not in ("circular", "box", "elliptical") or "rise_ft" in pipe or "span_ft" in pipe:
-            feature(element, {"shape": shape, "diameter": pipe["diameter"]})
+            feature(element, {"shape": shape, "diameter": pipe["diameter"], "rise_ft": rise, "span_ft": span})
     ET.indent(root)
     return '<?xml version="1.0" encoding="UTF-8"?>\n' + ET.tostring(root, encoding="unicode") + "\n", report
