@@ -5,6 +5,7 @@
 #include "design_messages.hpp"
 #include "project.hpp"
 
+#include <cmath>
 #include <unordered_set>
 
 namespace rillwright::design {
@@ -49,8 +50,20 @@ std::vector<char> fixed_nodes(const Network& network, const Options& options) {
 
 }  // namespace
 
-Designed design_network(const LoadedNetwork& loaded, std::string_view text, const Options& options) {
+Options with_profile_defaults(Options options, const Network& network) {
+    if (!options.profile) return options;
+    if (options.defaulted.max_depth) options.max_depth = kDefaultMaxDepth;
+    if (options.defaulted.max_velocity) options.max_velocity = kDefaultMaxVelocity;
+    const double network_slope = network.settings.min_slope;
+    if (options.defaulted.min_slope && std::isfinite(network_slope) && network_slope > 0.0) {
+        options.min_slope = options.max_slope ? std::fmin(network_slope, *options.max_slope) : network_slope;
+    }
+    return options;
+}
+
+Designed design_network(const LoadedNetwork& loaded, std::string_view text, const Options& asked) {
     const Network& given = loaded.network;
+    const Options options = with_profile_defaults(asked, given);
     Outcome<SizeTables> tables = size_tables(options, unit_of(loaded));
     if (!tables.ok()) return failed(true, std::move(tables.error));
     if (auto problem = check_limits(options, given)) return failed(true, std::move(*problem));

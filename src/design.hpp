@@ -49,7 +49,28 @@ struct Options {
     std::optional<double> min_full_velocity;
     std::optional<double> max_depth;
     std::vector<std::string> fixed_inverts;  // structure ids that keep their invert
+    // The limits a profile design holds unless the caller gives a value or none:
+    // max_depth (rim to invert), max_velocity (at the design flow) and min_slope,
+    // whose defaults `with_profile_defaults` fills in. Without the profile the
+    // limits left to their defaults are none.
+    struct Defaulted {
+        bool max_depth = false;
+        bool max_velocity = false;
+        bool min_slope = false;
+    };
+    Defaulted defaulted;
 };
+
+// The profile's default limits. 20 ft from rim to invert and 20 ft/s at the
+// design flow: beyond them a storm drain needs a design of its own (shoring of
+// a deep trench; protection against abrasion and scour), so a profile that
+// passes them is named, never accepted silently. The minimum slope is the
+// network's own min_slope, the slope the analysis credits a flat pipe with, so
+// that no pipe is laid flatter than its capacity assumes (none when that is not
+// above 0, and never above max_slope).
+inline constexpr double kDefaultMaxDepth = 20.0;
+inline constexpr double kDefaultMaxVelocity = 20.0;
+Options with_profile_defaults(Options options, const Network& network);
 
 // The cover the profile designs to: min_cover, 3 ft by default.
 inline constexpr double kDefaultProfileCover = 3.0;

@@ -135,8 +135,9 @@ inline std::string slow_full(std::string_view pipe, double velocity, double limi
     return "pipe " + quoted(pipe) + ": full velocity " + number(velocity) + " ft/s is below the minimum " +
            number(limit) + " ft/s";
 }
-inline std::string too_deep(std::string_view node, double depth, double limit) {
-    return "structure " + quoted(node) + ": depth " + level(depth) + " ft is above the maximum " + number(limit) + " ft";
+inline std::string too_deep(std::string_view pipe, std::string_view node, bool upstream, double depth, double limit) {
+    return "pipe " + quoted(pipe) + ": its " + (upstream ? "upstream" : "downstream") + " invert lies " + level(depth) +
+           " ft below the rim of " + quoted(node) + ", deeper than the maximum " + number(limit) + " ft";
 }
 inline std::string drop_structure(std::string_view node, double drop, double limit) {
     return "structure " + quoted(node) + ": drop " + level(drop) + " ft is above the maximum " + number(limit) +

@@ -207,7 +207,7 @@ def test_the_command_prints_the_profile_and_rejects_a_bad_option_in_one_line(tmp
 
 
 def test_depth_and_drop_are_reported_not_forced():
-    """The README's street: A2 takes a 2.07 ft drop from T1; every structure is over 1 ft deep."""
+    """The README's street: A2 takes a 2.07 ft drop from T1; every pipe lies over 1 ft deep."""
     from pathlib import Path
 
     path = Path(__file__).parent / "data" / "profile_street.rwn"
@@ -217,7 +217,7 @@ def test_depth_and_drop_are_reported_not_forced():
         [(r["invert_up"], r["invert_dn"]) for r in plain["pipes"]]
     drops = {v["id"] for v in result["violations"] if v["kind"] == "drop"}
     assert drops == {n["id"] for n in result["nodes"] if n["drop"] > 1.0} >= {"A2"}
-    assert {v["id"] for v in result["violations"] if v["kind"] == "depth"} == {n["id"] for n in result["nodes"]}
+    assert {v["id"] for v in result["violations"] if v["kind"] == "depth"} == {p["id"] for p in result["pipes"]}
 
 
 @pytest.mark.parametrize("line, message", [("INTENSITY 4", "a fixed INTENSITY"), ("", "node 'N1''s inlet time")])
