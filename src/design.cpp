@@ -37,6 +37,16 @@ std::vector<Role> pipe_roles(const Network& network, const SizeTables& tables, c
     return roles;
 }
 
+// With the inverts as given, a pipe without fall (or with an n of 0 or less)
+// has no capacity at any size: one that has flow to carry keeps its given size.
+void mark_pipes_without_capacity(const Network& given, const Topology& topology, std::vector<Role>& roles) {
+    const std::vector<double> total_ca = contributing_ca(given, topology);
+    for (std::size_t p = 0; p < roles.size(); ++p) {
+        if (roles[p] != Role::sized || !(total_ca[topology.pipe_ends[p].first] > 0.0)) continue;
+        if (!(given.pipes[p].n > 0.0 && pipe_slopes(given, topology, p).used_slope > 0.0)) roles[p] = Role::cannot_carry;
+    }
+}
+
 // Outfalls, and with the profile the fixed_inverts structures.
 std::vector<char> fixed_nodes(const Network& network, const Options& options) {
     const std::unordered_set<std::string_view> fixed(options.fixed_inverts.begin(), options.fixed_inverts.end());
@@ -72,6 +82,7 @@ Designed design_network(const LoadedNetwork& loaded, std::string_view text, cons
     if (!topology.ok()) return failed(false, analysis_failed(topology.error));
     SizingPlan plan{*tables.value, options, pipe_roles(given, *tables.value, options),
                     std::vector<int>(given.pipes.size(), 0), unit_of(loaded), fixed_nodes(given, options)};
+    if (!options.profile) mark_pipes_without_capacity(given, *topology.value, plan.roles);
     if (options.profile && !loaded.project) {
         // A project holds neither a fixed intensity nor an inlet time of 0 or less.
         if (given.settings.intensity) return failed(true, messages::rwn_not_a_project("a fixed INTENSITY"));

@@ -119,7 +119,9 @@ std::optional<std::string> check_limits(const Options& options, const Network& n
 enum class Governor { capacity, minimum_size, no_smaller_downstream, freeboard, fixed, no_size_fits };
 const char* governor_name(Governor governor);
 
-enum class Role { sized, fixed, not_listed };  // not_listed: its shape has no catalogue sizes
+// not_listed: its shape has no catalogue sizes; cannot_carry: its inverts give it
+// no fall (plain design), so no size carries its flow and it keeps its given one.
+enum class Role { sized, fixed, not_listed, cannot_carry };
 
 enum class SlopeGovernor { cover, minimum_slope, minimum_velocity, capacity, maximum_slope, fixed };
 const char* slope_governor_name(SlopeGovernor governor);
@@ -132,6 +134,12 @@ struct PipeChoice {
     double written_up = 0.0;
     double written_dn = 0.0;
     SlopeGovernor slope_governed = SlopeGovernor::cover;
+    // Its size carries its design flow (design_q <= max_fill * capacity): only
+    // such a pipe bounds the pipes below it by no_smaller_downstream.
+    bool carries = true;
+    // With the profile: false when the design flow or a level of its profile is
+    // not a finite number; the pipe is then laid by the ground alone.
+    bool finite = true;
 };
 
 // What the sizing pass reads besides the network.

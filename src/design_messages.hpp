@@ -91,6 +91,13 @@ inline std::string no_size_carries(std::string_view pipe, std::string_view shape
     return "pipe " + quoted(pipe) + ": no " + std::string(shape) + " size carries " + number(q) + " cfs on slope " +
            number(slope) + " at max_fill " + number(max_fill) + "; given the largest, " + largest;
 }
+inline std::string cannot_carry(std::string_view pipe, double q, double slope, double n) {
+    const std::string why = !(n > 0.0) ? "its n of " + number(n) + " gives no size a capacity"
+                            : slope < 0.0 ? "it runs uphill (slope " + number(slope) + ")"
+                                          : "it is flat (slope " + number(slope) + ") with a min_slope of 0";
+    return "pipe " + quoted(pipe) + ": no size carries its " + number(q) + " cfs, " + why +
+           "; kept at its given size and passes no size downstream; fix its inverts or use profile design";
+}
 inline std::string no_size_large_enough(std::string_view pipe, std::string_view shape, const std::string& largest) {
     return "pipe " + quoted(pipe) + ": no " + std::string(shape) +
            " size is as large as the minimum size or the pipes entering it; given the largest, " + largest;

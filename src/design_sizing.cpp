@@ -111,6 +111,14 @@ void set_node_invert(Network& network, const Topology& topology, const SizingPla
     if (std::isfinite(lowest)) network.nodes[v].invert = lowest;
 }
 
+// The sizing criterion on the pipe as designed: design_q <= max_fill * capacity.
+bool carries(const SizingPlan& plan, const Pipe& pipe, const PipeChoice& choice, const PipeDesign& design) {
+    const FullSection full = choice.step >= 0
+                                 ? plan.tables.shapes[pipe.shape.index()][static_cast<std::size_t>(choice.step)].full
+                                 : full_section(pipe.shape);
+    return design.design_q <= plan.options.max_fill * full_capacity(pipe.n, full, design.used_slope);
+}
+
 void install(Pipe& pipe, const CatalogueSize& size) {
     pipe.shape = size.shape;
     pipe.diameter = size.diameter;
@@ -156,6 +164,7 @@ DesignFlows size_forward(Network& network, const Topology& topology, const Sizin
         bounds.min_rise_in = options.min_size;
         if (options.no_smaller_downstream) {
             for (const PipeLink& in : topology.incoming[v]) {
+                if (!choices[in.pipe].carries) continue;  // an overloaded size is no size to keep
                 bounds.entering_rise = max_of_numbers(bounds.entering_rise, shape_rise(network.pipes[in.pipe].shape));
             }
         }
@@ -167,11 +176,13 @@ DesignFlows size_forward(Network& network, const Topology& topology, const Sizin
                 bounds.floor = plan.floors[p];
                 size_profile(network, topology, plan, p, q, bounds, choices[p], candidates);
                 flows.pipes[p] = design_pipe(network, topology, p, flows.total_ca[v], rainfall);
+                choices[p].carries = carries(plan, pipe, choices[p], flows.pipes[p]);
                 continue;
             }
             switch (plan.roles[p]) {
                 case Role::fixed: choices[p].governed = Governor::fixed; break;
-                case Role::not_listed: choices[p].governed = Governor::no_size_fits; break;
+                case Role::not_listed:
+                case Role::cannot_carry: choices[p].governed = Governor::no_size_fits; break;
                 case Role::sized: {
                     const auto& sizes = plan.tables.shapes[pipe.shape.index()];
                     fits.reset(sizes, pipe.n, pipe_slopes(network, topology, p).used_slope, q, options.max_fill);
@@ -182,6 +193,7 @@ DesignFlows size_forward(Network& network, const Topology& topology, const Sizin
                 }
             }
             flows.pipes[p] = design_pipe(network, topology, p, flows.total_ca[v], rainfall);
+            choices[p].carries = carries(plan, network.pipes[p], choices[p], flows.pipes[p]);
         }
         if (options.profile) set_node_invert(network, topology, plan, v);
     }
