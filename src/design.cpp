@@ -6,6 +6,7 @@
 #include "project.hpp"
 
 #include <cmath>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace rillwright::design {
@@ -47,6 +48,17 @@ void mark_pipes_without_capacity(const Network& given, const Topology& topology,
     }
 }
 
+// The first structure id given twice, for the message.
+std::optional<std::string> duplicate_node(const Network& network) {
+    std::unordered_map<std::string_view, std::size_t> seen;
+    seen.reserve(network.nodes.size());
+    for (std::size_t v = 0; v < network.nodes.size(); ++v) {
+        const auto [at, fresh] = seen.try_emplace(network.nodes[v].id, v);
+        if (!fresh) return messages::duplicate_node(network.nodes[v].id, at->second, v);
+    }
+    return std::nullopt;
+}
+
 // Outfalls, and with the profile the fixed_inverts structures.
 std::vector<char> fixed_nodes(const Network& network, const Options& options) {
     const std::unordered_set<std::string_view> fixed(options.fixed_inverts.begin(), options.fixed_inverts.end());
@@ -78,6 +90,9 @@ Designed design_network(const LoadedNetwork& loaded, std::string_view text, cons
     if (!tables.ok()) return failed(true, std::move(tables.error));
     if (auto problem = check_limits(options, given)) return failed(true, std::move(*problem));
 
+    // Pipes name their structures by id: with one id twice the design and the
+    // analysis of its own output could join different structures.
+    if (auto problem = duplicate_node(given)) return failed(false, std::move(*problem));
     Outcome<Topology> topology = build_topology(given);
     if (!topology.ok()) return failed(false, analysis_failed(topology.error));
     SizingPlan plan{*tables.value, options, pipe_roles(given, *tables.value, options),

@@ -45,6 +45,12 @@ std::vector<Violation> violations(const Network& given, const Topology& topology
     for (std::size_t p = 0; p < run.network.pipes.size(); ++p) {
         const Pipe& pipe = run.network.pipes[p];
         const PipeResult& result = run.result.pipes[p];
+        if (!run.choices[p].finite) {
+            // Its flow, velocity and capacity say nothing more; its cover still does.
+            found.push_back({"value", pipe.id, messages::not_finite(pipe.id, result.design_q)});
+            check_cover(run.network, topology, p, options.min_cover.value_or(kDefaultProfileCover), found);
+            continue;
+        }
         if (plan.roles[p] == Role::not_listed) {
             found.push_back({"size", pipe.id, messages::not_listed(pipe.id, kShapeNames[given.pipes[p].shape.index()])});
         } else if (plan.roles[p] == Role::sized && run.choices[p].governed == Governor::no_size_fits) {

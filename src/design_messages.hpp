@@ -77,6 +77,13 @@ inline std::string rwn_not_a_project(const std::string& what) {
     return "profile: a .rwn network with " + what + " cannot be written as a project";
 }
 
+// ---- The network --------------------------------------------------------------
+
+inline std::string duplicate_node(std::string_view id, std::size_t first, std::size_t again) {
+    return "design: structure id " + quoted(id) + " is used twice (structures " + std::to_string(first + 1) +
+           " and " + std::to_string(again + 1) + "); a design needs every structure id once";
+}
+
 // ---- Violations ---------------------------------------------------------------
 
 inline std::string not_listed(std::string_view pipe, std::string_view shape) {
@@ -101,6 +108,11 @@ inline std::string cannot_carry(std::string_view pipe, double q, double slope, d
 inline std::string no_size_large_enough(std::string_view pipe, std::string_view shape, const std::string& largest) {
     return "pipe " + quoted(pipe) + ": no " + std::string(shape) +
            " size is as large as the minimum size or the pipes entering it; given the largest, " + largest;
+}
+inline std::string not_finite(std::string_view pipe, double q) {
+    return "pipe " + quoted(pipe) + ": its design flow (" + number(q) +
+           " cfs) or a level of its profile is not a finite number; laid as a pipe without flow, "
+           "check the catchments upstream";
 }
 inline std::string slow(std::string_view pipe, double velocity, double limit) {
     return "pipe " + quoted(pipe) + ": velocity " + number(velocity) + " ft/s is below the minimum " +

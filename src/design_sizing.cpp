@@ -124,22 +124,53 @@ void install(Pipe& pipe, const CatalogueSize& size) {
     pipe.diameter = size.diameter;
 }
 
+bool finite_levels(const ProfileCandidate& candidate) {
+    return std::isfinite(candidate.up.feet) && std::isfinite(candidate.dn.feet);
+}
+
+// A pipe whose flow (or a level computed from it) is not a finite number is
+// laid as a pipe without flow: by the cover, the structures' rules and the
+// slope limits. Should even that not be finite, it runs between the inverts
+// its structures have.
+ProfileCandidate by_the_ground(Network& network, const Topology& topology, const SizingPlan& plan, std::size_t p,
+                               const CatalogueSize* size) {
+    ProfileCandidate laid = profile_candidate(network, topology, plan, p, size, 0.0);
+    if (!finite_levels(laid)) {
+        const auto [from, to] = topology.pipe_ends[p];
+        laid.up = readable_at_most(network.nodes[from].invert, plan.unit);
+        laid.dn = readable_at_most(network.nodes[to].invert, plan.unit);
+        network.pipes[p].invert_up = laid.up.feet;
+        network.pipes[p].invert_dn = laid.dn.feet;
+    }
+    return laid;
+}
+
 // One pipe's size and profile: every catalogue size judged once.
 void size_profile(Network& network, const Topology& topology, const SizingPlan& plan, std::size_t p, double q,
                   const Bounds& bounds, PipeChoice& choice, std::vector<ProfileCandidate>& candidates) {
     Pipe& pipe = network.pipes[p];
     if (plan.roles[p] != Role::sized) {
         choice.governed = plan.roles[p] == Role::fixed ? Governor::fixed : Governor::no_size_fits;
-        keep_profile(pipe, choice, profile_candidate(network, topology, plan, p, nullptr, q));
+        const ProfileCandidate kept = profile_candidate(network, topology, plan, p, nullptr, q);
+        choice.finite = std::isfinite(q) && finite_levels(kept);
+        keep_profile(pipe, choice, choice.finite ? kept : by_the_ground(network, topology, plan, p, nullptr));
         return;
     }
     const auto& sizes = plan.tables.shapes[pipe.shape.index()];
     candidates.clear();
     for (const CatalogueSize& size : sizes) candidates.push_back(profile_candidate(network, topology, plan, p, &size, q));
     const PipeChoice chosen = choose_profile_step(sizes, bounds, candidates);
+    const auto step = static_cast<std::size_t>(chosen.step);
+    if (!std::isfinite(q) || !finite_levels(candidates[step])) {
+        choice.step = 0;
+        choice.governed = Governor::no_size_fits;
+        install(pipe, sizes.front());
+        keep_profile(pipe, choice, by_the_ground(network, topology, plan, p, &sizes.front()));
+        choice.finite = false;
+        return;
+    }
     choice.step = chosen.step;
     choice.governed = chosen.governed;
-    const auto step = static_cast<std::size_t>(chosen.step);
     install(pipe, sizes[step]);
     keep_profile(pipe, choice, candidates[step]);
 }
