@@ -223,6 +223,30 @@ def test_rounds_part_by_part_size_as_rounds_on_the_whole_network(shape):
     assert by_part == _core.design(*args, whole_network=True)
 
 
+def full_capacity(diameter, n, slope):
+    area = math.pi * diameter * diameter / 4
+    return 1.486 / n * area * (diameter / 4) ** (2.0 / 3.0) * math.sqrt(slope)
+
+
+@pytest.mark.parametrize("setting, b_invert", [("", 100.5), ("MINSLOPE 0", 100.0)])  # adverse; flat, credited nothing
+def test_a_pipe_no_size_can_make_carry_keeps_its_size_and_pushes_none_downstream(setting, b_invert):
+    text = "\n".join(["IDF 120 10 0.8", setting, "NODE A inlet 0 0 100 108 6 0.9",
+                      f"NODE B junction 100 0 {b_invert} 108 0.1 0.5", "NODE C junction 200 0 99 107 0.1 0.5",
+                      "NODE OUT outfall 300 0 98 106", "PIPE P1 A B 100 1.5 0.013", "PIPE P2 B C 100 1 0.013",
+                      "PIPE P3 C OUT 100 1 0.013"]) + "\n"
+    result = rwt.design(text=text, format="rwn", catalogue=CATALOGUE)
+    rows = {row["id"]: row for row in result["pipes"]}
+    assert rows["P1"]["rise"] == 1.5 and rows["P1"]["governed_by"] == "no size fits"
+    [violation] = result["violations"]
+    assert violation["id"] == "P1" and violation["message"].endswith("fix its inverts or use profile design")
+    # Below it, each pipe is the smallest circle whose full capacity carries its own flow.
+    slopes = {"P2": (b_invert - 99) / 100, "P3": 0.01}
+    for pipe, slope in slopes.items():
+        fits = [d for d in CATALOGUE["circular"] if full_capacity(d / 12, 0.013, slope) >= rows[pipe]["design_q"]]
+        assert rows[pipe]["rise"] * 12 == fits[0] < CATALOGUE["circular"][-1]
+    assert "PIPE P1 A B 100 1.5 0.013" in result["sized"]
+
+
 def test_checks_are_reported_not_forced():
     result = rwt.design(text=SMALL.format(tailwater=""), format="rwn", min_velocity=6.0, max_velocity=8.0,
                         min_cover=4.0)
