@@ -5,6 +5,8 @@
 #include "design_messages.hpp"
 #include "project.hpp"
 
+#include <cmath>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace rillwright::design {
@@ -36,6 +38,27 @@ std::vector<Role> pipe_roles(const Network& network, const SizeTables& tables, c
     return roles;
 }
 
+// With the inverts as given, a pipe without fall (or with an n of 0 or less)
+// has no capacity at any size: one that has flow to carry keeps its given size.
+void mark_pipes_without_capacity(const Network& given, const Topology& topology, std::vector<Role>& roles) {
+    const std::vector<double> total_ca = contributing_ca(given, topology);
+    for (std::size_t p = 0; p < roles.size(); ++p) {
+        if (roles[p] != Role::sized || !(total_ca[topology.pipe_ends[p].first] > 0.0)) continue;
+        if (!(given.pipes[p].n > 0.0 && pipe_slopes(given, topology, p).used_slope > 0.0)) roles[p] = Role::cannot_carry;
+    }
+}
+
+// The first structure id given twice, for the message.
+std::optional<std::string> duplicate_node(const Network& network) {
+    std::unordered_map<std::string_view, std::size_t> seen;
+    seen.reserve(network.nodes.size());
+    for (std::size_t v = 0; v < network.nodes.size(); ++v) {
+        const auto [at, fresh] = seen.try_emplace(network.nodes[v].id, v);
+        if (!fresh) return messages::duplicate_node(network.nodes[v].id, at->second, v);
+    }
+    return std::nullopt;
+}
+
 // Outfalls, and with the profile the fixed_inverts structures.
 std::vector<char> fixed_nodes(const Network& network, const Options& options) {
     const std::unordered_set<std::string_view> fixed(options.fixed_inverts.begin(), options.fixed_inverts.end());
@@ -49,16 +72,32 @@ std::vector<char> fixed_nodes(const Network& network, const Options& options) {
 
 }  // namespace
 
-Designed design_network(const LoadedNetwork& loaded, std::string_view text, const Options& options) {
+Options with_profile_defaults(Options options, const Network& network) {
+    if (!options.profile) return options;
+    if (options.defaulted.max_depth) options.max_depth = kDefaultMaxDepth;
+    if (options.defaulted.max_velocity) options.max_velocity = kDefaultMaxVelocity;
+    const double network_slope = network.settings.min_slope;
+    if (options.defaulted.min_slope && std::isfinite(network_slope) && network_slope > 0.0) {
+        options.min_slope = options.max_slope ? std::fmin(network_slope, *options.max_slope) : network_slope;
+    }
+    return options;
+}
+
+Designed design_network(const LoadedNetwork& loaded, std::string_view text, const Options& asked) {
     const Network& given = loaded.network;
+    const Options options = with_profile_defaults(asked, given);
     Outcome<SizeTables> tables = size_tables(options, unit_of(loaded));
     if (!tables.ok()) return failed(true, std::move(tables.error));
     if (auto problem = check_limits(options, given)) return failed(true, std::move(*problem));
 
+    // Pipes name their structures by id: with one id twice the design and the
+    // analysis of its own output could join different structures.
+    if (auto problem = duplicate_node(given)) return failed(false, std::move(*problem));
     Outcome<Topology> topology = build_topology(given);
     if (!topology.ok()) return failed(false, analysis_failed(topology.error));
     SizingPlan plan{*tables.value, options, pipe_roles(given, *tables.value, options),
                     std::vector<int>(given.pipes.size(), 0), unit_of(loaded), fixed_nodes(given, options)};
+    if (!options.profile) mark_pipes_without_capacity(given, *topology.value, plan.roles);
     if (options.profile && !loaded.project) {
         // A project holds neither a fixed intensity nor an inlet time of 0 or less.
         if (given.settings.intensity) return failed(true, messages::rwn_not_a_project("a fixed INTENSITY"));

@@ -49,7 +49,28 @@ struct Options {
     std::optional<double> min_full_velocity;
     std::optional<double> max_depth;
     std::vector<std::string> fixed_inverts;  // structure ids that keep their invert
+    // The limits a profile design holds unless the caller gives a value or none:
+    // max_depth (rim to invert), max_velocity (at the design flow) and min_slope,
+    // whose defaults `with_profile_defaults` fills in. Without the profile the
+    // limits left to their defaults are none.
+    struct Defaulted {
+        bool max_depth = false;
+        bool max_velocity = false;
+        bool min_slope = false;
+    };
+    Defaulted defaulted;
 };
+
+// The profile's default limits. 20 ft from rim to invert and 20 ft/s at the
+// design flow: beyond them a storm drain needs a design of its own (shoring of
+// a deep trench; protection against abrasion and scour), so a profile that
+// passes them is named, never accepted silently. The minimum slope is the
+// network's own min_slope, the slope the analysis credits a flat pipe with, so
+// that no pipe is laid flatter than its capacity assumes (none when that is not
+// above 0, and never above max_slope).
+inline constexpr double kDefaultMaxDepth = 20.0;
+inline constexpr double kDefaultMaxVelocity = 20.0;
+Options with_profile_defaults(Options options, const Network& network);
 
 // The cover the profile designs to: min_cover, 3 ft by default.
 inline constexpr double kDefaultProfileCover = 3.0;
@@ -98,7 +119,9 @@ std::optional<std::string> check_limits(const Options& options, const Network& n
 enum class Governor { capacity, minimum_size, no_smaller_downstream, freeboard, fixed, no_size_fits };
 const char* governor_name(Governor governor);
 
-enum class Role { sized, fixed, not_listed };  // not_listed: its shape has no catalogue sizes
+// not_listed: its shape has no catalogue sizes; cannot_carry: its inverts give it
+// no fall (plain design), so no size carries its flow and it keeps its given one.
+enum class Role { sized, fixed, not_listed, cannot_carry };
 
 enum class SlopeGovernor { cover, minimum_slope, minimum_velocity, capacity, maximum_slope, fixed };
 const char* slope_governor_name(SlopeGovernor governor);
@@ -111,6 +134,12 @@ struct PipeChoice {
     double written_up = 0.0;
     double written_dn = 0.0;
     SlopeGovernor slope_governed = SlopeGovernor::cover;
+    // Its size carries its design flow (design_q <= max_fill * capacity): only
+    // such a pipe bounds the pipes below it by no_smaller_downstream.
+    bool carries = true;
+    // With the profile: false when the design flow or a level of its profile is
+    // not a finite number; the pipe is then laid by the ground alone.
+    bool finite = true;
 };
 
 // What the sizing pass reads besides the network.

@@ -1,5 +1,5 @@
-// The violations of a design: pipes no catalogue size could satisfy or that
-// keep a given size too small for their flow, checks
+// The violations of a design: pipes no catalogue size could satisfy, that no
+// size can make carry their flow, or that keep a given size too small for it, checks
 // reported rather than forced (velocity, cover), and structures the grade-line
 // rounds could not bring to min_freeboard. Pipes first, in pipe order, then
 // structures in node order.
@@ -45,12 +45,20 @@ std::vector<Violation> violations(const Network& given, const Topology& topology
     for (std::size_t p = 0; p < run.network.pipes.size(); ++p) {
         const Pipe& pipe = run.network.pipes[p];
         const PipeResult& result = run.result.pipes[p];
+        if (!run.choices[p].finite) {
+            // Its flow, velocity and capacity say nothing more; its cover still does.
+            found.push_back({"value", pipe.id, messages::not_finite(pipe.id, result.design_q)});
+            check_cover(run.network, topology, p, options.min_cover.value_or(kDefaultProfileCover), found);
+            continue;
+        }
         if (plan.roles[p] == Role::not_listed) {
             found.push_back({"size", pipe.id, messages::not_listed(pipe.id, kShapeNames[given.pipes[p].shape.index()])});
         } else if (plan.roles[p] == Role::sized && run.choices[p].governed == Governor::no_size_fits) {
             found.push_back({"size", pipe.id, size_violation(pipe, result, plan)});
         }
-        if (plan.roles[p] != Role::sized && !(result.design_q <= options.max_fill * result.capacity)) {
+        if (plan.roles[p] == Role::cannot_carry && result.design_q > 0.0) {
+            found.push_back({"size", pipe.id, messages::cannot_carry(pipe.id, result.design_q, result.slope, pipe.n)});
+        } else if (plan.roles[p] != Role::sized && !(result.design_q <= options.max_fill * result.capacity)) {
             found.push_back({"size", pipe.id,
                              messages::kept_too_small(pipe.id, result.design_q, options.max_fill, result.capacity)});
         }

@@ -77,6 +77,13 @@ inline std::string rwn_not_a_project(const std::string& what) {
     return "profile: a .rwn network with " + what + " cannot be written as a project";
 }
 
+// ---- The network --------------------------------------------------------------
+
+inline std::string duplicate_node(std::string_view id, std::size_t first, std::size_t again) {
+    return "design: structure id " + quoted(id) + " is used twice (structures " + std::to_string(first + 1) +
+           " and " + std::to_string(again + 1) + "); a design needs every structure id once";
+}
+
 // ---- Violations ---------------------------------------------------------------
 
 inline std::string not_listed(std::string_view pipe, std::string_view shape) {
@@ -91,9 +98,21 @@ inline std::string no_size_carries(std::string_view pipe, std::string_view shape
     return "pipe " + quoted(pipe) + ": no " + std::string(shape) + " size carries " + number(q) + " cfs on slope " +
            number(slope) + " at max_fill " + number(max_fill) + "; given the largest, " + largest;
 }
+inline std::string cannot_carry(std::string_view pipe, double q, double slope, double n) {
+    const std::string why = !(n > 0.0) ? "its n of " + number(n) + " gives no size a capacity"
+                            : slope < 0.0 ? "it runs uphill (slope " + number(slope) + ")"
+                                          : "it is flat (slope " + number(slope) + ") with a min_slope of 0";
+    return "pipe " + quoted(pipe) + ": no size carries its " + number(q) + " cfs, " + why +
+           "; kept at its given size and passes no size downstream; fix its inverts or use profile design";
+}
 inline std::string no_size_large_enough(std::string_view pipe, std::string_view shape, const std::string& largest) {
     return "pipe " + quoted(pipe) + ": no " + std::string(shape) +
            " size is as large as the minimum size or the pipes entering it; given the largest, " + largest;
+}
+inline std::string not_finite(std::string_view pipe, double q) {
+    return "pipe " + quoted(pipe) + ": its design flow (" + number(q) +
+           " cfs) or a level of its profile is not a finite number; laid as a pipe without flow, "
+           "check the catchments upstream";
 }
 inline std::string slow(std::string_view pipe, double velocity, double limit) {
     return "pipe " + quoted(pipe) + ": velocity " + number(velocity) + " ft/s is below the minimum " +
@@ -135,8 +154,9 @@ inline std::string slow_full(std::string_view pipe, double velocity, double limi
     return "pipe " + quoted(pipe) + ": full velocity " + number(velocity) + " ft/s is below the minimum " +
            number(limit) + " ft/s";
 }
-inline std::string too_deep(std::string_view node, double depth, double limit) {
-    return "structure " + quoted(node) + ": depth " + level(depth) + " ft is above the maximum " + number(limit) + " ft";
+inline std::string too_deep(std::string_view pipe, std::string_view node, bool upstream, double depth, double limit) {
+    return "pipe " + quoted(pipe) + ": its " + (upstream ? "upstream" : "downstream") + " invert lies " + level(depth) +
+           " ft below the rim of " + quoted(node) + ", deeper than the maximum " + number(limit) + " ft";
 }
 inline std::string drop_structure(std::string_view node, double drop, double limit) {
     return "structure " + quoted(node) + ": drop " + level(drop) + " ft is above the maximum " + number(limit) +

@@ -1,7 +1,7 @@
 // The profile's violations: what a fixed invert, the matching or a bound left
 // unmet. Pipes in pipe order (the arrival below a fixed structure, the match
-// and drop at the upstream structure, the slope bounds, the full velocity),
-// then structures in node order (depth, drop).
+// and drop at the upstream structure, the depth below the rim, the slope
+// bounds, the full velocity), then structures in node order (drop).
 #include "design.hpp"
 #include "design_messages.hpp"
 
@@ -35,6 +35,17 @@ void check_pipe(const Run& run, const Topology& topology, const SizingPlan& plan
             found.push_back({"drop", pipe.id, messages::short_drop(pipe.id, entering.id, dn_in - up, options.min_drop)});
         }
     }
+    if (options.max_depth) {
+        // The deeper end, rim to invert; the upstream end on a tie.
+        const double depth_up = network.nodes[from].rim - up;
+        const double depth_dn = network.nodes[to].rim - dn;
+        const bool upstream = !(depth_dn > depth_up);
+        const double depth = upstream ? depth_up : depth_dn;
+        if (!(depth <= *options.max_depth)) {
+            const Node& end = network.nodes[upstream ? from : to];
+            found.push_back({"depth", pipe.id, messages::too_deep(pipe.id, end.id, upstream, depth, *options.max_depth)});
+        }
+    }
     const PipeResult& result = run.result.pipes[p];
     if (options.min_slope && result.slope < *options.min_slope) {
         found.push_back({"slope", pipe.id, messages::slope_out_of_bounds(pipe.id, result.slope, true, *options.min_slope)});
@@ -58,9 +69,6 @@ void profile_violations(const Run& run, const Topology& topology, const SizingPl
     const Options& options = plan.options;
     for (std::size_t v = 0; v < run.network.nodes.size(); ++v) {
         const Node& node = run.network.nodes[v];
-        if (options.max_depth && node.rim - node.invert > *options.max_depth) {
-            found.push_back({"depth", node.id, messages::too_deep(node.id, node.rim - node.invert, *options.max_depth)});
-        }
         const double drop = structure_drop(run.network, topology, v);
         if (options.max_drop && drop > *options.max_drop) {
             found.push_back({"drop", node.id, messages::drop_structure(node.id, drop, *options.max_drop)});

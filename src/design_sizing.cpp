@@ -111,9 +111,38 @@ void set_node_invert(Network& network, const Topology& topology, const SizingPla
     if (std::isfinite(lowest)) network.nodes[v].invert = lowest;
 }
 
+// The sizing criterion on the pipe as designed: design_q <= max_fill * capacity.
+bool carries(const SizingPlan& plan, const Pipe& pipe, const PipeChoice& choice, const PipeDesign& design) {
+    const FullSection full = choice.step >= 0
+                                 ? plan.tables.shapes[pipe.shape.index()][static_cast<std::size_t>(choice.step)].full
+                                 : full_section(pipe.shape);
+    return design.design_q <= plan.options.max_fill * full_capacity(pipe.n, full, design.used_slope);
+}
+
 void install(Pipe& pipe, const CatalogueSize& size) {
     pipe.shape = size.shape;
     pipe.diameter = size.diameter;
+}
+
+bool finite_levels(const ProfileCandidate& candidate) {
+    return std::isfinite(candidate.up.feet) && std::isfinite(candidate.dn.feet);
+}
+
+// A pipe whose flow (or a level computed from it) is not a finite number is
+// laid as a pipe without flow: by the cover, the structures' rules and the
+// slope limits. Should even that not be finite, it runs between the inverts
+// its structures have.
+ProfileCandidate by_the_ground(Network& network, const Topology& topology, const SizingPlan& plan, std::size_t p,
+                               const CatalogueSize* size) {
+    ProfileCandidate laid = profile_candidate(network, topology, plan, p, size, 0.0);
+    if (!finite_levels(laid)) {
+        const auto [from, to] = topology.pipe_ends[p];
+        laid.up = readable_at_most(network.nodes[from].invert, plan.unit);
+        laid.dn = readable_at_most(network.nodes[to].invert, plan.unit);
+        network.pipes[p].invert_up = laid.up.feet;
+        network.pipes[p].invert_dn = laid.dn.feet;
+    }
+    return laid;
 }
 
 // One pipe's size and profile: every catalogue size judged once.
@@ -122,16 +151,26 @@ void size_profile(Network& network, const Topology& topology, const SizingPlan& 
     Pipe& pipe = network.pipes[p];
     if (plan.roles[p] != Role::sized) {
         choice.governed = plan.roles[p] == Role::fixed ? Governor::fixed : Governor::no_size_fits;
-        keep_profile(pipe, choice, profile_candidate(network, topology, plan, p, nullptr, q));
+        const ProfileCandidate kept = profile_candidate(network, topology, plan, p, nullptr, q);
+        choice.finite = std::isfinite(q) && finite_levels(kept);
+        keep_profile(pipe, choice, choice.finite ? kept : by_the_ground(network, topology, plan, p, nullptr));
         return;
     }
     const auto& sizes = plan.tables.shapes[pipe.shape.index()];
     candidates.clear();
     for (const CatalogueSize& size : sizes) candidates.push_back(profile_candidate(network, topology, plan, p, &size, q));
     const PipeChoice chosen = choose_profile_step(sizes, bounds, candidates);
+    const auto step = static_cast<std::size_t>(chosen.step);
+    if (!std::isfinite(q) || !finite_levels(candidates[step])) {
+        choice.step = 0;
+        choice.governed = Governor::no_size_fits;
+        install(pipe, sizes.front());
+        keep_profile(pipe, choice, by_the_ground(network, topology, plan, p, &sizes.front()));
+        choice.finite = false;
+        return;
+    }
     choice.step = chosen.step;
     choice.governed = chosen.governed;
-    const auto step = static_cast<std::size_t>(chosen.step);
     install(pipe, sizes[step]);
     keep_profile(pipe, choice, candidates[step]);
 }
@@ -156,6 +195,7 @@ DesignFlows size_forward(Network& network, const Topology& topology, const Sizin
         bounds.min_rise_in = options.min_size;
         if (options.no_smaller_downstream) {
             for (const PipeLink& in : topology.incoming[v]) {
+                if (!choices[in.pipe].carries) continue;  // an overloaded size is no size to keep
                 bounds.entering_rise = max_of_numbers(bounds.entering_rise, shape_rise(network.pipes[in.pipe].shape));
             }
         }
@@ -167,11 +207,13 @@ DesignFlows size_forward(Network& network, const Topology& topology, const Sizin
                 bounds.floor = plan.floors[p];
                 size_profile(network, topology, plan, p, q, bounds, choices[p], candidates);
                 flows.pipes[p] = design_pipe(network, topology, p, flows.total_ca[v], rainfall);
+                choices[p].carries = carries(plan, pipe, choices[p], flows.pipes[p]);
                 continue;
             }
             switch (plan.roles[p]) {
                 case Role::fixed: choices[p].governed = Governor::fixed; break;
-                case Role::not_listed: choices[p].governed = Governor::no_size_fits; break;
+                case Role::not_listed:
+                case Role::cannot_carry: choices[p].governed = Governor::no_size_fits; break;
                 case Role::sized: {
                     const auto& sizes = plan.tables.shapes[pipe.shape.index()];
                     fits.reset(sizes, pipe.n, pipe_slopes(network, topology, p).used_slope, q, options.max_fill);
@@ -182,6 +224,7 @@ DesignFlows size_forward(Network& network, const Topology& topology, const Sizin
                 }
             }
             flows.pipes[p] = design_pipe(network, topology, p, flows.total_ca[v], rainfall);
+            choices[p].carries = carries(plan, network.pipes[p], choices[p], flows.pipes[p]);
         }
         if (options.profile) set_node_invert(network, topology, plan, v);
     }

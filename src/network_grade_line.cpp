@@ -250,10 +250,16 @@ GradeLine grade_line(const Network& network, const Topology& topology, const Des
             const PipeDesign& d = design.pipes[p];
             grade.hgl_dn[p] = hgl;
             if (d.design_q <= 0.0) {
-                // Water in a pipe without flow stands level: the downstream water backs up
-                // through it, its level and not its depth, and no structure loss is charged.
-                // (A flow that is not a number keeps the profile below.)
-                const double level = max_of_numbers(hgl, pipe_inverts(network, topology, p).up);
+                // Water in a pipe without flow stands level: water standing above its outlet
+                // invert backs up through it, its level and not its depth, with no structure
+                // loss. A grade line at or below the outlet invert is no water in the pipe (a
+                // dry structure's grade line is its invert), so the pipe is dry: its upstream
+                // end is its invert. The two differ only for a pipe that climbs. (A flow that
+                // is not a number keeps the profile below; a level or invert that is not a
+                // number keeps the level pool.)
+                const PipeInverts inverts = pipe_inverts(network, topology, p);
+                const bool dry = hgl <= inverts.down;
+                const double level = dry ? inverts.up : max_of_numbers(hgl, inverts.up);
                 grade.hgl_up[p] = level;
                 grade.node_hgl[in.node] = max_of_numbers(grade.node_hgl[in.node], level);
                 if (details) {

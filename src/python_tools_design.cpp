@@ -30,6 +30,16 @@ bool optional_double(PyObject* value, const char* parameter, std::optional<doubl
     return true;
 }
 
+// A limit that may be left to its default: Ellipsis is the package's mark for
+// "not given", None for "no limit".
+bool limit_or_default(PyObject* value, const char* parameter, std::optional<double>* out, bool* defaulted) {
+    if (value == Py_Ellipsis) {
+        *defaulted = true;
+        return true;
+    }
+    return optional_double(value, parameter, out);
+}
+
 bool text_of(PyObject* value, std::string* out) {
     Utf8Text text;
     if (!PyUnicode_Check(value)) {
@@ -134,7 +144,9 @@ PyObject* py_tools_design(PyObject*, PyObject* args, PyObject* kwargs) {
         if (truth < 0) return nullptr;
         options.no_smaller_downstream = truth != 0;
         if (!optional_double(min_velocity, "min_velocity", &options.min_velocity)) return nullptr;
-        if (!optional_double(max_velocity, "max_velocity", &options.max_velocity)) return nullptr;
+        if (!limit_or_default(max_velocity, "max_velocity", &options.max_velocity, &options.defaulted.max_velocity)) {
+            return nullptr;
+        }
         if (!optional_double(min_cover, "min_cover", &options.min_cover)) return nullptr;
         if (!optional_double(min_freeboard, "min_freeboard", &options.min_freeboard)) return nullptr;
         if (!read_fixed(fixed, &options.fixed)) return nullptr;
@@ -142,10 +154,10 @@ PyObject* py_tools_design(PyObject*, PyObject* args, PyObject* kwargs) {
         if (match && !text_of(match, &options.match)) return nullptr;
         if (min_drop && !convert_double(min_drop, "min_drop", &options.min_drop)) return nullptr;
         if (!optional_double(max_drop, "max_drop", &options.max_drop)) return nullptr;
-        if (!optional_double(min_slope, "min_slope", &options.min_slope)) return nullptr;
+        if (!limit_or_default(min_slope, "min_slope", &options.min_slope, &options.defaulted.min_slope)) return nullptr;
         if (!optional_double(max_slope, "max_slope", &options.max_slope)) return nullptr;
         if (!optional_double(min_full_velocity, "min_full_velocity", &options.min_full_velocity)) return nullptr;
-        if (!optional_double(max_depth, "max_depth", &options.max_depth)) return nullptr;
+        if (!limit_or_default(max_depth, "max_depth", &options.max_depth, &options.defaulted.max_depth)) return nullptr;
         if (fixed_inverts && !read_fixed(fixed_inverts, &options.fixed_inverts)) return nullptr;
 
         LoadedNetwork loaded;

@@ -130,6 +130,19 @@ def test_adverse_pipe_is_solved_as_a_full_pipe_and_raises_its_upstream_node():
     assert by_id(result["nodes"])["A"]["hgl"] == p["hgl_up"]
 
 
+@pytest.mark.parametrize("tailwater, levels, flooded", [
+    ("", {"A": 100.0, "B": 110.0, "OUT": 105.0}, set()),  # a dry structure's level is no water
+    ("TAILWATER 112", {"A": 112.0, "B": 112.0, "OUT": 112.0}, {"A"}),  # water really stands at A
+])
+def test_dry_pipe_climbing_to_a_structure_carries_only_standing_water(tailwater, levels, flooded):
+    result = analyze("IDF 120 10 0.8", tailwater, "NODE A inlet 0 0 100 101 0 0", "NODE B junction 100 0 110 115 0 0",
+                     "NODE OUT outfall 200 0 105 112", "PIPE P1 A B 100 1 0.013", "PIPE P2 B OUT 100 1 0.013")
+    nodes = by_id(result["nodes"])
+    assert {k: n["hgl"] for k, n in nodes.items()} == levels
+    assert {k for k, n in nodes.items() if n["floods"]} == flooded
+    assert by_id(result["pipes"])["P1"]["hgl_up"] == levels["A"]
+
+
 def test_flooding_needs_a_grade_line_above_the_rim_of_a_structure():
     result = example(99.9, 1.0, "TAILWATER 106.0", "NODE BRIM junction 0 0 90 90 0 0")
     nodes = by_id(result["nodes"])

@@ -101,9 +101,9 @@ def test_sizes_are_minimal_and_the_sized_network_analyses_to_the_design(shape, f
     checked = []
     for k, row in enumerate(result["pipes"]):
         assert row["design_q"] <= max_fill * row["capacity"] or row["governed_by"] == "no size fits"
-        step = step_of(row, sizes)
-        if row["governed_by"] != "capacity" or step == 0:
+        if row["governed_by"] != "capacity" or step_of(row, sizes) == 0:
             continue
+        step = step_of(row, sizes)
         size = sizes[step - 1]
         rise, span = (size, size) if shape == "circular" else size
         if fmt == "rwn":
@@ -120,10 +120,12 @@ def test_sizes_are_minimal_and_the_sized_network_analyses_to_the_design(shape, f
     for k in checked:
         assert result["pipes"][k]["design_q"] > max_fill * one_smaller["pipes"][k]["capacity"]
 
-    # Flat and adverse pipes get the largest size and a violation.
+    # Flat and adverse pipes, which no size makes carry their flow, keep their given size
+    # with a violation that says what to do.
     flat = [row for row, a in zip(result["pipes"], analysis["pipes"]) if a["slope"] <= 0.0]
-    assert all(row["governed_by"] == "no size fits" and step_of(row, sizes) == len(sizes) - 1 for row in flat)
-    assert {row["id"] for row in flat} <= {v["id"] for v in result["violations"] if v["kind"] == "size"}
+    assert flat and all(row["governed_by"] == "no size fits" and row["rise"] == row["given_rise"] for row in flat)
+    messages = {v["id"]: v["message"] for v in result["violations"] if v["kind"] == "size"}
+    assert all("fix its inverts or use profile design" in messages[row["id"]] for row in flat)
 
     # Idempotence: sizing the sized network changes nothing.
     again = rwt.design(text=result["sized"], format=fmt, catalogue=CATALOGUE, max_fill=max_fill)
@@ -219,6 +221,30 @@ def test_rounds_part_by_part_size_as_rounds_on_the_whole_network(shape):
     by_part = _core.design(*args)
     assert json.loads(by_part)["rounds"] > 0
     assert by_part == _core.design(*args, whole_network=True)
+
+
+def full_capacity(diameter, n, slope):
+    area = math.pi * diameter * diameter / 4
+    return 1.486 / n * area * (diameter / 4) ** (2.0 / 3.0) * math.sqrt(slope)
+
+
+@pytest.mark.parametrize("setting, b_invert", [("", 100.5), ("MINSLOPE 0", 100.0)])  # adverse; flat, credited nothing
+def test_a_pipe_no_size_can_make_carry_keeps_its_size_and_pushes_none_downstream(setting, b_invert):
+    text = "\n".join(["IDF 120 10 0.8", setting, "NODE A inlet 0 0 100 108 6 0.9",
+                      f"NODE B junction 100 0 {b_invert} 108 0.1 0.5", "NODE C junction 200 0 99 107 0.1 0.5",
+                      "NODE OUT outfall 300 0 98 106", "PIPE P1 A B 100 1.5 0.013", "PIPE P2 B C 100 1 0.013",
+                      "PIPE P3 C OUT 100 1 0.013"]) + "\n"
+    result = rwt.design(text=text, format="rwn", catalogue=CATALOGUE)
+    rows = {row["id"]: row for row in result["pipes"]}
+    assert rows["P1"]["rise"] == 1.5 and rows["P1"]["governed_by"] == "no size fits"
+    [violation] = result["violations"]
+    assert violation["id"] == "P1" and violation["message"].endswith("fix its inverts or use profile design")
+    # Below it, each pipe is the smallest circle whose full capacity carries its own flow.
+    slopes = {"P2": (b_invert - 99) / 100, "P3": 0.01}
+    for pipe, slope in slopes.items():
+        fits = [d for d in CATALOGUE["circular"] if full_capacity(d / 12, 0.013, slope) >= rows[pipe]["design_q"]]
+        assert rows[pipe]["rise"] * 12 == fits[0] < CATALOGUE["circular"][-1]
+    assert "PIPE P1 A B 100 1.5 0.013" in result["sized"]
 
 
 def test_checks_are_reported_not_forced():

@@ -204,10 +204,17 @@ def test_the_command_prints_the_profile_and_rejects_a_bad_option_in_one_line(tmp
     assert "Inv up" in out and "Cover dn" in out and (tmp_path / "net.sized.rwproj").exists()
     assert main(["design", str(path), "--profile", "--fixed-inverts", "NOPE"]) == 2
     assert capsys.readouterr().err.count("\n") == 1
+    # "none" lifts a default limit: the cliff's fast pipes are then not named.
+    path.write_text(line_network([300.0, 200.0, 100.0, 90.0], area=2.0))
+    assert main(["design", str(path), "--profile"]) == 1 and "above the maximum 20 ft/s" in capsys.readouterr().out
+    main(["design", str(path), "--profile", "--max-velocity", "none", "--max-depth", "None", "--min-slope", "none"])
+    assert "ft/s is above" not in capsys.readouterr().out
+    with pytest.raises(SystemExit):
+        main(["design", str(path), "--profile", "--max-depth", "deep"])
 
 
 def test_depth_and_drop_are_reported_not_forced():
-    """The README's street: A2 takes a 2.07 ft drop from T1; every structure is over 1 ft deep."""
+    """The README's street: A2 takes a 2.07 ft drop from T1; every pipe lies over 1 ft deep."""
     from pathlib import Path
 
     path = Path(__file__).parent / "data" / "profile_street.rwn"
@@ -217,7 +224,7 @@ def test_depth_and_drop_are_reported_not_forced():
         [(r["invert_up"], r["invert_dn"]) for r in plain["pipes"]]
     drops = {v["id"] for v in result["violations"] if v["kind"] == "drop"}
     assert drops == {n["id"] for n in result["nodes"] if n["drop"] > 1.0} >= {"A2"}
-    assert {v["id"] for v in result["violations"] if v["kind"] == "depth"} == {n["id"] for n in result["nodes"]}
+    assert {v["id"] for v in result["violations"] if v["kind"] == "depth"} == {p["id"] for p in result["pipes"]}
 
 
 @pytest.mark.parametrize("line, message", [("INTENSITY 4", "a fixed INTENSITY"), ("", "node 'N1''s inlet time")])
@@ -227,3 +234,76 @@ def test_a_rwn_network_a_project_cannot_hold_is_refused(line, message):
         text = text.replace(" 8.0\n", " 0\n", 1)
     with pytest.raises(ValueError, match=message):
         rwt.design(text=text, format="rwn", profile=True)
+
+
+# ---- Default limits, non-finite flows, duplicated ids -------------------------------
+
+def line_network(rims, minslope="", area=1.0):
+    """Inlets N1.. down to OUT 100 ft apart, on the given rims (the last is OUT's)."""
+    lines = ["IDF 120 10 0.8", minslope]
+    for k, rim in enumerate(rims[:-1], 1):
+        lines.append(f"NODE N{k} inlet {100 * k} 0 0 {rim!r} {area!r} 0.7 8")
+    lines.append(f"NODE OUT outfall {100 * len(rims)} 0 {rims[-1] - 40!r} {rims[-1]!r}")
+    lines += [f"PIPE P{k} N{k} {f'N{k + 1}' if k + 1 < len(rims) else 'OUT'} 100 1 0.013" for k in range(1, len(rims))]
+    return "\n".join(lines) + "\n"
+
+
+@pytest.mark.parametrize("rims, minslope, option, kind", [
+    ([100.0, 100.0, 100.0, 100.0], "", "min_slope", "slope"),           # flat street: laid at 0.001
+    ([100.0, 100.0, 100.0, 100.0], "MINSLOPE 0.004", "min_slope", "slope"),  # the network's own min_slope
+    ([100.0, 125.0, 150.0, 150.0], "", "max_depth", "depth"),           # climbing ground: deep trenches
+    ([300.0, 200.0, 100.0, 90.0], "", "max_velocity", "velocity"),      # a cliff: fast water
+])
+def test_the_profile_holds_its_default_limits_or_names_the_pipe(rims, minslope, option, kind):
+    # Small flows, which a flat pipe would carry; on the cliff, enough to run fast.
+    text = line_network(rims, minslope, area=2.0 if kind == "velocity" else 0.05)
+    result = rwt.design(text=text, format="rwn", profile=True)
+    unlimited = rwt.design(text=text, format="rwn", profile=True, **{option: None})
+    rim = dict(zip([f"N{k}" for k in range(1, len(rims))] + ["OUT"], rims))
+    pipe_ends, _ = ends(text, "rwn")
+    least = float(minslope.split()[1]) if minslope else 0.001
+    for row in result["pipes"]:
+        start, end = pipe_ends[row["id"]]
+        depth = max(rim[start] - row["invert_up"], rim[end] - row["invert_dn"])
+        assert (row["slope"] >= least and depth <= 20.0 and row["velocity"] <= 20.0) or named(result, kind, row["id"])
+        if depth > 20.0:
+            assert any(v["id"] == row["id"] and f"{depth:.2f}".rstrip("0") in v["message"] and "maximum 20 ft" in
+                       v["message"] for v in result["violations"] if v["kind"] == "depth")
+    # The limit set to None: not held (flat pipes), or no longer named.
+    if option == "min_slope":
+        assert all(row["slope"] >= least for row in result["pipes"])
+        assert any(row["slope"] < least for row in unlimited["pipes"])
+    else:
+        assert any(v["kind"] == kind for v in result["violations"])
+        assert not any(v["kind"] == kind for v in unlimited["violations"])
+
+
+@pytest.mark.parametrize("seed", [3, 6])
+@pytest.mark.parametrize("ground", ["falling", "rising"])
+def test_a_design_is_unchanged_by_the_default_limits_exactly_when_it_meets_them(seed, ground):
+    text, fmt = source("circular", "us", seed, ground)
+    plain = rwt.design(text=text, format=fmt, profile=True, min_slope=None, max_depth=None, max_velocity=None)
+    pipe_ends, rims = ends(text, fmt)
+    meets = all(row["slope"] >= 0.001 and row["velocity"] <= 20.0 and
+                max(rims[pipe_ends[row["id"]][0]] - row["invert_up"], rims[pipe_ends[row["id"]][1]] - row["invert_dn"])
+                <= 20.0 for row in plain["pipes"])
+    assert (rwt.design(text=text, format=fmt, profile=True) == plain) == meets
+
+
+@pytest.mark.parametrize("area", [1e308, 1e300])
+def test_a_flow_that_is_not_finite_is_named_and_writes_only_finite_inverts(area):
+    text = line_network([110.0, 109.0, 108.0], area=area)
+    result = rwt.design(text=text, format="rwn", profile=True)
+    sized = json.loads(result["sized"])
+    assert all(math.isfinite(p["invert_up"]) and math.isfinite(p["invert_dn"]) for p in sized["pipes"])
+    assert all(math.isfinite(n["invert"]) for n in sized["nodes"])
+    assert {v["id"] for v in result["violations"] if v["kind"] == "value"} == {"P1", "P2"}
+    assert {v["id"] for v in result["violations"]} == {"P1", "P2"}  # nothing else said of them
+
+
+@pytest.mark.parametrize("profile", [False, True])
+def test_a_structure_id_given_twice_is_refused_by_name(profile):
+    text = line_network([110.0, 109.0, 108.0]).replace("NODE N2 ", "NODE N1 ")
+    with pytest.raises(ValueError, match="structure id 'N1' is used twice") as info:
+        rwt.design(text=text, format="rwn", profile=profile)
+    assert not isinstance(info.value, rwt.DesignOptionError)

@@ -11,6 +11,8 @@ import os
 import random
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import rillwright
 
@@ -195,6 +197,28 @@ def test_flooding_at_the_design_storm_and_with_no_rain():
     # A tailwater above a rim floods that structure with no rain at all.
     drowned = rwt.level_of_service(text=FLOODING_RWN.format(tailwater=101.5, area=20), format="rwn", executor=INLINE)
     assert drowned["nodes"][0]["flood_multiplier"] == 0.0
+
+
+@st.composite
+def climbing_trees(draw):
+    """A small tree without tailwater whose structures sit at any level, so that many pipes
+    climb (dry, an outlet invert at or above the water of their downstream structure)."""
+    count = draw(st.integers(1, 6))
+    level = st.floats(95.0, 115.0, allow_nan=False)
+    lines = ["IDF 120 10 0.8", f"NODE N0 outfall 0 0 {draw(level)!r} 120"]
+    for i in range(1, count + 1):
+        invert, depth = draw(level), draw(st.floats(0.5, 6.0))
+        lines.append(f"NODE N{i} inlet {10 * i} 0 {invert!r} {invert + depth!r} {draw(st.floats(0.0, 5.0))!r} 0.7")
+        lines.append(f"PIPE P{i} N{i} N{draw(st.integers(0, i - 1))} 100 {draw(st.sampled_from([1.0, 2.0]))} 0.013")
+    return "\n".join(lines) + "\n"
+
+
+@settings(max_examples=25, deadline=None)
+@given(climbing_trees())
+def test_without_rain_nothing_floods(text):
+    assert not any(n["floods"] for n in _core.analyze(text, "rwn", 0.0)["nodes"])
+    result = rwt.level_of_service(text=text, format="rwn", max_analyses=30, executor=INLINE)
+    assert all(node["flood_multiplier"] != 0.0 for node in result["nodes"])
 
 
 @pytest.mark.parametrize("multiplier", [0.0, 0.5, 1.0, 2.5])

@@ -15,6 +15,17 @@ from .inputs import resolve
 Catalogue = Mapping[str, Sequence[Union[float, Sequence[float]]]]
 
 
+class _Default:
+    """The mark of a limit left to its default (a value of its own, or none)."""
+
+    def __repr__(self) -> str:
+        return "DEFAULT"
+
+
+DEFAULT = _Default()
+Limit = Union[float, None, _Default]
+
+
 class DesignOptionError(ValueError):
     """An option of `design` that cannot be used (a bad catalogue, a negative limit, an
     unknown fixed pipe), as opposed to a network that cannot be read."""
@@ -23,11 +34,11 @@ class DesignOptionError(ValueError):
 def design(source: Union[str, "os.PathLike[str]", None] = None, *, text: Optional[str] = None,
            format: Optional[str] = None, catalogue: Optional[Catalogue] = None, max_fill: float = 1.0,
            min_size: Optional[float] = None, no_smaller_downstream: bool = True,
-           min_velocity: Optional[float] = None, max_velocity: Optional[float] = None,
+           min_velocity: Optional[float] = None, max_velocity: Limit = DEFAULT,
            min_cover: Optional[float] = None, min_freeboard: Optional[float] = None,
            fixed: Iterable[str] = (), profile: bool = False, match: str = "crown", min_drop: float = 0.1,
-           max_drop: Optional[float] = None, min_slope: Optional[float] = None, max_slope: Optional[float] = None,
-           min_full_velocity: Optional[float] = None, max_depth: Optional[float] = None,
+           max_drop: Optional[float] = None, min_slope: Limit = DEFAULT, max_slope: Optional[float] = None,
+           min_full_velocity: Optional[float] = None, max_depth: Limit = DEFAULT,
            fixed_inverts: Iterable[str] = ()) -> Dict[str, Any]:
     """Sizes every pipe of the network from `catalogue` (shape -> sizes in inches: diameters
     for "circular", [rise, span] pairs for "box", "elliptical" and "arch", each list in
@@ -48,8 +59,15 @@ def design(source: Union[str, "os.PathLike[str]", None] = None, *, text: Optiona
     (a size needing more than `max_slope` is not allowed; a pipe steeper than it for the
     cover is lowered with a drop); the size with the highest downstream invert is chosen,
     the smaller on a tie. Outfalls and `fixed_inverts` structures keep their inverts.
-    `max_depth` and `max_drop` are reported. Rows gain the inverts, slope and cover, and
-    "sized" is always a project.
+    The profile holds, unless given another value or None: `min_slope` the network's own
+    min_slope (0.001 unless set), so no pipe is laid flatter; `max_depth` 20 ft from rim
+    to invert and `max_velocity` 20 ft/s at the design flow, each pipe beyond them named
+    in a violation (without the profile they are none). `max_drop` is reported. Rows gain
+    the inverts, slope and cover, and "sized" is always a project.
+
+    A pipe that no size can make carry its flow (its inverts give it no fall) keeps its
+    given size, with a violation, and passes no size down through `no_smaller_downstream`,
+    which takes sizes only from pipes that carry their flow.
 
     Returns {"pipes", "nodes", "violations", "rounds", "sized"}; "sized" is the input
     with the new sizes, and analysing it gives exactly the design's numbers. Raises
@@ -63,12 +81,18 @@ def design(source: Union[str, "os.PathLike[str]", None] = None, *, text: Optiona
     if not isinstance(match, str):
         raise TypeError(f"match must be a str, not {type(match).__name__}")
     result = json.loads(_core.design(network.text, network.format, _catalogue(catalogue), max_fill, min_size,
-                                     no_smaller_downstream, min_velocity, max_velocity, min_cover, min_freeboard,
-                                     _fixed(fixed), False, profile, match, min_drop, max_drop, min_slope, max_slope,
-                                     min_full_velocity, max_depth, _fixed(fixed_inverts, "structure")))
+                                     no_smaller_downstream, min_velocity, _limit(max_velocity), min_cover,
+                                     min_freeboard, _fixed(fixed), False, profile, match, min_drop, max_drop,
+                                     _limit(min_slope), max_slope, min_full_velocity, _limit(max_depth),
+                                     _fixed(fixed_inverts, "structure")))
     if "option_error" in result:
         raise DesignOptionError(result["option_error"])
     return cast(Dict[str, Any], result)
+
+
+def _limit(value: Limit) -> Any:
+    """The core's form of a limit: Ellipsis for one left to its default."""
+    return ... if isinstance(value, _Default) else value
 
 
 def _catalogue(catalogue: Optional[Catalogue]) -> Optional[List[Tuple[str, List[Tuple[float, ...]]]]]:

@@ -7,9 +7,9 @@ import argparse
 import json
 import os
 import sys
-from typing import Any, Dict, List
+from typing import Any, Dict, List, Optional
 
-from ..design import DesignOptionError, design
+from ..design import DEFAULT, DesignOptionError, design
 from ..inputs import InputError, one_line, read_source
 from ..tables import table
 from .common import write_csv_file, write_file
@@ -38,7 +38,8 @@ def register(commands: argparse._SubParsersAction) -> None:
                          help="design flow at most R times the just-full capacity (default 1)")
     command.add_argument("--min-size", type=float, metavar="IN", help="smallest rise in inches")
     command.add_argument("--min-velocity", type=float, metavar="V", help="report velocities below V ft/s")
-    command.add_argument("--max-velocity", type=float, metavar="V", help="report velocities above V ft/s")
+    command.add_argument("--max-velocity", type=limit, default=DEFAULT, metavar="V",
+                         help="report velocities above V ft/s (with --profile 20 by default; none: no limit)")
     command.add_argument("--min-cover", type=float, metavar="FT", help="report cover below FT at either pipe end")
     command.add_argument("--min-freeboard", type=float, metavar="FT",
                          help="upsize pipes until every structure keeps FT of freeboard")
@@ -50,10 +51,12 @@ def register(commands: argparse._SubParsersAction) -> None:
     command.add_argument("--min-drop", type=float, default=0.1, metavar="FT",
                          help="least fall of the invert across a structure (default 0.1)")
     command.add_argument("--max-drop", type=float, metavar="FT", help="report drops above FT")
-    command.add_argument("--min-slope", type=float, metavar="S", help="least pipe slope")
+    command.add_argument("--min-slope", type=limit, default=DEFAULT, metavar="S",
+                         help="least pipe slope (default the network's min_slope; none: no limit)")
     command.add_argument("--max-slope", type=float, metavar="S", help="greatest pipe slope")
     command.add_argument("--min-full-velocity", type=float, metavar="V", help="least full-pipe velocity, ft/s")
-    command.add_argument("--max-depth", type=float, metavar="FT", help="report structures deeper than FT")
+    command.add_argument("--max-depth", type=limit, default=DEFAULT, metavar="FT",
+                         help="report pipes whose invert lies more than FT below the rim (default 20; none: no limit)")
     command.add_argument("--fixed-inverts", metavar="ID,...", help="structures that keep their given invert")
     command.add_argument("--csv", metavar="DIR", help="also write pipes.csv, nodes.csv and violations.csv into DIR")
     command.set_defaults(handler=handle)
@@ -86,6 +89,16 @@ def handle(args: argparse.Namespace) -> int:
         write_csv_file(args.csv, "nodes.csv", result["nodes"], NODE_KEYS + (("invert", "drop") if args.profile else ()))
         write_csv_file(args.csv, "violations.csv", result["violations"], VIOLATION_KEYS)
     return 1 if result["violations"] else 0
+
+
+def limit(text: str) -> Optional[float]:
+    """A limit on the command line: a number, or "none" for no limit."""
+    if text.strip().lower() == "none":
+        return None
+    try:
+        return float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"expected a number or none, not {text!r}") from None
 
 
 def read_catalogue(path: str) -> Any:
