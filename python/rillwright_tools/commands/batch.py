@@ -9,7 +9,7 @@ from typing import Callable, TextIO, Tuple
 from ..batch import default_workers, run_batch
 from ..inputs import InputError
 from ..executors import executor_for
-from .service import add_executor_options
+from .common import add_executor_options
 
 
 def register(commands: argparse._SubParsersAction) -> None:

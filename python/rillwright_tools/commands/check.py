@@ -4,12 +4,12 @@ from __future__ import annotations
 
 import argparse
 import json
-import shlex
 import sys
-from typing import List, Optional
+from typing import List
 
 from ..check import SEVERITIES, Finding, counts, findings
 from ..inputs import demo_source, read_source
+from .common import count_text
 
 HEADINGS = {"error": "Errors", "warning": "Warnings", "note": "Notes"}
 
@@ -26,10 +26,6 @@ def register(commands: argparse._SubParsersAction) -> None:
     check.set_defaults(handler=handle)
 
 
-def count_text(number: int, noun: str) -> str:
-    return f"{number} {noun}" if number == 1 else f"{number} {noun}s"
-
-
 def count_line(found: List[Finding]) -> str:
     number = counts(found)
     return ", ".join(count_text(number[s], s) for s in SEVERITIES)
@@ -43,14 +39,6 @@ def report_lines(found: List[Finding], title: str) -> List[str]:
             lines += ["", f"{HEADINGS[severity]} ({len(group)})"]
             lines += [f"  {f['message']}  [{f['code']}]" for f in group]
     return lines + ["", count_line(found)]
-
-
-def run_line(found: List[Finding], file: Optional[str]) -> str:
-    """The line `rillwright run` prints under its summary."""
-    number = counts(found)
-    command = "rillwright check" + ("" if file is None else " " + shlex.quote(file))
-    return (f"check: {count_text(number['warning'], 'warning')}, {count_text(number['error'], 'error')}"
-            f" ({command} lists them)")
 
 
 def handle(args: argparse.Namespace) -> int:

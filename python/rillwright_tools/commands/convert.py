@@ -7,16 +7,13 @@ import argparse
 import json
 import os
 import sys
-from typing import Optional
 
-from pathlib import Path
-
-from ..formats.common import write_atomically
 from ..formats.crs import with_crs
 from ..formats.geojson import from_geojson, to_geojson
 from ..inputs import InputError, Source, analyse, analyze, one_line, read_source, records
 from ..formats.swmm.read import read_swmm
 from ..formats.swmm.write import write_swmm
+from .common import write_file
 
 IMPORTS = (".inp", ".geojson", ".json", ".gpkg", ".xml")
 EXPORTS = (".inp", ".geojson", ".gpkg", ".xml", ".dxf")
@@ -74,7 +71,7 @@ def handle(args: argparse.Namespace) -> int:
             network = records(converted)  # a project the reader refuses is never written
         except ValueError as error:
             raise InputError(f"{args.file}: the converted project does not read: {one_line(str(error))}") from None
-        write_output(args.output, converted.text)
+        write_file(args.output, converted.text)
         try:
             result = analyze(converted)
         except ValueError as error:  # a loop, say: the project is written, the analysis names the fault
@@ -97,12 +94,12 @@ def handle(args: argparse.Namespace) -> int:
 
             write_plan_dxf(source, args.output)
         elif wanted == ".inp":
-            write_output(args.output, write_swmm(source, result))
+            write_file(args.output, write_swmm(source, result))
         elif wanted == ".xml":
             from ..formats.landxml.write import write_landxml
 
             landxml, report = write_landxml(source)
-            write_output(args.output, landxml)
+            write_file(args.output, landxml)
             for line in report.lines():
                 print(line)
         elif wanted == ".gpkg":
@@ -112,7 +109,7 @@ def handle(args: argparse.Namespace) -> int:
                 print(line)
         else:
             collection = to_geojson(source, result, crs=args.crs, plan_coordinates=args.plan_coordinates)
-            write_output(args.output, json.dumps(collection, indent=1, allow_nan=False) + "\n")
+            write_file(args.output, json.dumps(collection, indent=1, allow_nan=False) + "\n")
             for line in collection.get("rillwright_export_report", []):
                 print(line)
     except ImportError as error:
@@ -121,34 +118,3 @@ def handle(args: argparse.Namespace) -> int:
         raise InputError(f"{args.file}: {one_line(str(error))}") from None
     sys.stdout.write(f"{args.output}: {len(result['nodes'])} structures, {len(result['pipes'])} pipes\n")
     return 0
-
-
-def write_output(path: str, text: str) -> None:
-    """Writes the whole text or nothing: a failure leaves no partial file (and an older
-    file of that name as it was)."""
-    def write(temporary: Path) -> None:
-        with open(temporary, "w", encoding="utf-8", newline="\n") as handle:
-            handle.write(text)
-
-    try:
-        write_atomically(path, write)
-    except OSError as error:
-        raise InputError(f"cannot write {path}: {error.strerror or error}") from None
-
-
-def write_interchange(source: Source, result: dict, title: str, geojson: Optional[str], plan: Optional[str],
-                      plan_coordinates: bool = False) -> None:
-    """`run --geojson` and `run --plan`: the result for GIS and the plan drawing."""
-    if geojson is not None:
-        try:
-            collection = to_geojson(source, result, plan_coordinates=plan_coordinates)
-        except (ImportError, ValueError) as error:
-            raise InputError(f"{source.label}: {one_line(str(error))}") from None
-        write_output(geojson, json.dumps(collection, indent=1, allow_nan=False) + "\n")
-    if plan is not None:
-        from ..drawing.plan import draw_plan
-
-        try:
-            draw_plan(source, result, plan, title=title)
-        except ValueError as error:
-            raise InputError(f"{source.label}: {error}") from None

@@ -10,9 +10,7 @@ from ..check import findings, pipe_marks
 from ..inputs import analyse, demo_source, geometry, read_source
 from ..drawing.profile import draw_profile, profile_path, profile_series
 from ..tables import NODE_KEYS, PIPE_KEYS, print_report, to_json
-from .check import run_line
-from .common import drawing_file, write_csv_file
-from .convert import write_interchange
+from .common import drawing_file, run_line, write_csv_file, write_interchange
 
 
 def register(commands: argparse._SubParsersAction) -> None:

@@ -12,20 +12,11 @@ from ..executors import executor_for
 from ..inputs import InputError, analyse, demo_source, read_source
 from ..tables import table
 from ..service import level_of_service
-from .common import drawing_file, positive_int, write_csv_file
+from .common import add_executor_options, drawing_file, positive_int, write_csv_file
 
 NODE_CSV_KEYS = ("id", "flood_multiplier_low", "flood_multiplier", "flood_return_period", "freeboard")
 PIPE_CSV_KEYS = ("id", "surcharge_multiplier_low", "surcharge_multiplier", "pressurized_multiplier_low",
                  "pressurized_multiplier", "surcharge_return_period")
-
-
-def add_executor_options(parser: argparse.ArgumentParser) -> None:
-    where = parser.add_mutually_exclusive_group()
-    where.add_argument("--workers", type=positive_int, default=None, metavar="N",
-                       help="local worker processes (default: one per core)")
-    where.add_argument("--scheduler", metavar="ADDRESS",
-                       help="run the analyses on the Dask cluster at ADDRESS (tcp://host:port); "
-                            "needs the extra 'cluster'")
 
 
 def positive_number(text: str) -> float:
