@@ -6,6 +6,7 @@
 // analysis of the sized network repeats the design's numbers bit for bit.
 #pragma once
 
+#include "names.hpp"
 #include <array>
 #include <optional>
 #include <string>
@@ -79,8 +80,7 @@ double match_fraction(const std::string& match);
 
 // ---- The catalogue, ready for one network ----------------------------------
 
-// The shapes in the order of the PipeShape alternatives.
-inline constexpr std::array<std::string_view, 4> kShapeNames = {"circular", "box", "elliptical", "arch"};
+using rillwright::kShapeNames;  // the shapes in the order of the PipeShape alternatives
 
 // Where the sized text is written, which decides the doubles a size becomes.
 enum class LengthUnit {

@@ -92,7 +92,7 @@ Project project_of(const Network& network) {
     for (const Node& node : network.nodes) {
         ProjectNode out;
         out.id = node.id;
-        out.kind = node.kind == NodeKind::Outfall ? "outfall" : node.kind == NodeKind::Junction ? "junction" : "inlet";
+        out.kind = std::string(kNodeKindNames[static_cast<std::size_t>(node.kind)]);
         out.x = node.x;
         out.y = node.y;
         out.invert = node.invert;

@@ -1,5 +1,6 @@
 // The text forms of inlet types and grates, as project files and the
 // calculators give them, matched exactly.
+#include "names.hpp"
 #include "inlet_hydraulics.hpp"
 
 namespace rillwright::inlets {
@@ -10,7 +11,6 @@ struct Named {
     std::string_view text;
     int value;
 };
-constexpr Named kTypeNames[] = {{"grate", 0}, {"curb", 1}, {"combination", 2}, {"slotted", 3}};
 constexpr Named kGrateNames[] = {{"P-50", 0},        {"P-50x100", 1},    {"P-30", 2},       {"curved vane", 3},
                                  {"45 tilt bar", 4}, {"30 tilt bar", 5}, {"reticuline", 6}, {"generic", 7}};
 
@@ -25,8 +25,10 @@ std::optional<int> find_name(const Named (&names)[N], std::string_view text) {
 }  // namespace
 
 std::optional<InletType> inlet_type_from_text(std::string_view text) {
-    const auto v = find_name(kTypeNames, text);
-    return v ? std::optional<InletType>(static_cast<InletType>(*v)) : std::nullopt;
+    for (std::size_t k = 0; k < kInletTypeNames.size(); ++k) {
+        if (kInletTypeNames[k] == text) return static_cast<InletType>(k);
+    }
+    return std::nullopt;
 }
 
 std::optional<GrateKind> grate_from_text(std::string_view text) {

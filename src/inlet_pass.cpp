@@ -1,6 +1,7 @@
 // The inlet pass in bypass order. Each inlet's own flow is the rational flow
 // of its node's own area at its own inlet time; carry-over is summed in id
 // order so the sheet does not depend on the order of nodes in the file.
+#include "names.hpp"
 #include "inlet_pass.hpp"
 
 #include <algorithm>
@@ -16,9 +17,7 @@ namespace rillwright::inlets {
 
 namespace {
 
-constexpr double kFeetPerMetre = 3.280839895013123;
 constexpr double kMinGutterSlope = 0.003;  // HEC-22: 0.3 % minimum gutter grade
-constexpr const char* kTypeNames[] = {"grate", "curb", "combination", "slotted"};
 
 struct Model {
     Gutter gutter;
@@ -157,7 +156,7 @@ Outcome<InletPass> inlet_pass(const Project& project) {
         const Model m = model_of(project, node.inlet);
         InletRow row;
         row.id = node.id;
-        row.type = kTypeNames[static_cast<std::size_t>(m.inlet.type)];
+        row.type = std::string(kInletTypeNames[static_cast<std::size_t>(m.inlet.type)]);
         row.on_grade = !m.sag;
         row.own_q = own_ca(v) * own_rainfall(v);
         std::sort(carried[v].begin(), carried[v].end());

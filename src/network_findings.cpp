@@ -2,6 +2,7 @@
 // analysis stops at the first unknown node, loop or rejected value; this stage
 // goes on and lists every one, then the shapes of network that the analysis
 // accepts but that an engineer should look at.
+#include "names.hpp"
 #include "network_findings.hpp"
 
 #include <algorithm>
@@ -401,15 +402,13 @@ void find_crowns_above_rims(const Network& network, const Graph& graph, std::vec
 // Kind and shape texts that the conversion reads as its fallback: a capitalised word
 // in a stored file changes the analysis without a word otherwise.
 void find_texts(const Network& network, const Project& project, std::vector<Finding>& out) {
-    constexpr std::string_view kinds[] = {"inlet", "junction", "outfall"};
     for (const ProjectNode& node : project.nodes) {
-        if (std::find(std::begin(kinds), std::end(kinds), node.kind) == std::end(kinds))
+        if (std::find(kNodeKindNames.begin(), kNodeKindNames.end(), node.kind) == kNodeKindNames.end())
             out.push_back({Severity::warning, "unknown-kind", {node.id}, text::unknown_kind(node.id, node.kind)});
     }
-    constexpr std::string_view shapes[] = {"circular", "box", "elliptical", "arch"};
     for (std::size_t p = 0; p < project.pipes.size() && p < network.pipes.size(); ++p) {
         const ProjectPipe& pipe = project.pipes[p];
-        if (std::find(std::begin(shapes), std::end(shapes), pipe.shape) == std::end(shapes)) {
+        if (std::find(kShapeNames.begin(), kShapeNames.end(), pipe.shape) == kShapeNames.end()) {
             out.push_back({Severity::warning, "unknown-shape", {pipe.id}, text::unknown_shape(pipe.id, pipe.shape)});
         } else if (pipe.shape != "circular" && !(pipe.rise_ft > 0.0 && pipe.span_ft > 0.0)) {
             out.push_back({Severity::warning, "shape-without-size", {pipe.id},

@@ -1,3 +1,4 @@
+#include "names.hpp"
 #include "network_records.hpp"
 
 #include <type_traits>
@@ -80,17 +81,11 @@ void write_pipe(JsonWriter& w, const Pipe& pipe) {
 }  // namespace
 
 const char* node_kind_name(NodeKind kind) {
-    switch (kind) {
-        case NodeKind::Inlet: return "inlet";
-        case NodeKind::Junction: return "junction";
-        case NodeKind::Outfall: return "outfall";
-    }
-    return "inlet";
+    return kNodeKindNames[static_cast<std::size_t>(kind)].data();
 }
 
 const char* shape_name(const PipeShape& shape) {
-    constexpr const char* kNames[] = {"circular", "box", "elliptical", "arch"};
-    return kNames[shape.index()];
+    return kShapeNames[shape.index()].data();
 }
 
 std::string network_records_json(const Network& network) {

@@ -7,13 +7,13 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "names.hpp"
 #include "project.hpp"
 
 namespace rillwright {
 
 namespace {
 
-constexpr double kFeetPerMetre = 3.280839895013123;
 constexpr double kAcresPerHectare = 2.4710516301527603;
 constexpr double kInchesPerMillimetre = 0.03937007874015748;
 constexpr double kSquareFeetPerAcre = 43560.0;
