@@ -5,9 +5,9 @@
 #include <cmath>
 
 #include "network_passes.hpp"
+#include "network_trees.hpp"
 #include "python_tools.hpp"
 #include "service_sample.hpp"
-#include "service_trees.hpp"
 
 namespace rillwright::python {
 
@@ -55,7 +55,7 @@ bool scale_rainfall(PyObject* multiplier, Network* network) {
 
 // Binds (text, format, multiplier=1, return_period=None, trees=None) and reads
 // the scenario's network with its rainfall scaled, only the given trees (by
-// their index, see service_trees.hpp) when `trees` is a list; false with the
+// their index, see network_trees.hpp) when `trees` is a list; false with the
 // exception set.
 bool bind_scenario(PyObject* args, PyObject* kwargs, const char* arg_format, const char* function, LoadedNetwork* out) {
     const char* const names[] = {"text", "format", "multiplier", "return_period", "trees", nullptr};
