@@ -71,6 +71,27 @@ PyMethodDef kFunctions[] = {
      "inlets(text, format)\n--\n\n"
      "The HEC-22 inlet pass of a project: (JSON text of the inlet rows and warnings, the module's\n"
      "result dict of the pipes carrying what the inlets intercept)."},
+    {"model_open", as_cfunction(py_tools_model_open), kKeywordCall,
+     "model_open(text, format, path=None)\n--\n\n"
+     "A network read once, from the text or, when text is None, from the file at path, and kept\n"
+     "in a capsule for the other model_* entries (and in place of text in the others)."},
+    {"model_info", as_cfunction(py_tools_model_info), kKeywordCall,
+     "model_info(model)\n--\n\n"
+     "{name, units (\"us\" or \"si\"), format, nodes, pipes, trees}: counts of each."},
+    {"model_nodes", as_cfunction(py_tools_model_nodes), kKeywordCall,
+     "model_nodes(model)\n--\n\n"
+     "{id: list, x: bytearray, y: bytearray}: the nodes in input order, plan coordinates as float64."},
+    {"model_pipes", as_cfunction(py_tools_model_pipes), kKeywordCall,
+     "model_pipes(model)\n--\n\n"
+     "{id, from, to}: lists of the pipes in input order."},
+    {"model_columns", as_cfunction(py_tools_model_columns), kKeywordCall,
+     "model_columns(model, threads=None)\n--\n\n"
+     "The analysis as {name, pipes, nodes} of columns with the keys of the module's rows: ids as\n"
+     "lists, numbers as bytearrays of float64 (NaN where a row has None), flags as bytearrays of\n"
+     "0/1; the trees analysed on `threads` threads (None: one per hardware thread)."},
+    {"model_rows", as_cfunction(py_tools_model_rows), kKeywordCall,
+     "model_rows(model, threads=None)\n--\n\n"
+     "The module's result dict of the model's network, the trees analysed on `threads` threads."},
     {nullptr, nullptr, 0, nullptr},
 };
 
