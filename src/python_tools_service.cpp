@@ -69,6 +69,22 @@ bool bind_scenario(PyObject* args, PyObject* kwargs, const char* arg_format, con
         return false;
     std::optional<std::vector<std::uint32_t>> trees;
     if (!convert_trees(chosen, &trees)) return false;
+    const NetworkHandle* handle = network_handle(text);
+    if (handle != nullptr && trees && (return_period == nullptr || return_period == Py_None)) {
+        // A model's trees are known: copy only the chosen ones, and of its project
+        // only the name, the one thing a scenario reads of it.
+        if (!handle->topology.ok()) {
+            Network none;  // a bad multiplier is told first, as for text
+            if (scale_rainfall(multiplier, &none)) raise_value_error(analysis_failed(handle->topology.error));
+            return false;
+        }
+        out->network = sub_network(handle->loaded.network, handle->trees, *trees);
+        if (handle->loaded.project) {
+            out->project.emplace();
+            out->project->name = handle->loaded.project->name;
+        }
+        return scale_rainfall(multiplier, &out->network);
+    }
     if (!load_scenario(text, format, return_period, function, out) || !scale_rainfall(multiplier, &out->network))
         return false;
     if (!trees) return true;

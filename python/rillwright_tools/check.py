@@ -35,7 +35,7 @@ def check(source: Union[str, "os.PathLike[str]", None] = None, *, text: Optional
 
 def findings(source: Source, result: Optional[Dict[str, Any]] = None) -> List[Finding]:
     """`check` of a resolved source; `result` is its analysis when the caller has it."""
-    found: List[Finding] = json.loads(_core.network_findings(source.text, source.format))
+    found: List[Finding] = json.loads(_core.network_findings(source.core, source.format))
     if not any(f["severity"] == "error" for f in found):
         try:
             if result is None:

@@ -145,7 +145,7 @@ def inlet_pass(source: Source) -> Tuple[Dict[str, Any], List[Dict[str, str]]]:
     """The pass of a resolved project source: ({"inlets", "pipes", "nodes"}, warnings)."""
     if source.format != "rwproj":
         raise ValueError("the inlet pass needs a project (.rwproj); .rwn text has no inlets")
-    text, result = _core.inlets(source.text, source.format)
+    text, result = _core.inlets(source.core, source.format)
     sheet = json.loads(text)
     return {"inlets": sheet["inlets"], "pipes": result["pipes"], "nodes": result["nodes"]}, sheet["warnings"]
 
