@@ -59,6 +59,7 @@ class Model:
         self._columns: Optional[Dict[str, Any]] = None
         self._rows: Optional[Dict[str, Any]] = None
         self._records: Optional[Dict[str, Any]] = None
+        self._inlet_pass: Optional[Tuple[Dict[str, Any], List[Dict[str, str]]]] = None
 
     def __repr__(self) -> str:
         return (f"<rillwright_tools.Model {self.name or self._label!r}: {self.node_count} nodes, "
@@ -153,6 +154,19 @@ class Model:
         if self._rows is None:
             self._rows = dict(_core.model_rows(self._handle))
         return {"name": self._rows["name"], "pipes": self._rows["pipes"], "nodes": self._rows["nodes"]}
+
+    def inlet_pass(self) -> Tuple[Dict[str, Any], List[Dict[str, str]]]:
+        """The HEC-22 inlet pass of a project, run once: ({"inlets", "pipes", "nodes"},
+        warnings), as inlets.inlet_pass gives it; a fresh outer dict each call."""
+        if self._format != "rwproj":
+            raise ValueError("the inlet pass needs a project (.rwproj); .rwn text has no inlets")
+        if self._inlet_pass is None:
+            text, result = _core.inlets(self._handle, self._format)
+            sheet = json.loads(text)
+            self._inlet_pass = ({"inlets": sheet["inlets"], "pipes": result["pipes"], "nodes": result["nodes"]},
+                                sheet["warnings"])
+        sheet, warnings = self._inlet_pass
+        return dict(sheet), list(warnings)
 
     def records(self) -> Dict[str, Any]:
         """The network as the analysis reads it ({"settings", "nodes", "pipes"}, US customary
