@@ -6,7 +6,6 @@ keeps of a project and how the writer lays it out.
 """
 
 import json
-import pathlib
 import subprocess
 
 import pytest
