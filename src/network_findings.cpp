@@ -21,7 +21,7 @@ namespace rillwright {
 namespace {
 
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
-constexpr double kAdverseSlope = -1e-6;  // the analysis's own limit
+constexpr double kAdverseSlope = -kFlatSlope;  // the analysis's own limit
 
 // ---- Messages: every text of this stage ------------------------------------
 

@@ -95,7 +95,17 @@ PyMethodDef kFunctions[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+// The limits the package's Python code shares with the core.
+int exec_module(PyObject* module) {
+    PyObject* adverse = PyFloat_FromDouble(-kFlatSlope);
+    if (adverse == nullptr) return -1;
+    const int status = PyModule_AddObject(module, "ADVERSE_SLOPE", adverse);
+    if (status < 0) Py_DECREF(adverse);  // stolen only on success
+    return status;
+}
+
 PyModuleDef_Slot kSlots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
     {0, nullptr},
 };
 
