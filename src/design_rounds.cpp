@@ -25,6 +25,7 @@
 
 #include "design.hpp"
 #include "design_messages.hpp"
+#include "network_trees.hpp"
 
 namespace rillwright::design {
 
@@ -139,17 +140,11 @@ struct Part {
 };
 
 std::vector<Part> parts_with_pipes(const Network& network, const Topology& topology) {
-    std::vector<std::size_t> parent(network.nodes.size());
-    for (std::size_t v = 0; v < parent.size(); ++v) parent[v] = v;
-    const auto root = [&](std::size_t v) {
-        while (parent[v] != v) v = parent[v] = parent[parent[v]];
-        return v;
-    };
-    for (const auto& [from, to] : topology.pipe_ends) parent[root(from)] = root(to);
-    std::vector<std::size_t> part_of(network.nodes.size(), SIZE_MAX);
+    const Trees trees = find_trees(network, topology);
+    std::vector<std::size_t> part_of(trees.count, SIZE_MAX);
     std::vector<Part> parts;
     for (std::size_t p = 0; p < network.pipes.size(); ++p) {
-        std::size_t& part = part_of[root(topology.pipe_ends[p].first)];
+        std::size_t& part = part_of[trees.of_pipe[p]];
         if (part == SIZE_MAX) {
             part = parts.size();
             parts.emplace_back();
@@ -157,7 +152,7 @@ std::vector<Part> parts_with_pipes(const Network& network, const Topology& topol
         parts[part].pipes.push_back(p);
     }
     for (std::size_t v = 0; v < network.nodes.size(); ++v) {
-        if (const std::size_t part = part_of[root(v)]; part != SIZE_MAX) parts[part].nodes.push_back(v);
+        if (const std::size_t part = part_of[trees.of_node[v]]; part != SIZE_MAX) parts[part].nodes.push_back(v);
     }
     return parts;
 }

@@ -81,6 +81,10 @@ struct Network {
     DesignSettings settings;
 };
 
+// A pipe whose slope is smaller than this in magnitude is flat: the analysis
+// uses the minimum slope for it; one below -kFlatSlope runs uphill (adverse).
+inline constexpr double kFlatSlope = 1e-6;
+
 struct PipeLink {
     std::size_t pipe;
     std::size_t node;  // the node at the other end of the pipe

@@ -23,9 +23,8 @@ namespace rillwright {
 namespace {
 
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
-constexpr double kAdverseSlope = -1e-6;  // the analysis's own limit
-constexpr double kFlatSlope = 1e-6;      // below this magnitude the analysis uses the minimum slope
-constexpr double kRimTolerance = 1e-6;   // ft: a crown flush with the rim is not above it
+constexpr double kAdverseSlope = -kFlatSlope;  // the analysis's own limit
+constexpr double kRimTolerance = 1e-6;          // ft: a crown flush with the rim is not above it
 
 // ---- Messages: every text of this stage ------------------------------------
 

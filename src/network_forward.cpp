@@ -8,12 +8,6 @@
 
 namespace rillwright {
 
-namespace {
-
-constexpr double kFlatSlope = 1e-6;  // below this magnitude the minimum slope applies
-
-}  // namespace
-
 // A node's whole total goes down each of its pipes: nothing is split, and a
 // node joined twice to the same node is counted twice there.
 std::vector<double> contributing_ca(const Network& network, const Topology& topology) {

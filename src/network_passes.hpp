@@ -105,6 +105,12 @@ struct GradeLineDetails;
 GradeLine grade_line(const Network& network, const Topology& topology, const DesignFlows& design,
                      GradeLineDetails* details);
 
+// One result record, as assemble_result gives it (for callers that consume
+// records one at a time instead of holding them all).
+PipeResult pipe_result(const Network& network, const Topology& topology, const DesignFlows& design,
+                       const GradeLine& grade, std::size_t pipe);
+NodeResult node_result(const Network& network, const DesignFlows& design, const GradeLine& grade, std::size_t node);
+
 AnalysisResult assemble_result(const Network& network, const Topology& topology, const DesignFlows& design,
                                const GradeLine& grade);
 

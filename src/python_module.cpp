@@ -119,7 +119,7 @@ int exec_module(PyObject* module) {
         PyErr_SetString(PyExc_TypeError, "rillwright can only be executed in a module object");
         return -1;
     }
-    if (add_attribute(module, "__version__", PyUnicode_FromString("0.9.7")) < 0 ||
+    if (add_attribute(module, "__version__", PyUnicode_FromString(RILLWRIGHT_VERSION)) < 0 ||
         add_attribute(module, "K_MANNING_US", PyFloat_FromDouble(kManningUs)) < 0 ||
         add_attribute(module, "K_MANNING_SI", PyFloat_FromDouble(kManningSi)) < 0 ||
         add_attribute(module, "G_US", PyFloat_FromDouble(kGravityUs)) < 0 ||

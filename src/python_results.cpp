@@ -99,12 +99,6 @@ private:
     PyObject* dict_;
 };
 
-// The reported flag is narrower than the analysis flag: an adverse pipe, or one
-// with neither slope nor capacity, is not reported as surcharged.
-bool reported_surcharge(const PipeResult& pipe) {
-    return pipe.surcharged && !(pipe.used_slope < 0.0) && !(pipe.slope <= 0.0 && pipe.capacity <= 0.0);
-}
-
 PyObject* pipe_dict(const KeySet<17>& k, const PipeResult& p) {
     Ref dict(k.new_record());
     DictBuilder d(dict.get());
@@ -153,6 +147,12 @@ PyObject* list_of(const std::vector<Record>& records, const KeySet<N>& keys, Con
 }
 
 }  // namespace
+
+// The reported flag is narrower than the analysis flag: an adverse pipe, or one
+// with neither slope nor capacity, is not reported as surcharged.
+bool reported_surcharge(const PipeResult& pipe) {
+    return pipe.surcharged && !(pipe.used_slope < 0.0) && !(pipe.slope <= 0.0 && pipe.capacity <= 0.0);
+}
 
 PyObject* to_python(std::string_view name, const AnalysisResult& result) {
     try {

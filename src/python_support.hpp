@@ -43,6 +43,9 @@ PyObject* raise_internal_fault(std::string_view message);
 // The result dict {"name", "pipes", "nodes"}, or nullptr with an exception set.
 PyObject* to_python(std::string_view name, const AnalysisResult& result);
 
+// A pipe's "surcharged" value in results.
+bool reported_surcharge(const PipeResult& pipe);
+
 // Method-table pieces: keyword calls, and an entry point as the table's type.
 inline constexpr int kKeywordCall = METH_VARARGS | METH_KEYWORDS;
 

@@ -8,12 +8,26 @@
 #include <vector>
 
 #include "network_source.hpp"
+#include "network_trees.hpp"
 #include "python_support.hpp"
 
 namespace rillwright::python {
 
+// A network read once for a model (rillwright_tools.Model) and kept, unchanged,
+// in a capsule until the model goes: analysed any number of times, and handed
+// to the other entry points in place of text.
+struct NetworkHandle {
+    LoadedNetwork loaded;
+    Outcome<Topology> topology;  // its failure is the analysis error of the network
+    Trees trees;                 // empty when there is no topology
+};
+
+// The handle `object` holds, or nullptr (no exception set) when it is no model capsule.
+const NetworkHandle* network_handle(PyObject* object);
+
 // Reads the `text` and `format` arguments of `function` ("rwn" or "rwproj")
-// into a network. Returns false with an exception set: TypeError for a
+// into a network; `text` may be a model capsule instead, whose network is
+// copied (its format is then not looked at). Returns false with an exception set: TypeError for a
 // non-str argument, ValueError for an unknown format or a network that cannot
 // be read (with the module's messages).
 bool load_source(PyObject* text, PyObject* format, const char* function, LoadedNetwork* out);
@@ -54,5 +68,11 @@ PyObject* py_tools_inlet_on_grade(PyObject* module, PyObject* args, PyObject* kw
 PyObject* py_tools_inlet_in_sag(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* py_tools_inlets(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* py_tools_grade_line_details(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* py_tools_model_open(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* py_tools_model_info(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* py_tools_model_nodes(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* py_tools_model_pipes(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* py_tools_model_columns(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* py_tools_model_rows(PyObject* module, PyObject* args, PyObject* kwargs);
 
 }  // namespace rillwright::python

@@ -76,10 +76,41 @@ PyMethodDef kFunctions[] = {
      "The grade-line pass's own energy line, as JSON text: {pipes: [velocity heads, egl at both ends],\n"
      "nodes: [method, coefficients, structure_loss, velocity_head, hgl, egl]}, in the analysis' order;\n"
      "inlet_aware runs the inlet pass of a project first and analyses what its inlets intercept."},
+    {"model_open", as_cfunction(py_tools_model_open), kKeywordCall,
+     "model_open(text, format, path=None)\n--\n\n"
+     "A network read once, from the text or, when text is None, from the file at path, and kept\n"
+     "in a capsule for the other model_* entries (and in place of text in the others)."},
+    {"model_info", as_cfunction(py_tools_model_info), kKeywordCall,
+     "model_info(model)\n--\n\n"
+     "{name, units (\"us\" or \"si\"), format, nodes, pipes, trees}: counts of each."},
+    {"model_nodes", as_cfunction(py_tools_model_nodes), kKeywordCall,
+     "model_nodes(model)\n--\n\n"
+     "{id: list, x: bytearray, y: bytearray}: the nodes in input order, plan coordinates as float64."},
+    {"model_pipes", as_cfunction(py_tools_model_pipes), kKeywordCall,
+     "model_pipes(model)\n--\n\n"
+     "{id, from, to}: lists of the pipes in input order."},
+    {"model_columns", as_cfunction(py_tools_model_columns), kKeywordCall,
+     "model_columns(model, threads=None)\n--\n\n"
+     "The analysis as {name, pipes, nodes} of columns with the keys of the module's rows: ids as\n"
+     "lists, numbers as bytearrays of float64 (NaN where a row has None), flags as bytearrays of\n"
+     "0/1; the trees analysed on `threads` threads (None: one per hardware thread)."},
+    {"model_rows", as_cfunction(py_tools_model_rows), kKeywordCall,
+     "model_rows(model, threads=None)\n--\n\n"
+     "The module's result dict of the model's network, the trees analysed on `threads` threads."},
     {nullptr, nullptr, 0, nullptr},
 };
 
+// The limits the package's Python code shares with the core.
+int exec_module(PyObject* module) {
+    PyObject* adverse = PyFloat_FromDouble(-kFlatSlope);
+    if (adverse == nullptr) return -1;
+    const int status = PyModule_AddObject(module, "ADVERSE_SLOPE", adverse);
+    if (status < 0) Py_DECREF(adverse);  // stolen only on success
+    return status;
+}
+
 PyModuleDef_Slot kSlots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
     {0, nullptr},
 };
 

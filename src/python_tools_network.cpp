@@ -5,6 +5,10 @@
 namespace rillwright::python {
 
 bool load_source(PyObject* text, PyObject* format, const char* function, LoadedNetwork* out) {
+    if (const NetworkHandle* handle = network_handle(text)) {
+        *out = handle->loaded;
+        return true;
+    }
     Utf8Text network_text;
     Utf8Text format_text;
     if (!convert_text(text, function, "text", &network_text)) return false;

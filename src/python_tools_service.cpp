@@ -5,9 +5,9 @@
 #include <cmath>
 
 #include "network_passes.hpp"
+#include "network_trees.hpp"
 #include "python_tools.hpp"
 #include "service_sample.hpp"
-#include "service_trees.hpp"
 
 namespace rillwright::python {
 
@@ -55,7 +55,7 @@ bool scale_rainfall(PyObject* multiplier, Network* network) {
 
 // Binds (text, format, multiplier=1, return_period=None, trees=None) and reads
 // the scenario's network with its rainfall scaled, only the given trees (by
-// their index, see service_trees.hpp) when `trees` is a list; false with the
+// their index, see network_trees.hpp) when `trees` is a list; false with the
 // exception set.
 bool bind_scenario(PyObject* args, PyObject* kwargs, const char* arg_format, const char* function, LoadedNetwork* out) {
     const char* const names[] = {"text", "format", "multiplier", "return_period", "trees", nullptr};
@@ -69,6 +69,22 @@ bool bind_scenario(PyObject* args, PyObject* kwargs, const char* arg_format, con
         return false;
     std::optional<std::vector<std::uint32_t>> trees;
     if (!convert_trees(chosen, &trees)) return false;
+    const NetworkHandle* handle = network_handle(text);
+    if (handle != nullptr && trees && (return_period == nullptr || return_period == Py_None)) {
+        // A model's trees are known: copy only the chosen ones, and of its project
+        // only the name, the one thing a scenario reads of it.
+        if (!handle->topology.ok()) {
+            Network none;  // a bad multiplier is told first, as for text
+            if (scale_rainfall(multiplier, &none)) raise_value_error(analysis_failed(handle->topology.error));
+            return false;
+        }
+        out->network = sub_network(handle->loaded.network, handle->trees, *trees);
+        if (handle->loaded.project) {
+            out->project.emplace();
+            out->project->name = handle->loaded.project->name;
+        }
+        return scale_rainfall(multiplier, &out->network);
+    }
     if (!load_scenario(text, format, return_period, function, out) || !scale_rainfall(multiplier, &out->network))
         return false;
     if (!trees) return true;

@@ -14,9 +14,9 @@
 #include <string_view>
 #include <vector>
 
+#include "network_trees.hpp"
 #include "outcome.hpp"
 #include "service_sample.hpp"
-#include "service_trees.hpp"
 
 namespace rillwright::service {
 

@@ -6,16 +6,12 @@ keeps of a project and how the writer lays it out.
 """
 
 import json
-import os
-import pathlib
-import shutil
 import subprocess
 
 import pytest
 
 import rillwright as rw
 
-ROOT = pathlib.Path(__file__).resolve().parent.parent
 DRIVER_SOURCES = ["json_reader.cpp", "json_text.cpp", "project_reader.cpp", "project_writer.cpp", "project_demo.cpp",
                   "inlet_data.cpp", "inlet_names.cpp"]
 
@@ -61,28 +57,10 @@ def reader_error(text):
     return message[len(INVALID):]
 
 
-_compiled = {}
-
-
 @pytest.fixture(scope="session")
-def roundtrip_driver(tmp_path_factory):
-    # Test modules import this fixture each on their own; compile only once.
-    if "binary" not in _compiled:
-        _compiled["binary"] = compile_driver(tmp_path_factory.mktemp("driver") / "project_roundtrip")
-    return _compiled["binary"]
-
-
-def compile_driver(binary):
-    compiler = os.environ.get("CXX") or shutil.which("c++") or shutil.which("g++")
-    if compiler is None:
-        pytest.skip("no C++ compiler for the round-trip driver")
-    sources = [str(ROOT / "src" / name) for name in DRIVER_SOURCES]
-    subprocess.run(
-        [compiler, "-std=c++20", "-O0", "-ffp-contract=off", "-I", str(ROOT / "src"), "-o", str(binary),
-         str(ROOT / "tests" / "support" / "project_roundtrip.cpp"), *sources],
-        check=True,
-    )
-    return binary
+def roundtrip_driver(cpp_program):
+    return cpp_program("project_roundtrip", ["tests/support/project_roundtrip.cpp",
+                                             *(f"src/{name}" for name in DRIVER_SOURCES)], "-O0")
 
 
 class RoundTrip:

@@ -8,8 +8,9 @@ import pytest
 import rillwright
 from rillwright_tools.inputs import records, resolve
 
+from conftest import SMALL_RWN as RWN
+
 DEMO = rillwright.demo_project_json()
-RWN = "NODE A inlet 0 0 100 106 1 0.5\nNODE OUT outfall 100 0 99 104\nPIPE P1 A OUT 100 1.5 0.013\n"
 
 
 @pytest.mark.parametrize("name, content, kind", [

@@ -1,8 +1,11 @@
 """rillwright_tools: the companion library of the `rillwright` module, for notebooks and
-the `rillwright` command. Every function takes `source`, a path to a .rwn or .rwproj
-file, or the network's text with `text=` and `format="rwn"|"rwproj"`.
+the `rillwright` command. `rwt.open` reads a network once into a Model (its analysis as
+columns, and methods for everything below); every function takes `source`, a Model, a
+path to a .rwn or .rwproj file, or the network's text with `text=` and
+`format="rwn"|"rwproj"`.
 
     import rillwright_tools as rwt
+    m = rwt.open("net.rwproj")
 """
 
 from .check import check
@@ -12,11 +15,13 @@ from .inlets import gutter_flow, inlet_in_sag, inlet_on_grade, inlets
 from .inputs import Source, resolve
 from .interchange import (from_geojson, from_geopackage, plan_view, read_landxml, read_swmm, to_geojson,
                           to_geopackage, write_landxml, write_swmm)
+from .model import Model, open
 from .service import level_of_service, sweep
 from .submittal import report
 
 __all__ = [
     "DesignOptionError",
+    "Model",
     "Source",
     "check",
     "design",
@@ -28,6 +33,7 @@ __all__ = [
     "inlet_on_grade",
     "inlets",
     "level_of_service",
+    "open",
     "plan_view",
     "read_landxml",
     "read_swmm",

@@ -5,11 +5,11 @@ from __future__ import annotations
 import concurrent.futures
 import contextlib
 import csv
-import os
 import sys
 from typing import Dict, List, Optional, TextIO, Tuple
 
 from .check import explain_cycle
+from .executors import local_executor
 from .inputs import InputError, Source, analyse, one_line, read_source
 from .tables import PIPE_KEYS, csv_cells
 
@@ -89,7 +89,7 @@ def run_batch(paths: List[str], workers: int, out: TextIO,
     else:
         with contextlib.ExitStack() as stack:
             if executor is None:
-                executor = stack.enter_context(concurrent.futures.ProcessPoolExecutor(max_workers=workers))
+                executor = stack.enter_context(local_executor(workers))
                 futures = {executor.submit(analyse_file, path): index for index, path in enumerate(paths)}
             else:
                 futures = submit_texts(executor, paths, outcomes, progress)
@@ -126,7 +126,3 @@ def submit_texts(executor: concurrent.futures.Executor, paths: List[str], outcom
             continue
         futures[executor.submit(analyse_source, path, source)] = index
     return futures
-
-
-def default_workers() -> int:
-    return os.cpu_count() or 1

@@ -17,7 +17,7 @@ SEVERITIES = ("error", "warning", "note")
 OVERLOAD = 2.0  # design flow over just-full capacity
 FASTEST = 30.0  # ft/s, where scour and wear set in
 SLOWEST = 2.0  # ft/s, below which a pipe does not clean itself
-ADVERSE_SLOPE = -1e-6  # the analysis's own limit
+ADVERSE_SLOPE = _core.ADVERSE_SLOPE  # the analysis's own limit: a pipe below it runs uphill
 
 
 def check(source: Union[str, "os.PathLike[str]", None] = None, *, text: Optional[str] = None,
@@ -35,7 +35,7 @@ def check(source: Union[str, "os.PathLike[str]", None] = None, *, text: Optional
 
 def findings(source: Source, result: Optional[Dict[str, Any]] = None) -> List[Finding]:
     """`check` of a resolved source; `result` is its analysis when the caller has it."""
-    found: List[Finding] = _without_folded_catchments(source, json.loads(_core.network_findings(source.text,
+    found: List[Finding] = _without_folded_catchments(source, json.loads(_core.network_findings(source.core,
                                                                                               source.format)))
     if not any(f["severity"] == "error" for f in found):
         try:

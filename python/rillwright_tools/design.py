@@ -69,8 +69,9 @@ def design(source: Union[str, "os.PathLike[str]", None] = None, *, text: Optiona
     given size, with a violation, and passes no size down through `no_smaller_downstream`,
     which takes sizes only from pipes that carry their flow.
 
-    Returns {"pipes", "nodes", "violations", "rounds", "sized"}; "sized" is the input
-    with the new sizes, and analysing it gives exactly the design's numbers. Raises
+    Returns {"pipes", "nodes", "violations", "rounds", "sized", "model"}; "sized" is the
+    input with the new sizes, "model" the same as a Model (rwt.open), and analysing it
+    gives exactly the design's numbers. Raises
     DesignOptionError (a ValueError) for a bad option, ValueError for a network that
     cannot be read or analysed, OSError for an unreadable file, TypeError for arguments
     of the wrong type."""
@@ -87,6 +88,10 @@ def design(source: Union[str, "os.PathLike[str]", None] = None, *, text: Optiona
                                      _fixed(fixed_inverts, "structure")))
     if "option_error" in result:
         raise DesignOptionError(result["option_error"])
+    from .model import open as open_model  # the sized network, read once like any other
+
+    sized_format = "rwproj" if profile or network.format == "rwproj" else "rwn"
+    result["model"] = open_model(text=result["sized"], format=sized_format)
     return cast(Dict[str, Any], result)
 
 

@@ -88,39 +88,52 @@ def run_all(executor: concurrent.futures.Executor, function: Callable[..., Any],
 
 
 @dataclass(frozen=True)
-class OnDisk:
-    """A large task argument left in a file for local worker processes, each of which reads
-    it once instead of receiving it with every task."""
+class Shared:
+    """A large task argument, sent to each worker once: for local worker processes a
+    private file that each reads once, for any other executor the value itself. A worker
+    keeps what it made of the latest one (`unpack`), so a network is parsed once per
+    worker, not once per task."""
 
-    path: str
     token: str
+    path: Optional[str] = None  # local processes: the pickled value
+    value: Any = None  # other executors: the value itself
 
 
-_LOADED: Dict[str, Any] = {}  # in a worker process: the latest OnDisk value it read
+_LOADED: Dict[str, Any] = {}  # in a worker process: what `unpack` made of the latest Shared value
 
 
-def unpack(value: Any) -> Any:
-    """In a task: the argument that `shared` stood in for."""
-    if not isinstance(value, OnDisk):
+def unpack(value: Any, build: Optional[Callable[[Any], Any]] = None) -> Any:
+    """In a task: the argument that `shared` stood in for, passed through `build` (once per
+    worker and shared value; a caller gives the same `build` for the same value)."""
+    if not isinstance(value, Shared):
         return value
     if value.token not in _LOADED:
         _LOADED.clear()
-        with open(value.path, "rb") as handle:
-            _LOADED[value.token] = pickle.load(handle)
+        if value.path is None:
+            loaded = value.value
+        else:
+            with open(value.path, "rb") as handle:
+                loaded = pickle.load(handle)
+        _LOADED[value.token] = build(loaded) if build is not None else loaded
     return _LOADED[value.token]
 
 
 @contextlib.contextmanager
-def shared(executor: concurrent.futures.Executor, value: Any) -> Iterator[Any]:
-    """`value` as the tasks of `executor` should receive it: for local worker processes a
-    private file they read once each (a network of megabytes would otherwise be copied to
-    them with every analysis), for any other executor the value itself. Tasks pass what
-    they receive through `unpack`."""
+def shared(executor: concurrent.futures.Executor, value: Any, inline: Any = None) -> Iterator[Any]:
+    """`value` as the tasks of `executor` should receive it, to be passed through `unpack`:
+    `inline` (default: the value) when the tasks run in this process; for local worker
+    processes a private file they read once each (a network of megabytes would otherwise
+    be copied to them with every analysis); for any other executor the value, tagged so
+    that each worker makes what it needs of it once."""
+    if isinstance(executor, InlineExecutor):
+        yield value if inline is None else inline
+        return
+    token = uuid.uuid4().hex
     if not isinstance(executor, concurrent.futures.ProcessPoolExecutor):
-        yield value
+        yield Shared(token, value=value)
         return
     with tempfile.TemporaryDirectory(prefix="rillwright-") as directory:
         path = os.path.join(directory, "network.pickle")
         with open(path, "wb") as handle:
             pickle.dump(value, handle, protocol=pickle.HIGHEST_PROTOCOL)
-        yield OnDisk(path, uuid.uuid4().hex)
+        yield Shared(token, path=path)

@@ -8,7 +8,7 @@ from __future__ import annotations
 
 import json
 import os
-from typing import Any, Dict, List, Optional, Tuple, Union
+from typing import Any, Dict, List, Optional, Tuple, Union, cast
 
 from . import _core
 from .arguments import number as _number, not_negative as _not_negative, positive as _positive
@@ -151,6 +151,8 @@ def inlet_pass(source: Source) -> Tuple[Dict[str, Any], List[Dict[str, str]]]:
     """The pass of a resolved project source: ({"inlets", "pipes", "nodes"}, warnings)."""
     if source.format != "rwproj":
         raise ValueError("the inlet pass needs a project (.rwproj); .rwn text has no inlets")
+    if source.model is not None:
+        return cast(Tuple[Dict[str, Any], List[Dict[str, str]]], source.model.inlet_pass())
     text, result = _core.inlets(source.text, source.format)
     sheet = json.loads(text)
     return {"inlets": sheet["inlets"], "pipes": result["pipes"], "nodes": result["nodes"]}, sheet["warnings"]

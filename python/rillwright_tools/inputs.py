@@ -6,13 +6,12 @@ from __future__ import annotations
 import json
 import math
 import os
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from typing import Any, Dict, List, Optional, Union, cast
 
 import rillwright
 
 from . import _core
-
 
 
 class InputError(Exception):
@@ -26,11 +25,19 @@ class Source:
     label: str  # the path as given, "demo", or "<text>"
     kind: str  # "project" or "rwn"
     text: str
+    # The Model this source is the text of: its parsed network and its one analysis are
+    # used instead of reading the text again.
+    model: Optional[Any] = field(default=None, compare=False, repr=False)
 
     @property
     def format(self) -> str:
         """The name of the format as the companion functions take it: "rwproj" or "rwn"."""
         return "rwproj" if self.kind == "project" else "rwn"
+
+    @property
+    def core(self) -> Any:
+        """What `_core` entries take as the network: the model's parsed network, or the text."""
+        return self.model.core if self.model is not None else self.text
 
 
 @dataclass(frozen=True)
@@ -94,7 +101,10 @@ def demo_source() -> Source:
 
 
 def analyze(source: Source) -> Dict[str, Any]:
-    """The module's analysis of the source; ValueError when it cannot be analysed."""
+    """The module's analysis of the source; ValueError when it cannot be analysed. A
+    model's source gives the model's one analysis (rows shared, the outer dict fresh)."""
+    if source.model is not None:
+        return cast(Dict[str, Any], source.model.rows())
     if source.kind == "project":
         return cast(Dict[str, Any], rillwright.analyze_project(source.text))
     return cast(Dict[str, Any], rillwright.analyze_rwn(source.text))
@@ -108,11 +118,18 @@ def analyse(source: Source) -> Dict[str, Any]:
         raise InputError(f"{source.label}: {one_line(str(error))}") from None
 
 
-def resolve(source: Union[str, "os.PathLike[str]", None] = None, *, text: Optional[str] = None,
+def resolve(source: Union[str, "os.PathLike[str]", Source, Any, None] = None, *, text: Optional[str] = None,
             format: Optional[str] = None) -> Source:
     """The network a companion function is given: a path to a .rwn or .rwproj file (told
-    apart as `rillwright run` tells them), or its text with `text=` and `format=`.
-    Raises OSError for a file that cannot be read and ValueError for a bad format."""
+    apart as `rillwright run` tells them), its text with `text=` and `format=`, a Model
+    (rwt.open), or a Source. Raises OSError for a file that cannot be read and ValueError
+    for a bad format."""
+    from .model import Model
+
+    if isinstance(source, (Model, Source)):
+        if text is not None:
+            raise TypeError("give either a source or text=, not both")
+        return source.source if isinstance(source, Model) else source
     if format is not None and format not in FORMATS:
         raise ValueError(f'format must be "rwn" or "rwproj", not {format!r}')
     if text is not None:
@@ -142,7 +159,10 @@ FORMATS = {"rwn": "rwn", "rwproj": "project"}
 
 def records(source: Source) -> Dict[str, Any]:
     """The network as the analysis reads it, in US customary units: {"settings", "nodes",
-    "pipes"}, every record in input order. Raises ValueError with the readers' messages."""
+    "pipes"}, every record in input order. Raises ValueError with the readers' messages.
+    A model's records are read once and shared: not to be modified."""
+    if source.model is not None:
+        return cast(Dict[str, Any], source.model.records())
     return cast(Dict[str, Any], json.loads(_core.network_records(source.text, source.format)))
 
 
@@ -164,6 +184,8 @@ def geometry(source: Source) -> Geometry:
 def _is_si(source: Source) -> bool:
     if source.kind != "project":
         return False
+    if source.model is not None:
+        return bool(source.model.units == "si")
     try:
         return bool(json.loads(source.text).get("units") == "si")
     except (ValueError, AttributeError):  # read by the core already; Python's reader may differ

@@ -28,36 +28,47 @@ import os
 from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, Union, cast
 
 from . import _core
-from .executors import given_or_default, run_all, shared, unpack
+from .executors import InlineExecutor, given_or_default, run_all, shared, unpack
 from .inputs import Source, records, resolve
 from .tables import NODE_KEYS, PIPE_KEYS
 
-SourceLike = Union[str, "os.PathLike[str]", Source, None]
+SourceLike = Union[str, "os.PathLike[str]", Source, Any, None]  # Any: a Model
 
 
 # --------------------------------------------------------------------------- worker tasks
+def _parse(network: Tuple[str, str]) -> Tuple[Any, str]:
+    """(text, format) as the core's parsed network and its format: done once per worker."""
+    text, fmt = network
+    return _core.model_open(text, fmt), fmt
+
+
 def scenario_sample(network: Any, multiplier: float, return_period: Optional[float],
                     trees: Optional[List[int]] = None) -> bytes:
     """Runs in a worker: one analysis of the given trees (all when None), reduced by the
     core to every condition's margin and whether it holds (the bytes a plan reads);
-    `network` is (text, format) or stands for it (executors.shared)."""
-    text, fmt = unpack(network)
-    return cast(bytes, _core.scenario_sample(text, fmt, multiplier, return_period, trees))
+    `network` is (text or parsed network, format) or stands for it (executors.shared)."""
+    parsed, fmt = unpack(network, _parse)
+    return cast(bytes, _core.scenario_sample(parsed, fmt, multiplier, return_period, trees))
 
 
 def scenario_result(network: Any, multiplier: float, return_period: Optional[float]) -> Dict[str, Any]:
-    """Runs in a worker: the module's result dict of one scenario; `network` is (text,
-    format) or stands for it."""
-    text, fmt = unpack(network)
-    return dict(_core.analyze(text, fmt, multiplier, return_period))
+    """Runs in a worker: the module's result dict of one scenario; `network` as for
+    scenario_sample."""
+    parsed, fmt = unpack(network, _parse)
+    return dict(_core.analyze(parsed, fmt, multiplier, return_period))
+
+
+def _shipped(pool: concurrent.futures.Executor, network: Source) -> Any:
+    """The network as the tasks on `pool` receive it: the parsed network itself when they
+    run here, else its text, which each worker parses once (executors.shared)."""
+    text = (network.text, network.format)
+    if not isinstance(pool, InlineExecutor):
+        return shared(pool, text)
+    return shared(pool, text, inline=(network.core if network.model is not None else _parse(text)[0], network.format))
 
 
 # --------------------------------------------------------------------------- inputs
 def _source(source: SourceLike, text: Optional[str], format: Optional[str]) -> Source:
-    if isinstance(source, Source):
-        if text is not None:
-            raise TypeError("give either a source or text=, not both")
-        return source
     return resolve(source, text=text, format=format)
 
 
@@ -132,7 +143,7 @@ def level_of_service(source: SourceLike = None, *, max_multiplier: float = 10.0,
     network = _source(source, text, format)
     max_multiplier, tolerance = _check_search(max_multiplier, tolerance, max_analyses)
     periods = tabulated_return_periods(network)
-    plan, grid = _core.service_plan(network.text, network.format, max_multiplier, tolerance)
+    plan, grid = _core.service_plan(network.core, network.format, max_multiplier, tolerance)
     if max_analyses is not None and max_analyses < len(grid) + len(periods):
         raise ValueError(f"max_analyses must be at least {len(grid) + len(periods)}, the first batch "
                          f"(0, 1, the grid and the tabulated return periods), not {max_analyses}")
@@ -142,7 +153,7 @@ def level_of_service(source: SourceLike = None, *, max_multiplier: float = 10.0,
         tree_pipes[tree] += 1
     with contextlib.ExitStack() as stack:
         pool = stack.enter_context(given_or_default(executor))
-        shipped = stack.enter_context(shared(pool, (network.text, network.format)))
+        shipped = stack.enter_context(_shipped(pool, network))
 
         def analyse(scenarios: Sequence[Tuple[float, Optional[float], Optional[List[int]]]]) -> List[bytes]:
             return run_all(pool, scenario_sample, [(shipped, m, rp, trees) for m, rp, trees in scenarios])
@@ -223,7 +234,7 @@ def sweep(source: SourceLike = None, *, multipliers: Optional[Sequence[float]] =
     scenarios = [(m, t) for t in periods for m in factors]
     if not scenarios:
         return []
-    with given_or_default(executor) as pool, shared(pool, (network.text, network.format)) as shipped:
+    with given_or_default(executor) as pool, _shipped(pool, network) as shipped:
         results = run_all(pool, scenario_result, [(shipped, 1.0 if m is None else m, t) for m, t in scenarios])
     rows: List[Dict[str, Any]] = []
     blank = dict.fromkeys(SWEEP_KEYS)

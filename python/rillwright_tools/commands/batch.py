@@ -6,9 +6,9 @@ import argparse
 import sys
 from typing import Callable, TextIO, Tuple
 
-from ..batch import default_workers, run_batch
+from ..batch import run_batch
+from ..executors import default_workers, executor_for
 from ..inputs import InputError
-from ..executors import executor_for
 from .common import add_executor_options
 
 

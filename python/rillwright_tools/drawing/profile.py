@@ -6,10 +6,11 @@ import math
 from dataclasses import dataclass, field
 from typing import Any, Dict, List, Optional, Sequence, Tuple
 
+from .. import _core
 from ..inputs import Geometry, InputError, PipeGeometry
 
 PLOT_HINT = 'drawing a profile needs matplotlib: pip install "rillwright[plot]"'
-ADVERSE_SLOPE = -1e-6  # the analysis's own limit
+ADVERSE_SLOPE = _core.ADVERSE_SLOPE  # the analysis's own limit
 
 Run = Tuple[bool, float]  # (ends at an outfall, length): longer runs to an outfall win
 
