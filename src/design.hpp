@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "network.hpp"
@@ -49,6 +50,13 @@ struct Options {
     std::optional<double> min_full_velocity;
     std::optional<double> max_depth;
     std::vector<std::string> fixed_inverts;  // structure ids that keep their invert
+    // Least cost (design_cost.hpp): the objective, the cost model as given
+    // (scalars by key; prices per shape by size key), the grid of inverts (ft, m in SI).
+    std::string objective = "shallowest";  // or "cost"
+    std::vector<std::pair<std::string, double>> cost_values;
+    std::vector<std::pair<std::string, std::vector<std::pair<std::string, double>>>> cost_prices;
+    bool cost_given = false;
+    double invert_step = 0.01;
 };
 
 // The cover the profile designs to: min_cover, 3 ft by default.
@@ -95,12 +103,12 @@ std::optional<std::string> check_limits(const Options& options, const Network& n
 
 // ---- Sizing ------------------------------------------------------------------
 
-enum class Governor { capacity, minimum_size, no_smaller_downstream, freeboard, fixed, no_size_fits };
+enum class Governor { capacity, minimum_size, no_smaller_downstream, freeboard, fixed, no_size_fits, least_cost };
 const char* governor_name(Governor governor);
 
 enum class Role { sized, fixed, not_listed };  // not_listed: its shape has no catalogue sizes
 
-enum class SlopeGovernor { cover, minimum_slope, minimum_velocity, capacity, maximum_slope, fixed };
+enum class SlopeGovernor { cover, minimum_slope, minimum_velocity, capacity, maximum_slope, fixed, least_cost };
 const char* slope_governor_name(SlopeGovernor governor);
 
 struct PipeChoice {
@@ -193,9 +201,12 @@ std::string sized_project(const Project& project, const Network& given, const Ru
 Project project_of(const Network& network);
 std::string profiled_project(const Project& project, const Network& given, const Run& run, const SizingPlan& plan);
 
-// The result as compact JSON: {"pipes", "nodes", "violations", "rounds", "sized"}.
+// The result as compact JSON: {"pipes", "nodes", "violations", "rounds", "sized"}, and
+// with the profile "cost" and each pipe's cost (design_cost.hpp).
+struct CostSummary;
 std::string result_json(const Network& given, const Topology& topology, bool profile, const Run& run,
-                        const std::vector<Violation>& found, std::string_view sized);
+                        const std::vector<Violation>& found, std::string_view sized,
+                        const CostSummary* cost = nullptr);
 // The largest fall from an entering pipe's downstream invert to structure v's invert (0 without one).
 double structure_drop(const Network& network, const Topology& topology, std::size_t v);
 
