@@ -2,6 +2,8 @@
 // for the network's units, pipes given their roles, the sizing and grade-line
 // rounds, the violations, the sized text and the result JSON.
 #include "design.hpp"
+#include "design_cost.hpp"
+#include "design_cost_messages.hpp"
 #include "design_messages.hpp"
 #include "project.hpp"
 
@@ -89,6 +91,12 @@ Designed design_network(const LoadedNetwork& loaded, std::string_view text, cons
     Outcome<SizeTables> tables = size_tables(options, unit_of(loaded));
     if (!tables.ok()) return failed(true, std::move(tables.error));
     if (auto problem = check_limits(options, given)) return failed(true, std::move(*problem));
+    const bool least_cost = options.objective == "cost";
+    if (!least_cost && options.objective != "shallowest") return failed(true, messages::unknown_objective(options.objective));
+    if (least_cost && !options.profile) return failed(true, messages::cost_needs_profile());
+    if (!(std::isfinite(options.invert_step) && options.invert_step > 0.0)) {
+        return failed(true, messages::bad_invert_step(options.invert_step));
+    }
 
     // Pipes name their structures by id: with one id twice the design and the
     // analysis of its own output could join different structures.
@@ -119,9 +127,42 @@ Designed design_network(const LoadedNetwork& loaded, std::string_view text, cons
         network.pipes[p].diameter = first.diameter;
     }
     if (auto problem = check_values(network)) return failed(false, analysis_failed(*problem));
+    std::optional<CostModel> model;
+    if (options.profile) {
+        Outcome<CostModel> made = cost_model(options, plan.tables, plan.roles, network, plan.unit);
+        if (!made.ok()) return failed(true, std::move(made.error));
+        model = std::move(made.value);
+    }
+    if (least_cost) {
+        if (auto problem = check_cost_network(given, *topology.value, options)) return failed(false, std::move(*problem));
+    }
+    const Network start = least_cost ? network : Network{};
 
-    const Run run = run_design(std::move(network), *topology.value, plan);
-    const std::vector<Violation> found = violations(given, *topology.value, run, plan);
+    Run run = run_design(std::move(network), *topology.value, plan);
+    CostSummary cost;
+    std::vector<Violation> extra;
+    if (least_cost) {
+        const double shallowest = design_cost(*model, run.network, *topology.value, run.choices, plan.tables).total;
+        CostRun cheapest = run_cost_design(start, *topology.value, plan, *model, run);
+        run = std::move(cheapest.run);
+        for (const Infeasible& where : cheapest.infeasible) {
+            extra.push_back({"infeasible", where.pipe, messages::no_grid_design(where.pipe, where.reason)});
+        }
+        if (!cheapest.flows_repeat) extra.push_back({"flows", "", messages::flows_do_not_repeat(run.rounds)});
+        cost.has_shallowest = true;
+        cost.shallowest_total = shallowest;
+        cost.flows_repeat = cheapest.flows_repeat;
+    }
+    std::vector<Violation> found = violations(given, *topology.value, run, plan);
+    found.insert(found.end(), extra.begin(), extra.end());
+    if (model) {
+        CostSummary summary = design_cost(*model, run.network, *topology.value, run.choices, plan.tables);
+        summary.objective = options.objective;
+        summary.has_shallowest = cost.has_shallowest;
+        summary.shallowest_total = cost.shallowest_total;
+        summary.flows_repeat = cost.flows_repeat;
+        cost = std::move(summary);
+    }
     std::string sized;
     if (options.profile) {
         sized = profiled_project(loaded.project ? *loaded.project : project_of(given), given, run, plan);
@@ -130,7 +171,7 @@ Designed design_network(const LoadedNetwork& loaded, std::string_view text, cons
                                : sized_rwn(text, given, run.network);
     }
     Designed designed;
-    designed.json = result_json(given, *topology.value, options.profile, run, found, sized);
+    designed.json = result_json(given, *topology.value, options.profile, run, found, sized, model ? &cost : nullptr);
     return designed;
 }
 

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "network.hpp"
@@ -60,6 +61,14 @@ struct Options {
         bool min_slope = false;
     };
     Defaulted defaulted;
+
+    // Least cost (design_cost.hpp): the objective, the cost model as given
+    // (scalars by key; prices per shape by size key), the grid of inverts (ft, m in SI).
+    std::string objective = "shallowest";  // or "cost"
+    std::vector<std::pair<std::string, double>> cost_values;
+    std::vector<std::pair<std::string, std::vector<std::pair<std::string, double>>>> cost_prices;
+    bool cost_given = false;
+    double invert_step = 0.01;
 };
 
 // The profile's default limits. 20 ft from rim to invert and 20 ft/s at the
@@ -116,14 +125,14 @@ std::optional<std::string> check_limits(const Options& options, const Network& n
 
 // ---- Sizing ------------------------------------------------------------------
 
-enum class Governor { capacity, minimum_size, no_smaller_downstream, freeboard, fixed, no_size_fits };
+enum class Governor { capacity, minimum_size, no_smaller_downstream, freeboard, fixed, no_size_fits, least_cost };
 const char* governor_name(Governor governor);
 
 // not_listed: its shape has no catalogue sizes; cannot_carry: its inverts give it
 // no fall (plain design), so no size carries its flow and it keeps its given one.
 enum class Role { sized, fixed, not_listed, cannot_carry };
 
-enum class SlopeGovernor { cover, minimum_slope, minimum_velocity, capacity, maximum_slope, fixed };
+enum class SlopeGovernor { cover, minimum_slope, minimum_velocity, capacity, maximum_slope, fixed, least_cost };
 const char* slope_governor_name(SlopeGovernor governor);
 
 struct PipeChoice {
@@ -222,9 +231,12 @@ std::string sized_project(const Project& project, const Network& given, const Ru
 Project project_of(const Network& network);
 std::string profiled_project(const Project& project, const Network& given, const Run& run, const SizingPlan& plan);
 
-// The result as compact JSON: {"pipes", "nodes", "violations", "rounds", "sized"}.
+// The result as compact JSON: {"pipes", "nodes", "violations", "rounds", "sized"}, and
+// with the profile "cost" and each pipe's cost (design_cost.hpp).
+struct CostSummary;
 std::string result_json(const Network& given, const Topology& topology, bool profile, const Run& run,
-                        const std::vector<Violation>& found, std::string_view sized);
+                        const std::vector<Violation>& found, std::string_view sized,
+                        const CostSummary* cost = nullptr);
 // The largest fall from an entering pipe's downstream invert to structure v's invert (0 without one).
 double structure_drop(const Network& network, const Topology& topology, std::size_t v);
 

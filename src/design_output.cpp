@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "design.hpp"
+#include "design_cost.hpp"
 #include "json_writer.hpp"
 #include "parse.hpp"
 #include "project.hpp"
@@ -58,6 +59,23 @@ void write_pipe(JsonWriter& w, const Pipe& given, const Pipe& sized, const PipeR
     w.number("pct_full", result.pct_full);
     w.number("velocity", result.velocity);
     w.text("governed_by", governor_name(choice.governed));
+}
+
+// {"total", "pipes", "excavation", "structures", "objective"}, with the least
+// cost also the shallowest-first design's total and whether the flows repeated.
+void write_cost(JsonWriter& w, const CostSummary& cost) {
+    w.key("cost");
+    w.begin_object();
+    w.number("total", cost.total);
+    w.number("pipes", cost.pipes);
+    w.number("excavation", cost.excavation);
+    w.number("structures", cost.structures);
+    w.text("objective", cost.objective);
+    if (cost.has_shallowest) {
+        w.number("shallowest_total", cost.shallowest_total);
+        w.boolean("flows_repeat", cost.flows_repeat);
+    }
+    w.end_object();
 }
 
 void write_node(JsonWriter& w, const NodeResult& node) {
@@ -158,6 +176,7 @@ const char* governor_name(Governor governor) {
         case Governor::freeboard: return "freeboard";
         case Governor::fixed: return "fixed";
         case Governor::no_size_fits: return "no size fits";
+        case Governor::least_cost: return "least cost";
     }
     return "";
 }
@@ -198,7 +217,7 @@ std::string sized_project(const Project& project, const Network& given, const Ru
 }
 
 std::string result_json(const Network& given, const Topology& topology, bool profile, const Run& run,
-                        const std::vector<Violation>& found, std::string_view sized) {
+                        const std::vector<Violation>& found, std::string_view sized, const CostSummary* cost) {
     JsonWriter w(JsonWriter::Style::compact);
     w.begin_object();
     w.key("pipes");
@@ -206,6 +225,7 @@ std::string result_json(const Network& given, const Topology& topology, bool pro
     for (std::size_t p = 0; p < run.network.pipes.size(); ++p) {
         write_pipe(w, given.pipes[p], run.network.pipes[p], run.result.pipes[p], run.choices[p]);
         if (profile) write_pipe_profile(w, given, run, topology, p);
+        if (cost) w.number("cost", cost->pipe_costs[p]);
         w.end_object();
     }
     w.end_array();
@@ -229,6 +249,7 @@ std::string result_json(const Network& given, const Topology& topology, bool pro
     }
     w.end_array();
     w.integer("rounds", static_cast<std::uint32_t>(run.rounds));
+    if (cost) write_cost(w, *cost);
     w.text("sized", sized);
     w.end_object();
     return w.take();

@@ -60,6 +60,7 @@ const char* slope_governor_name(SlopeGovernor governor) {
         case SlopeGovernor::capacity: return "capacity";
         case SlopeGovernor::maximum_slope: return "maximum slope";
         case SlopeGovernor::fixed: return "fixed";
+        case SlopeGovernor::least_cost: return "least cost";
     }
     return "";
 }

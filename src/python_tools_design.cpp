@@ -104,6 +104,47 @@ bool read_fixed(PyObject* value, std::vector<std::string>* out) {
     return true;
 }
 
+// One (key, number) pair.
+bool read_pair(PyObject* item, std::pair<std::string, double>* out) {
+    Owned key(PySequence_GetItem(item, 0));
+    Owned value(key.get() ? PySequence_GetItem(item, 1) : nullptr);
+    if (!value.get()) return false;
+    return text_of(key.get(), &out->first) && convert_double(value.get(), "cost", &out->second);
+}
+
+bool read_pairs(PyObject* value, std::vector<std::pair<std::string, double>>* out) {
+    const Py_ssize_t count = PySequence_Size(value);
+    if (count < 0) return false;
+    for (Py_ssize_t k = 0; k < count; ++k) {
+        Owned item(PySequence_GetItem(value, k));
+        if (!item.get()) return false;
+        out->emplace_back();
+        if (!read_pair(item.get(), &out->back())) return false;
+    }
+    return true;
+}
+
+// The cost model as [(key, number)] and [(shape, [(size key, price)])]; None for the default model.
+bool read_cost(PyObject* values, PyObject* prices, design::Options* options) {
+    if (values == Py_None && prices == Py_None) return true;
+    options->cost_given = true;
+    if (values != Py_None && !read_pairs(values, &options->cost_values)) return false;
+    if (prices == Py_None) return true;
+    const Py_ssize_t shapes = PySequence_Size(prices);
+    if (shapes < 0) return false;
+    for (Py_ssize_t s = 0; s < shapes; ++s) {
+        Owned pair(PySequence_GetItem(prices, s));
+        if (!pair.get()) return false;
+        Owned name(PySequence_GetItem(pair.get(), 0));
+        Owned sizes(name.get() ? PySequence_GetItem(pair.get(), 1) : nullptr);
+        if (!sizes.get()) return false;
+        options->cost_prices.emplace_back();
+        if (!text_of(name.get(), &options->cost_prices.back().first)) return false;
+        if (!read_pairs(sizes.get(), &options->cost_prices.back().second)) return false;
+    }
+    return true;
+}
+
 // {"option_error": message}: the package raises it as a bad option, which the
 // command tells apart from a network that cannot be read.
 std::string option_error_json(const std::string& message) {
@@ -122,18 +163,21 @@ PyObject* py_tools_design(PyObject*, PyObject* args, PyObject* kwargs) {
                                      "min_size",     "no_smaller_downstream",     "min_velocity",
                                      "max_velocity", "min_cover",    "min_freeboard", "fixed", "whole_network",
                                      "profile", "match", "min_drop", "max_drop", "min_slope", "max_slope",
-                                     "min_full_velocity", "max_depth", "fixed_inverts", nullptr};
+                                     "min_full_velocity", "max_depth", "fixed_inverts",
+                                     "objective", "cost_values", "cost_prices", "invert_step", nullptr};
         PyObject *text, *format, *catalogue, *max_fill, *min_size, *no_smaller, *min_velocity, *max_velocity,
             *min_cover, *min_freeboard, *fixed;
         int whole_network = 0;
         int profile = 0;
         PyObject *match = nullptr, *min_drop = nullptr, *max_drop = Py_None, *min_slope = Py_None,
                  *max_slope = Py_None, *min_full_velocity = Py_None, *max_depth = Py_None, *fixed_inverts = nullptr;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOOOOOOOOO|ppOOOOOOOO:design", const_cast<char**>(names),
+        PyObject *objective = nullptr, *cost_values = Py_None, *cost_prices = Py_None, *invert_step = nullptr;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOOOOOOOOO|ppOOOOOOOOOOOO:design", const_cast<char**>(names),
                                          &text, &format, &catalogue, &max_fill, &min_size, &no_smaller, &min_velocity,
                                          &max_velocity, &min_cover, &min_freeboard, &fixed, &whole_network, &profile,
                                          &match, &min_drop, &max_drop, &min_slope, &max_slope, &min_full_velocity,
-                                         &max_depth, &fixed_inverts))
+                                         &max_depth, &fixed_inverts, &objective, &cost_values, &cost_prices,
+                                         &invert_step))
             return nullptr;
         design::Options options;
         options.whole_network = whole_network != 0;
@@ -159,6 +203,9 @@ PyObject* py_tools_design(PyObject*, PyObject* args, PyObject* kwargs) {
         if (!optional_double(min_full_velocity, "min_full_velocity", &options.min_full_velocity)) return nullptr;
         if (!limit_or_default(max_depth, "max_depth", &options.max_depth, &options.defaulted.max_depth)) return nullptr;
         if (fixed_inverts && !read_fixed(fixed_inverts, &options.fixed_inverts)) return nullptr;
+        if (objective && !text_of(objective, &options.objective)) return nullptr;
+        if (!read_cost(cost_values, cost_prices, &options)) return nullptr;
+        if (invert_step && !convert_double(invert_step, "invert_step", &options.invert_step)) return nullptr;
 
         LoadedNetwork loaded;
         if (!load_source(text, format, "design", &loaded)) return nullptr;

@@ -20,6 +20,7 @@ PROFILE_KEYS = ("given_invert_up", "given_invert_dn", "invert_up", "invert_dn", 
                 "slope_governed_by")
 NODE_KEYS = ("id", "hgl", "freeboard", "floods")
 VIOLATION_KEYS = ("kind", "id", "message")
+COST_KEYS = ("cost",)
 
 
 def register(commands: argparse._SubParsersAction) -> None:
@@ -58,6 +59,15 @@ def register(commands: argparse._SubParsersAction) -> None:
     command.add_argument("--max-depth", type=limit, default=DEFAULT, metavar="FT",
                          help="report pipes whose invert lies more than FT below the rim (default 20; none: no limit)")
     command.add_argument("--fixed-inverts", metavar="ID,...", help="structures that keep their given invert")
+    command.add_argument("--objective", default="shallowest", choices=("shallowest", "cost"),
+                         help="with --profile: shallowest (each pipe as high as the rules allow, the default) or "
+                              "cost (the cheapest sizes and inverts on the invert grid, proven least)")
+    command.add_argument("--cost", metavar="COST.json",
+                         help="cost model: JSON object of pipe_per_ft {shape: {size: price}}, excavation_per_cuft, "
+                              "trench_side_ft, structure_each, structure_per_ft (per m / m3 in SI; default: "
+                              "order-of-magnitude US figures)")
+    command.add_argument("--invert-step", type=float, default=0.01, metavar="FT",
+                         help="with --objective cost: every designed invert a multiple of FT (m in SI; default 0.01)")
     command.add_argument("--csv", metavar="DIR", help="also write pipes.csv, nodes.csv and violations.csv into DIR")
     command.set_defaults(handler=handle)
 
@@ -66,6 +76,7 @@ def handle(args: argparse.Namespace) -> int:
     source = read_source(args.file)
     try:
         catalogue = read_catalogue(args.catalogue) if args.catalogue is not None else None
+        cost = read_catalogue(args.cost, "cost model") if args.cost is not None else None
         fixed = _ids(args.fixed)
         result = design(text=source.text, format=source.format, catalogue=catalogue, max_fill=args.max_fill,
                         min_size=args.min_size, min_velocity=args.min_velocity, max_velocity=args.max_velocity,
@@ -73,7 +84,8 @@ def handle(args: argparse.Namespace) -> int:
                         profile=args.profile, match=args.match, min_drop=args.min_drop, max_drop=args.max_drop,
                         min_slope=args.min_slope, max_slope=args.max_slope,
                         min_full_velocity=args.min_full_velocity, max_depth=args.max_depth,
-                        fixed_inverts=_ids(args.fixed_inverts))
+                        fixed_inverts=_ids(args.fixed_inverts), objective=args.objective, cost=cost,
+                        invert_step=args.invert_step)
     except (DesignOptionError, TypeError) as error:
         sys.stderr.write(f"rillwright: error: {one_line(str(error))}\n")
         return 2
@@ -85,7 +97,8 @@ def handle(args: argparse.Namespace) -> int:
     write_file(output, sized if sized.endswith("\n") or (source.kind == "rwn" and not args.profile) else sized + "\n")
     print_design(result, os.path.basename(args.file), output, sys.stdout)
     if args.csv is not None:
-        write_csv_file(args.csv, "pipes.csv", result["pipes"], PIPE_KEYS + (PROFILE_KEYS if args.profile else ()))
+        write_csv_file(args.csv, "pipes.csv", result["pipes"],
+                       PIPE_KEYS + (PROFILE_KEYS + COST_KEYS if args.profile else ()))
         write_csv_file(args.csv, "nodes.csv", result["nodes"], NODE_KEYS + (("invert", "drop") if args.profile else ()))
         write_csv_file(args.csv, "violations.csv", result["violations"], VIOLATION_KEYS)
     return 1 if result["violations"] else 0
@@ -101,15 +114,15 @@ def limit(text: str) -> Optional[float]:
         raise argparse.ArgumentTypeError(f"expected a number or none, not {text!r}") from None
 
 
-def read_catalogue(path: str) -> Any:
-    """The catalogue file's JSON; a file that cannot be read is a bad option too."""
+def read_catalogue(path: str, what: str = "catalogue") -> Any:
+    """The catalogue (or cost model) file's JSON; a file that cannot be read is a bad option too."""
     try:
         with open(path, encoding="utf-8") as handle:
             return json.load(handle)
     except OSError as error:
-        raise DesignOptionError(f"cannot read the catalogue {path}: {error.strerror or error}") from None
+        raise DesignOptionError(f"cannot read the {what} {path}: {error.strerror or error}") from None
     except ValueError as error:
-        raise DesignOptionError(f"the catalogue {path} is not JSON: {error}") from None
+        raise DesignOptionError(f"the {what} {path} is not JSON: {error}") from None
 
 
 def _ids(text: Any) -> List[str]:
@@ -170,7 +183,25 @@ def print_design(result: Dict[str, Any], title: str, output: str, out: Any) -> N
         lines.extend(f"  {violation['message']}" for violation in violations)
     else:
         lines.append("No violations.")
-    if result["rounds"]:
+    cost = result.get("cost")
+    if cost:
+        lines.extend(cost_lines(cost, result["rounds"]))
+    if result["rounds"] and not (cost and "shallowest_total" in cost):
         lines.append(f"Grade-line rounds: {result['rounds']}")
     lines.append(f"Sized network written to {output}")
     out.write("\n".join(lines) + "\n")
+
+
+def cost_lines(cost: Dict[str, Any], rounds: int) -> List[str]:
+    """The total and its parts; with the least cost, the shallowest-first design's beside it."""
+    lines = [f"Cost {cost['total']:,.0f}: pipes {cost['pipes']:,.0f}, excavation {cost['excavation']:,.0f}, "
+             f"structures {cost['structures']:,.0f}"]
+    if "shallowest_total" in cost:
+        shallow = cost["shallowest_total"]
+        saving = (shallow - cost["total"]) / shallow * 100 if shallow > 0 else 0.0
+        lines.append(f"The shallowest-first design costs {shallow:,.0f}: the least cost "
+                     + (f"saves {saving:.1f} %" if saving >= 0 else f"is {-saving:.1f} % dearer "
+                        "(the shallowest-first design's inverts are not on the grid)"))
+        repeat = "the flows repeat" if cost["flows_repeat"] else "the flows did not repeat"
+        lines.append(f"Rounds of design and analysis: {rounds} ({repeat})")
+    return lines

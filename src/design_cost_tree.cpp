@@ -1,0 +1,560 @@
+// The least-cost design of one tree, exact on the grid of inverts.
+//
+// Every structure's inverts take the levels of its window: the multiples of
+// the invert step from the tree's floor (the outfall's invert; max_depth below
+// the rim) up to the cover, or its one level when it keeps its invert. With
+// the flows of the round fixed, the cost and every rule are local to a pipe
+// and its two structures, so from the leaves to the outfall:
+//   H[s][j]  the least cost of pipe p's structure and everything above it when
+//            p has size s and starts at level j of its structure;
+//   R[s][k]  that, plus p itself, when p ends at level k of the next one.
+// For one start j the rules allow an interval of ends [Dlow(j), Dhigh(j)]
+// (capacity, min_slope, min_full_velocity and the cover below hold down to
+// Dhigh; max_slope and max_velocity from Dlow), both never falling as j rises,
+// so R is a sliding-window minimum over j, linear in the grid. A pipe's cost
+// falls as its end rises, and its end only bounds the next pipe's start from
+// above (match, min_drop) and, with max_drop, from below: the next structure
+// joins each entering pipe by a minimum over the ends between those two
+// thresholds, again never falling as its start rises (a suffix minimum, or a
+// sliding window with max_drop). A flat pipe is analysed on the project's
+// minimum slope; its one or two flat ends are judged on their own.
+//
+// Every rule is judged on the levels as read back, by the analysis' own
+// functions (pipe_slopes, full_capacity, design_pipe), so the analysis of the
+// design meets what the design met. Memory: per pipe, the argument of each
+// minimum (sizes x window), dropped with the tree.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <deque>
+#include <limits>
+
+#include "design_cost.hpp"
+#include "design_cost_messages.hpp"
+#include "project.hpp"
+
+namespace rillwright::design {
+
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+struct Levels {
+    bool fixed = false;
+    Level fixed_level;
+    long long k0 = 0;
+    int count = 0;
+    double step = 0.01;
+    LengthUnit unit = LengthUnit::rwn_feet;
+
+    Level at(int j) const {
+        if (fixed) return fixed_level;
+        const double written = static_cast<double>(k0 + j) * step;
+        const double feet = unit == LengthUnit::project_metres ? project_length_feet(written, UnitSystem::si) : written;
+        return Level{feet, written};
+    }
+};
+
+Level grid_level(long long k, double step, LengthUnit unit) {
+    Levels one;
+    one.k0 = k;
+    one.step = step;
+    one.unit = unit;
+    return one.at(0);
+}
+
+// The grid index of the lowest level at or above `feet`.
+long long lowest_at_or_above(double feet, double step, LengthUnit unit) {
+    const double per = unit == LengthUnit::project_metres ? project_length_feet(1.0, UnitSystem::si) : 1.0;
+    auto k = static_cast<long long>(std::floor(feet / per / step));
+    while (grid_level(k, step, unit).feet < feet) ++k;
+    while (grid_level(k - 1, step, unit).feet >= feet) --k;
+    return k;
+}
+
+// The grid index of the highest level with `ok`, searching down from near `feet`.
+template <class Ok>
+long long highest_with(double feet, double step, LengthUnit unit, Ok ok) {
+    const double per = unit == LengthUnit::project_metres ? project_length_feet(1.0, UnitSystem::si) : 1.0;
+    auto k = static_cast<long long>(std::floor(feet / per / step)) + 1;
+    while (!ok(grid_level(k, step, unit).feet)) --k;
+    while (ok(grid_level(k + 1, step, unit).feet)) ++k;
+    return k;
+}
+
+struct SizeOption {
+    int step = -1;  // -1: the pipe keeps its size
+    PipeShape shape;
+    double diameter = 0.0;
+    double rise = 0.0;
+    double span = 0.0;
+    double price = 0.0;
+    FullSection full;
+};
+
+// The slope bounds judged once per size: the smallest slope known to meet the
+// rule and the largest known to fail it (each rule's quantity grows with the slope).
+struct SlopeCache {
+    double ok = kInf;
+    double bad = -kInf;
+};
+
+struct PipeTables {
+    std::vector<SizeOption> sizes;
+    std::vector<std::vector<double>> R;       // per size, per level of the downstream window
+    std::vector<std::vector<std::int32_t>> start;  // per size, per end level: the start level of the minimum
+    // Filled at the downstream structure's join: per (size of the pipe leaving
+    // it, its start level), this pipe's chosen size and end level.
+    std::vector<std::int32_t> chosen_size;
+    std::vector<std::int32_t> chosen_end;
+};
+
+struct Failure {
+    std::size_t pipe = 0;
+    std::string reason;
+};
+
+class TreeDesigner {
+public:
+    TreeDesigner(Network& network, const Topology& topology, const SizingPlan& plan, const CostModel& model,
+                 const RoundFlows& flows, const std::vector<std::size_t>& nodes)
+        : net_(network), topo_(topology), plan_(plan), opt_(plan.options), model_(model), flows_(flows),
+          nodes_(nodes), tables_(network.pipes.size()), levels_(network.nodes.size()) {}
+
+    std::optional<Infeasible> run(std::vector<PipeChoice>& choices);
+
+private:
+    Network& net_;
+    const Topology& topo_;
+    const SizingPlan& plan_;
+    const Options& opt_;
+    const CostModel& model_;
+    const RoundFlows& flows_;
+    const std::vector<std::size_t>& nodes_;
+    std::vector<PipeTables> tables_;  // per pipe of the network; only the tree's are filled
+    std::vector<Levels> levels_;      // per node
+    std::optional<Failure> failure_;
+
+    double cover() const { return opt_.min_cover.value_or(kDefaultProfileCover); }
+    double q_of(std::size_t p) const { return flows_.total_ca[p] * flows_.rainfall[p]; }
+    void set_windows(std::size_t root);
+    std::vector<SizeOption> size_options(std::size_t p) const;
+    std::vector<std::vector<double>> join(std::size_t v, const std::vector<SizeOption>* out_sizes);
+    void pipe_stage(std::size_t p, const std::vector<std::vector<double>>& H);
+    void fail(std::size_t pipe, std::string reason) {
+        if (!failure_) failure_ = Failure{pipe, std::move(reason)};
+    }
+    std::size_t out_pipe(std::size_t v) const { return topo_.outgoing[v].front().pipe; }
+};
+
+void TreeDesigner::set_windows(std::size_t root) {
+    const double step = opt_.invert_step;
+    const LengthUnit unit = plan_.unit;
+    const Node& bottom = net_.nodes[root];
+    double floor = bottom.kind == NodeKind::Outfall || plan_.fixed_nodes[root]
+                       ? readable_at_most(bottom.invert, unit).feet
+                       : bottom.rim - *opt_.max_depth;
+    if (bottom.kind == NodeKind::Outfall) floor = bottom.invert;
+    for (const std::size_t v : nodes_) {
+        const Node& node = net_.nodes[v];
+        Levels& levels = levels_[v];
+        levels.step = step;
+        levels.unit = unit;
+        const bool is_root = topo_.outgoing[v].empty();
+        if (plan_.fixed_nodes[v] && !(is_root && node.kind == NodeKind::Outfall)) {
+            levels.fixed = true;
+            levels.fixed_level = readable_at_most(node.invert, unit);
+            levels.count = 1;
+            continue;
+        }
+        double lowest = floor;
+        const bool deep_limited = opt_.max_depth && node.kind != NodeKind::Outfall;
+        if (deep_limited) lowest = std::fmax(lowest, node.rim - *opt_.max_depth);
+        const long long k_low = lowest_at_or_above(lowest, step, unit);
+        // Depth: rim - invert <= max_depth, judged as the checks judge it.
+        long long k = k_low;
+        if (deep_limited) {
+            while (node.rim - grid_level(k, step, unit).feet > *opt_.max_depth) ++k;
+        }
+        const double limit = cover();
+        const long long k_high = highest_with(node.rim - limit, step, unit,
+                                              [&](double level) { return node.rim - (level + 0.0) >= limit; });
+        levels.k0 = k;
+        levels.count = static_cast<int>(std::max<long long>(0, k_high - k + 1));
+    }
+}
+
+std::vector<SizeOption> TreeDesigner::size_options(std::size_t p) const {
+    const Pipe& pipe = net_.pipes[p];
+    std::vector<SizeOption> sizes;
+    const auto add = [&](int step, const PipeShape& shape, double diameter, const FullSection& full, double price) {
+        SizeOption option;
+        option.step = step;
+        option.shape = shape;
+        option.diameter = diameter;
+        option.rise = shape_rise(shape);
+        option.span = section_span(shape);
+        option.price = price;
+        option.full = full;
+        sizes.push_back(std::move(option));
+    };
+    if (plan_.roles[p] != Role::sized) {
+        add(-1, pipe.shape, pipe.diameter, full_section(pipe.shape), model_.kept_price_per_ft[p]);
+        return sizes;
+    }
+    const std::size_t shape = pipe.shape.index();
+    const auto& catalogue = plan_.tables.shapes[shape];
+    for (std::size_t i = 0; i < catalogue.size(); ++i) {
+        const CatalogueSize& size = catalogue[i];
+        if (opt_.min_size && !(size.rise_in >= *opt_.min_size)) continue;
+        add(static_cast<int>(i), size.shape, size.diameter, size.full, model_.price_per_ft[shape][i]);
+    }
+    return sizes;
+}
+
+// The join at structure v: for each size of the pipe leaving it (none at the
+// end of the tree) and each of its start levels, the structure's own cost plus
+// the least cost of every entering pipe that the rules allow with it.
+std::vector<std::vector<double>> TreeDesigner::join(std::size_t v, const std::vector<SizeOption>* out_sizes) {
+    const Node& node = net_.nodes[v];
+    const Levels& levels = levels_[v];
+    const int J = levels.count;
+    const int S = out_sizes ? static_cast<int>(out_sizes->size()) : 1;
+    const double m = match_fraction(opt_.match);
+    const bool is_outfall = node.kind == NodeKind::Outfall;
+    std::vector<std::vector<double>> H(static_cast<std::size_t>(S), std::vector<double>(static_cast<std::size_t>(J), 0.0));
+
+    // The structure itself: cover of the leaving pipe, depth, cost.
+    for (int s = 0; s < S; ++s) {
+        for (int j = 0; j < J; ++j) {
+            const double level = levels.at(j).feet;
+            double& h = H[s][j];
+            const double invert = levels.fixed ? std::fmin(node.invert, level) : level;
+            if (out_sizes && !(node.rim - (level + (*out_sizes)[s].rise) >= cover())) h = kInf;
+            if (opt_.max_depth && node.rim - (levels.fixed || is_outfall ? node.invert : level) > *opt_.max_depth) h = kInf;
+            if (!is_outfall && h == 0.0) h = structure_cost(model_, node.rim - invert);
+        }
+    }
+    const auto node_invert = [&](double level) { return levels.fixed || is_outfall ? node.invert : level; };
+    std::vector<double> best(static_cast<std::size_t>(J));
+    std::vector<std::int32_t> best_size(static_cast<std::size_t>(J)), best_end(static_cast<std::size_t>(J));
+    std::deque<int> window;
+    for (const PipeLink& in : topo_.incoming[v]) {
+        PipeTables& entering = tables_[in.pipe];
+        const int K = J;  // the entering pipe ends on this structure's levels
+        entering.chosen_size.assign(static_cast<std::size_t>(S) * J, -1);
+        entering.chosen_end.assign(static_cast<std::size_t>(S) * J, -1);
+        // Suffix minima of each size's ends, for the join without max_drop.
+        std::vector<std::vector<double>> suffix;
+        std::vector<std::vector<std::int32_t>> suffix_at;
+        if (!opt_.max_drop) {
+            for (const auto& R : entering.R) {
+                std::vector<double> low(static_cast<std::size_t>(K) + 1, kInf);
+                std::vector<std::int32_t> at(static_cast<std::size_t>(K) + 1, -1);
+                for (int k = K - 1; k >= 0; --k) {
+                    low[k] = low[k + 1];
+                    at[k] = at[k + 1];
+                    if (R[k] < low[k]) {
+                        low[k] = R[k];
+                        at[k] = k;
+                    }
+                }
+                suffix.push_back(std::move(low));
+                suffix_at.push_back(std::move(at));
+            }
+        }
+        bool any = false;
+        for (int s = 0; s < S; ++s) {
+            std::fill(best.begin(), best.end(), kInf);
+            std::fill(best_size.begin(), best_size.end(), -1);
+            const double rise_out = out_sizes ? (*out_sizes)[s].rise : 0.0;
+            for (std::size_t si = 0; si < entering.sizes.size(); ++si) {
+                const double rise_in = entering.sizes[si].rise;
+                if (out_sizes && opt_.no_smaller_downstream && !(rise_out >= rise_in)) continue;
+                const std::vector<double>& R = entering.R[si];
+                // The start's bound from below on the end (match, min_drop; at the
+                // end of a tree the structure's own invert) and from above (max_drop).
+                const auto lower_ok = [&](double start, double end) {
+                    if (!out_sizes) return levels.fixed || is_outfall || end >= start;
+                    return start <= end + m * rise_in - m * rise_out && start <= end - opt_.min_drop;
+                };
+                const auto upper_ok = [&](double start, double end) {
+                    return !(end - node_invert(start) > *opt_.max_drop);
+                };
+                int lo = 0, hi = -1;
+                window.clear();
+                for (int j = 0; j < J; ++j) {
+                    if (H[s][j] == kInf) continue;
+                    const double start = levels.at(j).feet;
+                    while (lo < K && !lower_ok(start, levels.at(lo).feet)) ++lo;
+                    double value = kInf;
+                    int at = -1;
+                    if (!opt_.max_drop) {
+                        if (lo < K) {
+                            value = suffix[si][lo];
+                            at = suffix_at[si][lo];
+                        }
+                    } else {
+                        while (hi + 1 < K && upper_ok(start, levels.at(hi + 1).feet)) {
+                            ++hi;
+                            if (R[hi] == kInf) continue;
+                            while (!window.empty() && R[window.back()] >= R[hi]) window.pop_back();
+                            window.push_back(hi);
+                        }
+                        while (!window.empty() && window.front() < lo) window.pop_front();
+                        if (!window.empty()) {
+                            at = window.front();
+                            value = R[at];
+                        }
+                    }
+                    if (value < best[j]) {
+                        best[j] = value;
+                        best_size[j] = static_cast<std::int32_t>(si);
+                        best_end[j] = at;
+                    }
+                }
+            }
+            for (int j = 0; j < J; ++j) {
+                H[s][j] += best[j];
+                if (best[j] < kInf) any = true;
+                entering.chosen_size[static_cast<std::size_t>(s) * J + j] = best_size[j];
+                entering.chosen_end[static_cast<std::size_t>(s) * J + j] = best_end[j];
+            }
+        }
+        entering.R.clear();
+        entering.R.shrink_to_fit();
+        if (!any) {
+            const bool arrival = !out_sizes;
+            fail(arrival ? in.pipe : out_pipe(v), arrival ? messages::no_arrival(node.id) : messages::no_join(node.id));
+        }
+    }
+    return H;
+}
+
+// Pipe p's ends for each size and start: R and the start of each minimum.
+void TreeDesigner::pipe_stage(std::size_t p, const std::vector<std::vector<double>>& H) {
+    PipeTables& tables = tables_[p];
+    const auto [from, to] = topo_.pipe_ends[p];
+    const Levels& up = levels_[from];
+    const Levels& dn = levels_[to];
+    const int J = up.count, K = dn.count;
+    Pipe& pipe = net_.pipes[p];
+    const double q = q_of(p);
+    const double rim_up = net_.nodes[from].rim, rim_dn = net_.nodes[to].rim;
+    const double limit = cover();
+    tables.R.assign(tables.sizes.size(), std::vector<double>());
+    tables.start.assign(tables.sizes.size(), std::vector<std::int32_t>());
+    std::vector<double> A(static_cast<std::size_t>(J));
+    std::vector<int> high(static_cast<std::size_t>(J)), low(static_cast<std::size_t>(J));
+    std::deque<int> window;
+    bool any_start = false, any_end = false;
+    for (std::size_t s = 0; s < tables.sizes.size(); ++s) {
+        const SizeOption& size = tables.sizes[s];
+        pipe.shape = size.shape;
+        pipe.diameter = size.diameter;
+        const double width_cost = model_.excavation_per_cuft;
+        // The pipe's cost split between its ends, each half of the trench at the depth of one end.
+        for (int j = 0; j < J; ++j) {
+            const double depth = rim_up - up.at(j).feet;
+            A[j] = H[s][j] == kInf ? kInf
+                                   : H[s][j] + (pipe.length * size.price +
+                                                width_cost * trench_volume(model_, pipe.length, size.span, depth, 0.0));
+            if (A[j] < kInf) any_start = true;
+        }
+        SlopeCache capacity;
+        SlopeCache velocity{-kInf, kInf};  // here the largest slope known fast enough, the smallest known too fast
+        const auto slopes_of = [&](double start, double end) {
+            pipe.invert_up = start;
+            pipe.invert_dn = end;
+            return pipe_slopes(net_, topo_, p);
+        };
+        // Capacity and min_full_velocity on a slope, the analysis' own way.
+        const auto carries = [&](double used_slope) {
+            const double full = full_capacity(pipe.n, size.full, used_slope);
+            if (!(q <= opt_.max_fill * full)) return false;
+            return !opt_.min_full_velocity || full / size.full.area >= *opt_.min_full_velocity;
+        };
+        const auto fast_enough_ok = [&](double start, double end) {
+            pipe.invert_up = start;
+            pipe.invert_dn = end;
+            return design_pipe(net_, topo_, p, flows_.total_ca[p], flows_.rainfall[p]).velocity <= *opt_.max_velocity;
+        };
+        // Monotone in the end: true at and below Dhigh. A flat pipe's own slope stands in for its used slope here.
+        const auto high_ok = [&](double start, double end) {
+            if (!(rim_dn - (end + size.rise) >= limit)) return false;
+            const PipeSlopes sl = slopes_of(start, end);
+            if (opt_.min_slope && !(sl.slope >= *opt_.min_slope)) return false;
+            if (sl.slope >= capacity.ok) return true;
+            if (sl.slope <= capacity.bad) return false;
+            const bool ok = carries(sl.slope);
+            (ok ? capacity.ok : capacity.bad) = sl.slope;
+            return ok;
+        };
+        // Monotone in the end: true at and above Dlow.
+        const auto low_ok = [&](double start, double end) {
+            const PipeSlopes sl = slopes_of(start, end);
+            if (opt_.max_slope && !(sl.slope <= *opt_.max_slope)) return false;
+            if (!opt_.max_velocity) return true;
+            if (sl.slope <= velocity.ok) return true;
+            if (sl.slope >= velocity.bad) return false;
+            const bool ok = fast_enough_ok(start, end);
+            if (sl.used_slope == sl.slope) (ok ? velocity.ok : velocity.bad) = sl.slope;
+            return ok;
+        };
+        // The whole rule set on the used slope, for flat ends.
+        const auto meets = [&](double start, double end) {
+            if (!(rim_dn - (end + size.rise) >= limit)) return false;
+            const PipeSlopes sl = slopes_of(start, end);
+            if (opt_.min_slope && !(sl.slope >= *opt_.min_slope)) return false;
+            if (opt_.max_slope && !(sl.slope <= *opt_.max_slope)) return false;
+            if (!carries(sl.used_slope)) return false;
+            return !opt_.max_velocity || fast_enough_ok(start, end);
+        };
+        int h = -1, l = 0;
+        for (int j = 0; j < J; ++j) {
+            const double start = up.at(j).feet;
+            while (h + 1 < K && high_ok(start, dn.at(h + 1).feet)) ++h;
+            while (l < K && !low_ok(start, dn.at(l).feet)) ++l;
+            high[j] = h;
+            low[j] = l;
+        }
+        std::vector<double>& R = tables.R[s];
+        std::vector<std::int32_t>& from_start = tables.start[s];
+        R.assign(static_cast<std::size_t>(K), kInf);
+        from_start.assign(static_cast<std::size_t>(K), -1);
+        int jlo = 0, jhi = -1;
+        window.clear();
+        for (int k = 0; k < K; ++k) {
+            while (jhi + 1 < J && low[jhi + 1] <= k) {
+                ++jhi;
+                if (A[jhi] == kInf) continue;
+                while (!window.empty() && A[window.back()] >= A[jhi]) window.pop_back();
+                window.push_back(jhi);
+            }
+            while (jlo < J && high[jlo] < k) ++jlo;
+            while (!window.empty() && window.front() < jlo) window.pop_front();
+            if (window.empty()) continue;
+            const int j = window.front();
+            const double depth = rim_dn - dn.at(k).feet;
+            R[k] = A[j] + model_.excavation_per_cuft * trench_volume(model_, pipe.length, size.span, 0.0, depth);
+            from_start[k] = j;
+        }
+        // Flat ends: the analysis takes the project's minimum slope for them.
+        for (int j = 0; j < J; ++j) {
+            if (A[j] == kInf) continue;
+            const double start = up.at(j).feet;
+            // The end levels nearest the start: the grid index of the start, and one either side.
+            int centre = 0;
+            if (!dn.fixed && !up.fixed) {
+                centre = static_cast<int>((up.k0 + j) - dn.k0);
+            } else if (!dn.fixed) {
+                centre = static_cast<int>(lowest_at_or_above(start, dn.step, dn.unit) - dn.k0);
+            }
+            for (int k = std::max(0, centre - 1); k <= std::min(K - 1, centre + 1); ++k) {
+                const double end = dn.at(k).feet;
+                const PipeSlopes sl = slopes_of(start, end);
+                if (sl.used_slope == sl.slope) continue;
+                if (k >= low[j] && k <= high[j]) continue;  // already among the candidates
+                if (!meets(start, end)) continue;
+                const double value = A[j] + model_.excavation_per_cuft *
+                                                trench_volume(model_, pipe.length, size.span, 0.0, rim_dn - end);
+                if (value < R[k]) {
+                    R[k] = value;
+                    from_start[k] = j;
+                }
+            }
+        }
+        for (int k = 0; k < K; ++k) {
+            if (R[k] < kInf) any_end = true;
+        }
+    }
+    if (!any_start) {
+        fail(p, J == 0 ? messages::no_room(net_.nodes[from].id) : messages::no_size_at_cover());
+    } else if (!any_end) {
+        fail(p, K == 0 ? messages::no_room(net_.nodes[to].id) : messages::no_slope());
+    }
+}
+
+std::optional<Infeasible> TreeDesigner::run(std::vector<PipeChoice>& choices) {
+    const std::size_t root = nodes_.back();
+    set_windows(root);
+    for (const std::size_t v : nodes_) {
+        if (v == root) break;
+        const std::size_t p = out_pipe(v);
+        tables_[p].sizes = size_options(p);
+        const std::vector<std::vector<double>> H = join(v, &tables_[p].sizes);
+        pipe_stage(p, H);
+    }
+    // The end of the tree: the structure's levels (one for an outfall or a kept invert).
+    const std::vector<std::vector<double>> H = join(root, nullptr);
+    const auto& totals = H.front();
+    int best = -1;
+    for (int j = 0; j < static_cast<int>(totals.size()); ++j) {
+        if (totals[j] < kInf && (best < 0 || totals[j] < totals[best])) best = j;
+    }
+    if (best < 0) {
+        const std::size_t pipe = failure_ ? failure_->pipe : topo_.incoming[root].front().pipe;
+        return Infeasible{net_.pipes[pipe].id,
+                          failure_ ? failure_->reason : messages::no_arrival(net_.nodes[root].id)};
+    }
+
+    // Down from the end of the tree: each entering pipe's size and end, then its start.
+    struct Pending {
+        std::size_t node;
+        int size;   // of the pipe leaving it (0 at the end of the tree)
+        int level;  // its start level
+    };
+    std::vector<Pending> stack{{root, 0, best}};
+    std::vector<Level> node_level(net_.nodes.size());
+    node_level[root] = levels_[root].at(best);
+    while (!stack.empty()) {
+        const Pending at = stack.back();
+        stack.pop_back();
+        const int J = levels_[at.node].count;
+        for (const PipeLink& in : topo_.incoming[at.node]) {
+            PipeTables& tables = tables_[in.pipe];
+            const std::size_t index = static_cast<std::size_t>(at.size) * J + at.level;
+            const int size = tables.chosen_size[index];
+            const int end = tables.chosen_end[index];
+            const int start = tables.start[size][end];
+            const SizeOption& option = tables.sizes[size];
+            Pipe& pipe = net_.pipes[in.pipe];
+            pipe.shape = option.shape;
+            pipe.diameter = option.diameter;
+            const Level up = levels_[topo_.pipe_ends[in.pipe].first].at(start);
+            const Level dn = levels_[at.node].at(end);
+            pipe.invert_up = up.feet;
+            pipe.invert_dn = dn.feet;
+            PipeChoice& choice = choices[in.pipe];
+            choice.step = option.step;
+            choice.governed = option.step < 0 ? (plan_.roles[in.pipe] == Role::fixed ? Governor::fixed
+                                                                                     : Governor::no_size_fits)
+                                              : Governor::least_cost;
+            choice.written_up = up.written;
+            choice.written_dn = dn.written;
+            choice.slope_governed = SlopeGovernor::least_cost;
+            stack.push_back({topo_.pipe_ends[in.pipe].first, size, start});
+        }
+    }
+    // Each structure's invert: the lowest of the pipes at it, unless it keeps its own.
+    for (const std::size_t v : nodes_) {
+        if (plan_.fixed_nodes[v]) continue;
+        double lowest = kInf;
+        for (const PipeLink& in : topo_.incoming[v]) lowest = std::fmin(lowest, *net_.pipes[in.pipe].invert_dn);
+        for (const PipeLink& out : topo_.outgoing[v]) lowest = std::fmin(lowest, *net_.pipes[out.pipe].invert_up);
+        if (std::isfinite(lowest)) net_.nodes[v].invert = lowest;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Infeasible> least_cost_tree(Network& network, const Topology& topology, const SizingPlan& plan,
+                                          const CostModel& model, const RoundFlows& flows,
+                                          const std::vector<std::size_t>& tree_nodes,
+                                          std::vector<PipeChoice>& choices) {
+    TreeDesigner designer(network, topology, plan, model, flows, tree_nodes);
+    return designer.run(choices);
+}
+
+}  // namespace rillwright::design
