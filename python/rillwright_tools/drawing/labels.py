@@ -1,11 +1,12 @@
 """Label placement shared by the plan sheets, the plan and the profile.
 
 Everything is in paper points (1/72 in, origin at the lower left). A label is a block of
-one or more lines of text, upright or turned a quarter turn. It is kept only where its box
+one or more lines of text, upright or turned a quarter turn. It is kept where its box
 crosses no line and no other label; where none of its own spots is free it moves out to
-the nearest free spot on a leader (a thin line back to what it names), and where even that
-fails it is still drawn, at its first spot, and counted as crowded: a label never
-disappears.
+the nearest free place on a leader (a thin line back to what it names); where there is
+none (a tangle of pipes) it sits at a spot that meets no other label, on a white ground
+that masks the lines under it; and where even that fails it is still drawn, at its first
+spot, and counted as crowded: a label never disappears.
 
 Text extents are measured with the font the drawings use (DejaVu Sans, matplotlib's own,
 which the report embeds), one string at a time, without a figure or a renderer."""
@@ -15,7 +16,7 @@ from __future__ import annotations
 import math
 from dataclasses import dataclass, field
 from functools import lru_cache
-from typing import Dict, Iterable, List, Optional, Sequence, Tuple
+from typing import Any, List, Optional, Sequence, Tuple
 
 Box = Tuple[float, float, float, float]  # x0, y0, x1, y1
 Segment = Tuple[float, float, float, float]
@@ -39,16 +40,22 @@ def _font(bold: bool):  # type: ignore[no-untyped-def]
     return ft2font.FT2Font(font_manager.findfont(font_manager.FontProperties(family=FONT, weight=weight)))
 
 
-@lru_cache(maxsize=65536)
-def text_width(text: str, size: float, bold: bool = False) -> float:
-    """Width in points of one line of `text` at `size` points."""
+@lru_cache(maxsize=4096)
+def _advance(character: str, bold: bool) -> float:
+    """The character's advance width in em, from the font's tables, unhinted."""
     from matplotlib import ft2font
 
     font = _font(bold)
-    font.set_size(size, 72)
+    font.set_size(64, 72)  # at 64 pt one em is 64 points
     flags = ft2font.LoadFlags.NO_HINTING if hasattr(ft2font, "LoadFlags") else ft2font.LOAD_NO_HINTING
-    font.set_text(text, 0.0, flags=flags)
-    return font.get_width_height()[0] / 64.0 * WIDTH_MARGIN
+    glyph = font.load_char(ord(character), flags=flags)
+    return glyph.linearHoriAdvance / 65536.0 / 64.0
+
+
+def text_width(text: str, size: float, bold: bool = False) -> float:
+    """Width in points of one line of `text` at `size` points: the sum of its characters'
+    advances, without kerning (which in DejaVu Sans narrows the pairs it changes, AV, To)."""
+    return sum(_advance(c, bold) for c in text) * size * WIDTH_MARGIN
 
 
 def block_size(lines: Sequence[str], size: float, bold: bool = False) -> Tuple[float, float]:
@@ -101,6 +108,7 @@ class Placed:
     anchor: Tuple[float, float] = (0.0, 0.0)
     leader: Optional[Segment] = None
     crowded: bool = False  # no free spot anywhere: drawn at its first spot regardless
+    over_lines: bool = False  # crosses lines (which its white ground masks), no label or mark
 
     def baselines(self) -> List[Tuple[float, float]]:
         """Where each line starts (its left end on the baseline, before turning)."""
@@ -111,135 +119,172 @@ class Placed:
         return [(x0, y1 - top - k * step) for k in range(len(self.lines))]
 
 
-class _Grid:
-    """Boxes and segments by the square cells they touch, for near-only overlap tests."""
+class _Raster:
+    """What is taken, on a grid of 1 pt cells over the frame: lines, marks (structures,
+    arrows) and labels, each on its own layer. A box is free when none of the cells it
+    touches is taken. Lines are sampled every half point, each sample taking its cell, and
+    a box is tested against the lines one cell wider all round: so a free box holds no
+    point of any line (every line point lies within a quarter point of a sample)."""
 
-    def __init__(self, cell: float) -> None:
-        self.cell = cell
-        self.boxes: Dict[Tuple[int, int], List[Box]] = {}  # labels
-        self.marks: Dict[Tuple[int, int], List[Box]] = {}  # what labels name: structures, arrows
-        self.segments: Dict[Tuple[int, int], List[Segment]] = {}
+    def __init__(self, frame: Box) -> None:
+        import numpy as np
 
-    def _cells(self, box: Box) -> Iterable[Tuple[int, int]]:
-        c = self.cell
-        for i in range(math.floor(box[0] / c), math.floor(box[2] / c) + 1):
-            for j in range(math.floor(box[1] / c), math.floor(box[3] / c) + 1):
-                yield i, j
+        self.x0, self.y0 = math.floor(frame[0]) - 2, math.floor(frame[1]) - 2
+        self.nx = math.ceil(frame[2]) + 3 - self.x0
+        self.ny = math.ceil(frame[3]) + 3 - self.y0
+        self.layers = {name: np.zeros((self.ny, self.nx), dtype=bool) for name in ("lines", "marks", "labels")}
 
-    def add_box(self, box: Box, mark: bool = False) -> None:
-        into = self.marks if mark else self.boxes
-        for key in self._cells(box):
-            into.setdefault(key, []).append(box)
+    def _slice(self, box: Box) -> Tuple[slice, slice]:
+        i0 = max(math.floor(box[0]) - self.x0, 0)
+        i1 = min(math.ceil(box[2]) - self.x0, self.nx)
+        j0 = max(math.floor(box[1]) - self.y0, 0)
+        j1 = min(math.ceil(box[3]) - self.y0, self.ny)
+        return slice(j0, max(j1, j0)), slice(i0, max(i1, i0))
 
-    def add_segment(self, segment: Segment) -> None:
+    def take_box(self, box: Box, layer: str) -> None:
+        self.layers[layer][self._slice(box)] = True
+
+    def take_segment(self, segment: Segment, layer: str = "lines") -> None:
+        import numpy as np
+
         x0, y0, x1, y1 = segment
-        bounds = (min(x0, x1), min(y0, y1), max(x0, x1), max(y0, y1))
-        for key in self._cells(bounds):
-            cell = (key[0] * self.cell, key[1] * self.cell, (key[0] + 1) * self.cell, (key[1] + 1) * self.cell)
-            if crosses(segment, cell):
-                self.segments.setdefault(key, []).append(segment)
+        count = int(math.hypot(x1 - x0, y1 - y0) / 0.5) + 2
+        t = np.linspace(0.0, 1.0, count)
+        i = np.floor(x0 + t * (x1 - x0)).astype(np.int64) - self.x0
+        j = np.floor(y0 + t * (y1 - y0)).astype(np.int64) - self.y0
+        keep = (i >= 0) & (i < self.nx) & (j >= 0) & (j < self.ny)
+        self.layers[layer][j[keep], i[keep]] = True
 
-    def free(self, box: Box) -> bool:
-        for key in self._cells(box):
-            if any(overlaps(box, other) for other in self.boxes.get(key, ())):
-                return False
-            if any(overlaps(box, other) for other in self.marks.get(key, ())):
-                return False
-            if any(crosses(segment, box) for segment in self.segments.get(key, ())):
-                return False
-        return True
+    def free(self, box: Box, layers: Sequence[str] = ("lines", "marks", "labels")) -> bool:
+        where = self._slice(box)
+        if "lines" in layers and self.layers["lines"][self._slice((box[0] - 1, box[1] - 1, box[2] + 1, box[3] + 1))].any():
+            return False
+        return not any(self.layers[name][where].any() for name in layers if name != "lines")
 
-    def box_free(self, segment: Segment) -> bool:
-        """Whether the segment crosses no box (a leader may cross lines, never labels)."""
+    def segment_free(self, segment: Segment, layer: str = "labels") -> bool:
+        import numpy as np
+
         x0, y0, x1, y1 = segment
-        for key in self._cells((min(x0, x1), min(y0, y1), max(x0, x1), max(y0, y1))):
-            if any(crosses(segment, box) for box in self.boxes.get(key, ())):
-                return False
-        return True
+        count = int(math.hypot(x1 - x0, y1 - y0) / 0.5) + 2
+        t = np.linspace(0.0, 1.0, count)
+        i = np.clip(np.floor(x0 + t * (x1 - x0)).astype(np.int64) - self.x0, 0, self.nx - 1)
+        j = np.clip(np.floor(y0 + t * (y1 - y0)).astype(np.int64) - self.y0, 0, self.ny - 1)
+        return not self.layers[layer][j, i].any()
+
+    def free_corners(self, window: Box, width: float, height: float) -> Any:
+        """Lower-left cell corners (x, y) in `window` of every free box of that size."""
+        import numpy as np
+
+        rows, cols = self._slice(window)
+        lines = self.layers["lines"]
+        taken = lines[rows, cols] | self.layers["marks"][rows, cols] | self.layers["labels"][rows, cols]
+        # The lines one cell wider all round, as free() sees them.
+        for dj in (-1, 0, 1):
+            for di in (-1, 0, 1):
+                j0, j1 = max(rows.start + dj, 0), min(rows.stop + dj, self.ny)
+                i0, i1 = max(cols.start + di, 0), min(cols.stop + di, self.nx)
+                taken[j0 - rows.start - dj:j1 - rows.start - dj, i0 - cols.start - di:i1 - cols.start - di] |= \
+                    lines[j0:j1, i0:i1]
+        w, h = math.ceil(width) + 1, math.ceil(height) + 1
+        if taken.shape[0] < h or taken.shape[1] < w:
+            return np.empty((0, 2))
+        table = np.zeros((taken.shape[0] + 1, taken.shape[1] + 1), dtype=np.int32)
+        table[1:, 1:] = taken.cumsum(0, dtype=np.int32).cumsum(1, dtype=np.int32)
+        counts = table[h:, w:] - table[:-h, w:] - table[h:, :-w] + table[:-h, :-w]
+        jj, ii = np.nonzero(counts == 0)
+        return np.column_stack((ii + cols.start + self.x0, jj + rows.start + self.y0)).astype(float)
 
 
 @dataclass
 class LabelPlacer:
-    """Labels added in order of importance inside `frame`, around the lines and boxes
-    given as obstacles first."""
+    """Labels added in order of importance inside `frame`, around the lines and marks
+    given first. Each label goes to the first of its spots that is free; else, on a
+    leader, to the nearest free place within `leader_reach` points; else to the first of
+    its spots that meets no label or mark, masking the lines it crosses (`over_lines`);
+    else it is drawn at its first spot regardless (`crowded`)."""
 
     frame: Box
-    cell: float = 36.0
     leader_reach: float = 90.0  # pt: how far a label may move out on its leader
     placed: List[Placed] = field(default_factory=list)
 
     def __post_init__(self) -> None:
-        self._grid = _Grid(self.cell)
+        self._raster = _Raster(self.frame)
 
     def obstacle_box(self, box: Box) -> None:
-        self._grid.add_box(box, mark=True)
+        self._raster.take_box(box, "marks")
 
     def obstacle_line(self, points: Sequence[Tuple[float, float]]) -> None:
         for (x0, y0), (x1, y1) in zip(points, points[1:]):
             if all(math.isfinite(v) for v in (x0, y0, x1, y1)):
-                self._grid.add_segment((x0, y0, x1, y1))
+                self._raster.take_segment((x0, y0, x1, y1))
 
-    def _fits(self, box: Box) -> bool:
+    def _inside(self, box: Box) -> bool:
         f = self.frame
-        return f[0] <= box[0] and box[2] <= f[2] and f[1] <= box[1] and box[3] <= f[3] and self._grid.free(box)
+        return f[0] <= box[0] and box[2] <= f[2] and f[1] <= box[1] and box[3] <= f[3]
 
     def place(self, key: str, lines: Sequence[str], anchor: Tuple[float, float], spots: Sequence[Spot], *,
               size: float = 8.0, vertical: bool = False, bold: bool = False, colour: str = "black",
               reach: Optional[float] = None) -> Placed:
-        """The label at the first free spot, else on a leader to the nearest free place
-        within `reach` points (the placer's own by default; math.inf: the whole frame)."""
         upright = block_size(lines, size, bold)
         ax, ay = anchor
-        first: Optional[Tuple[Box, bool]] = None
+        boxes: List[Tuple[Box, bool]] = []
         for spot in spots:
             dx, dy, fx, fy = spot[:4]
             turned = bool(spot[4]) if len(spot) > 4 else vertical
             width, height = (upright[1], upright[0]) if turned else upright
             x0, y0 = ax + dx - fx * width, ay + dy - fy * height
             box = (x0 - PAD, y0 - PAD, x0 + width + PAD, y0 + height + PAD)
-            first = first or (box, turned)
-            if self._fits(box):
+            boxes.append((box, turned))
+            if self._inside(box) and self._raster.free(box):
                 return self._keep(Placed(key, list(lines), size, _unpadded(box), turned, bold, colour, anchor))
-        assert first is not None, "a label needs at least one spot"
-        turned = first[1]
+        assert boxes, "a label needs at least one spot"
+        turned = boxes[0][1]
         width, height = (upright[1], upright[0]) if turned else upright
-        found = self._leader_spot(anchor, width, height, self.leader_reach if reach is None else reach)
+        found = self._leader_spot(anchor, width + 2 * PAD, height + 2 * PAD,
+                                  self.leader_reach if reach is None else reach)
         if found is not None:
             box, leader = found
-            self._grid.add_segment(leader)
+            self._raster.take_segment(leader, "marks")
             return self._keep(Placed(key, list(lines), size, _unpadded(box), turned, bold, colour, anchor, leader))
-        return self._keep(Placed(key, list(lines), size, _unpadded(first[0]), turned, bold, colour, anchor,
-                                 crowded=True))
+        for box, turned in boxes:
+            if self._inside(box) and self._raster.free(box, ("marks", "labels")):
+                return self._keep(Placed(key, list(lines), size, _unpadded(box), turned, bold, colour, anchor,
+                                         over_lines=True))
+        box, turned = boxes[0]
+        return self._keep(Placed(key, list(lines), size, _unpadded(box), turned, bold, colour, anchor, crowded=True))
 
     def _keep(self, label: Placed) -> Placed:
         b = label.box
-        self._grid.add_box((b[0] - PAD, b[1] - PAD, b[2] + PAD, b[3] + PAD))
+        self._raster.take_box((b[0] - PAD, b[1] - PAD, b[2] + PAD, b[3] + PAD), "labels")
         self.placed.append(label)
         return label
 
     def _leader_spot(self, anchor: Tuple[float, float], width: float, height: float,
                      reach: float) -> Optional[Tuple[Box, Segment]]:
+        import numpy as np
+
         ax, ay = anchor
         f = self.frame
-        limit = min(reach, math.hypot(f[2] - f[0], f[3] - f[1]))
-        step = max(min(width, height), 6.0)
-        radius = step
-        while radius <= limit:
-            count = max(8, int(2 * math.pi * radius / step))
-            for k in range(count):
-                angle = 2 * math.pi * k / count + 0.5  # not straight along the lines drawn on the axes
-                cx, cy = ax + radius * math.cos(angle), ay + radius * math.sin(angle)
-                box = (cx - width / 2 - PAD, cy - height / 2 - PAD, cx + width / 2 + PAD, cy + height / 2 + PAD)
-                if not self._fits(box):
-                    continue
-                # The leader ends at the box's nearest point, a little short of the anchor.
-                ex, ey = min(max(ax, box[0]), box[2]), min(max(ay, box[1]), box[3])
-                length = math.hypot(ex - ax, ey - ay)
-                sx, sy = (ax + 2 * (ex - ax) / length, ay + 2 * (ey - ay) / length) if length > 2 else (ax, ay)
-                leader = (sx, sy, ex, ey)
-                if self._grid.box_free(leader):
-                    return box, leader
-            radius += step
+        window = (max(ax - reach - width, f[0]), max(ay - reach - height, f[1]),
+                  min(ax + reach + width, f[2]), min(ay + reach + height, f[3]))
+        corners = self._raster.free_corners(window, width, height)
+        if not len(corners):
+            return None
+        x0, y0 = corners[:, 0], corners[:, 1]
+        x1, y1 = x0 + math.ceil(width) + 1, y0 + math.ceil(height) + 1
+        inside = (x0 >= f[0]) & (y0 >= f[1]) & (x1 <= f[2]) & (y1 <= f[3])
+        # The leader ends at the box's nearest point.
+        ex, ey = np.clip(ax, x0, x1), np.clip(ay, y0, y1)
+        distance = np.hypot(ex - ax, ey - ay)
+        usable = np.nonzero(inside & (distance <= reach) & (distance >= 3.0))[0]
+        if len(usable) > 24:
+            usable = usable[np.argpartition(distance[usable], 23)[:24]]
+        for k in usable[np.argsort(distance[usable], kind="stable")]:
+            length = float(distance[k])
+            sx, sy = ax + 2 * (ex[k] - ax) / length, ay + 2 * (ey[k] - ay) / length
+            leader = (float(sx), float(sy), float(ex[k]), float(ey[k]))
+            if self._raster.segment_free(leader):
+                return (float(x0[k]), float(y0[k]), float(x1[k]), float(y1[k])), leader
         return None
 
     @property
@@ -249,6 +294,10 @@ class LabelPlacer:
     @property
     def crowded(self) -> int:
         return sum(1 for p in self.placed if p.crowded)
+
+    @property
+    def over_lines(self) -> int:
+        return sum(1 for p in self.placed if p.over_lines)
 
 
 def _unpadded(box: Box) -> Box:

@@ -164,7 +164,7 @@ def _draw_sheet(layout: _Layout, j: int, s0: float, s1: float,
         return FRAME[1] + (level - bottom) / layout.v_fpp
 
     drawing = Drawing(WIDTH, HEIGHT)
-    placer = LabelPlacer(FRAME, leader_reach=120.0)
+    placer = LabelPlacer(FRAME)
     frame_box = FRAME
     pipes, nodes = layout._on_sheet(left_station, right_station)
 
@@ -213,27 +213,18 @@ def _draw_sheet(layout: _Layout, j: int, s0: float, s1: float,
             drawing.line([(a, ceiling), (b, ceiling)], colour=HGL, width=1.3, dash=(3, 2), z=3.4)
             placer.obstacle_line([(a, ceiling), (b, ceiling)])
 
-    # Match lines, and what lies beyond them.
-    for station, other, side in ((s0, j, -1), (s1, j + 2, 1)):
+    # Match lines, and what lies beyond them: their notes go first, along the line.
+    for station, other, side in ((s0, j, 1), (s1, j + 2, -1)):
         if not (1 <= other <= layout.count):
             continue
         x = X(station)
         drawing.line([(x, FRAME[1]), (x, FRAME[3])], colour="black", width=0.9, dash=(8, 2, 2, 2), z=3.6)
         placer.obstacle_line([(x, FRAME[1]), (x, FRAME[3])])
         text = f"MATCH LINE STA {units.station_text(station)}  SEE SHEET {other}"
-        width, height = block_size([text], SIZE, True)
-        tx = x - 3 if side < 0 else x + 3 + height
-        ty = FRAME[1] + 4
-        tx = tx + 0.0
-        if side < 0:
-            box = (x + 2, ty, x + 2 + height, ty + width)
-            base_x = x + 2 + 0.93 * SIZE
-        else:
-            box = (x - 2 - height, ty, x - 2, ty + width)
-            base_x = x - 2 - height + 0.93 * SIZE
-        drawing.shape([(box[0], box[1]), (box[2], box[1]), (box[2], box[3]), (box[0], box[3])], fill="white", z=4.5)
-        drawing.text(base_x, ty, text, size=SIZE, bold=True, vertical=True, z=5.0)
-        placer.obstacle_box(box)
+        fx = 0 if side > 0 else 1
+        spots = [(side * 2, -GAP, fx, 1, True), (side * 2, FRAME[1] + GAP - FRAME[3], fx, 0, True),
+                 (side * 2, (FRAME[1] - FRAME[3]) / 2, fx, 0.5, True)]
+        drawing.label(placer.place(f"match-{other}", [text], (x, FRAME[3]), spots, size=SIZE, bold=True))
 
     # Labels: the alarms first, then the structures, the grade line's peaks and the pipes.
     peaks = [(x, y) for x, y in clipped_peaks(series.hgl_x, series.hgl_y, top) if left_station <= x <= right_station]
@@ -406,18 +397,20 @@ def _build(layout: _Layout, give_up_above: Optional[int] = None) -> Tuple[List[S
 def layout_sheets(series: ProfileSeries, title: str) -> List[SheetFigure]:
     """On the fewest sheets at which no label is crowded out of a place of its own, at the
     finest scale of the list that needs no more sheets; where every scale crowds some
-    label, at the one that crowds fewest."""
+    label, at the finest of the list (the most room), crowded labels drawn regardless."""
     units = Units(series.si)
-    best: Optional[Tuple[int, int, List[SheetFigure]]] = None  # crowded, sheets, the sheets
+    best: Optional[Tuple[int, List[SheetFigure]]] = None  # sheets, the sheets
     for scale in sorted(units.scales, reverse=True):
         layout = _Layout(series, title, units.feet_per_point(scale), units.scale_text(scale))
-        if best is not None and best[0] == 0 and layout.count > best[1]:
+        if best is not None and layout.count > best[0]:
             break  # finer scales only need more sheets
-        sheets, crowded = _build(layout, None if best is None else best[0])
-        if sheets and (best is None or (crowded, layout.count) <= (best[0], best[1])):
-            best = (crowded, layout.count, sheets)
-    assert best is not None
-    return best[2]
+        sheets, _ = _build(layout, 0)  # a trial ends at its first crowded label
+        if sheets:
+            best = (layout.count, sheets)
+    if best is None:
+        finest = min(units.scales)
+        return _build(_Layout(series, title, units.feet_per_point(finest), units.scale_text(finest)))[0]
+    return best[1]
 
 
 def one_sheet(series: ProfileSeries, title: str) -> SheetFigure:
