@@ -7,6 +7,8 @@ the nearest free place on a leader (a thin line back to what it names); where th
 none (a tangle of pipes) it sits at a spot that meets no other label, on a white ground
 that masks the lines under it; and where even that fails it is still drawn, at its first
 spot, and counted as crowded: a label never disappears.
+(Before that last resort, a label hemmed in by others takes a free place whose leader
+passes over them.)
 
 Text extents are measured with the font the drawings use (DejaVu Sans, matplotlib's own,
 which the report embeds), one string at a time, without a figure or a renderer."""
@@ -201,7 +203,8 @@ class LabelPlacer:
     given first. Each label goes to the first of its spots that is free; else, on a
     leader, to the nearest free place within `leader_reach` points; else to the first of
     its spots that meets no label or mark, masking the lines it crosses (`over_lines`);
-    else it is drawn at its first spot regardless (`crowded`)."""
+    else to the nearest free place with its leader passing over other labels; else it is
+    drawn at its first spot regardless (`crowded`)."""
 
     frame: Box
     leader_reach: float = 90.0  # pt: how far a label may move out on its leader
@@ -241,15 +244,20 @@ class LabelPlacer:
         turned = boxes[0][1]
         width, height = (upright[1], upright[0]) if turned else upright
         found = self._leader_spot(anchor, width + 2 * PAD, height + 2 * PAD,
-                                  self.leader_reach if reach is None else reach)
-        if found is not None:
-            box, leader = found
+                                  self.leader_reach if reach is None else reach, clear=False)
+        if found is not None and found[2]:
+            box, leader, _ = found
             self._raster.take_segment(leader, "marks")
             return self._keep(Placed(key, list(lines), size, _unpadded(box), turned, bold, colour, anchor, leader))
         for box, turned in boxes:
             if self._inside(box) and self._raster.free(box, ("marks", "labels")):
                 return self._keep(Placed(key, list(lines), size, _unpadded(box), turned, bold, colour, anchor,
                                          over_lines=True))
+        # Hemmed in by labels all round: a free place, its leader passing over them.
+        if found is not None:
+            box, leader, _ = found
+            self._raster.take_segment(leader, "marks")
+            return self._keep(Placed(key, list(lines), size, _unpadded(box), turned, bold, colour, anchor, leader))
         box, turned = boxes[0]
         return self._keep(Placed(key, list(lines), size, _unpadded(box), turned, bold, colour, anchor, crowded=True))
 
@@ -260,7 +268,9 @@ class LabelPlacer:
         return label
 
     def _leader_spot(self, anchor: Tuple[float, float], width: float, height: float,
-                     reach: float) -> Optional[Tuple[Box, Segment]]:
+                     reach: float, clear: bool = True) -> Optional[Tuple[Box, Segment, bool]]:
+        """The nearest free place for the box within `reach`, its leader crossing no label
+        (`clear`) or, failing that, any. One search serves both."""
         import numpy as np
 
         ax, ay = anchor
@@ -277,15 +287,27 @@ class LabelPlacer:
         ex, ey = np.clip(ax, x0, x1), np.clip(ay, y0, y1)
         distance = np.hypot(ex - ax, ey - ay)
         usable = np.nonzero(inside & (distance <= reach) & (distance >= 3.0))[0]
-        if len(usable) > 24:
-            usable = usable[np.argpartition(distance[usable], 23)[:24]]
-        for k in usable[np.argsort(distance[usable], kind="stable")]:
+        if not len(usable):
+            return None
+        # The nearest few in each of sixteen directions, so that a leader can find a gap.
+        bearing = np.floor((np.arctan2(ey[usable] - ay, ex[usable] - ax) + math.pi) / (2 * math.pi) * 16)
+        order = usable[np.lexsort((distance[usable], bearing))]
+        first_of = np.r_[True, np.diff(np.sort(bearing)) != 0]
+        nearest = order[first_of]
+        nearest = nearest[np.argsort(distance[nearest], kind="stable")]
+        for k in nearest:
             length = float(distance[k])
             sx, sy = ax + 2 * (ex[k] - ax) / length, ay + 2 * (ey[k] - ay) / length
             leader = (float(sx), float(sy), float(ex[k]), float(ey[k]))
             if self._raster.segment_free(leader):
-                return (float(x0[k]), float(y0[k]), float(x1[k]), float(y1[k])), leader
-        return None
+                return (float(x0[k]), float(y0[k]), float(x1[k]), float(y1[k])), leader, True
+        if clear:
+            return None
+        k = nearest[0]
+        length = float(distance[k])
+        sx, sy = ax + 2 * (ex[k] - ax) / length, ay + 2 * (ey[k] - ay) / length
+        return ((float(x0[k]), float(y0[k]), float(x1[k]), float(y1[k])),
+                (float(sx), float(sy), float(ex[k]), float(ey[k])), False)
 
     @property
     def leaders(self) -> int:

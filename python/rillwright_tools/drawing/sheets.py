@@ -92,11 +92,14 @@ class _Grid:
         rows = max(1, math.ceil((y1 - y0) / self.cell_h + 1e-9))
         self.x0 = (x0 + x1) / 2 - columns * self.cell_w / 2
         self.y0 = (y0 + y1) / 2 - rows * self.cell_h / 2
-        used = set()
-        for x, y in plan.nodes.values():
-            used.add(self._cell(x, y))
-        for _, a, b, _, _ in plan.pipes:
-            used.update(self._cells_of(plan.nodes[a], plan.nodes[b]))
+        self.pipes_in: Dict[Tuple[int, int], List[int]] = {}  # pipe indices by the cells they cross
+        for k, (_, a, b, _, _) in enumerate(plan.pipes):
+            for cell in self._cells_of(plan.nodes[a], plan.nodes[b]):
+                self.pipes_in.setdefault(cell, []).append(k)
+        self.nodes_in: Dict[Tuple[int, int], List[str]] = {}
+        for nid, (x, y) in plan.nodes.items():
+            self.nodes_in.setdefault(self._cell(x, y), []).append(nid)
+        used = set(self.pipes_in) | set(self.nodes_in)
         # Reading order: the top row first, left to right.
         self.cells = sorted(used, key=lambda c: (-c[1], c[0]))
         self.number = {c: k + 1 for k, c in enumerate(self.cells)}
@@ -154,7 +157,9 @@ def _sheet(grid: _Grid, cell: Tuple[int, int], title: str, count: int) -> Tuple[
         cut = clip_polygon([paper(p) for p in ring], MAP)
         drawing.shape(cut, fill="#a6d96a", opacity=0.35, edge="#4d8c2a", width=0.6, z=0.5)
     middles = []
-    for (pid, a, b, label, surcharged), width in zip(plan.pipes, grid.plan.widths):
+    for k in grid.pipes_in.get(cell, []):
+        pid, a, b, label, surcharged = plan.pipes[k]
+        width = plan.widths[k]
         pa, pb = paper(plan.nodes[a]), paper(plan.nodes[b])
         part = clip_segment(pa, pb, MAP)
         if part is None:
@@ -165,8 +170,8 @@ def _sheet(grid: _Grid, cell: Tuple[int, int], title: str, count: int) -> Tuple[
         if _inside(mid, MAP):
             middles.append((pid, label, mid, surcharged))
     here = []
-    for nid, p in plan.nodes.items():
-        q = paper(p)
+    for nid in grid.nodes_in.get(cell, []):
+        q = paper(plan.nodes[nid])
         if _inside(q, MAP):
             _marker(drawing, placer, q[0], q[1], plan.kinds[nid], nid in plan.flooded)
             here.append((nid, q))
@@ -215,8 +220,8 @@ def _frame(drawing: Drawing, units: Units, scale: Optional[int], fpp: float, tit
     x0, y0, x1, y1 = MAP
     drawing.line([(x0, y0), (x1, y0), (x1, y1), (x0, y1), (x0, y0)], colour="black", width=0.8, z=6)
     drawing.text(x0, 450, title, size=11, bold=True)
-    scale_text = units.scale_text(scale) if scale is not None else "not to scale: see the bar"
-    drawing.text(x1, 450, f"Scale {scale_text}", size=9, anchor="end")
+    scale_text = f"Scale {units.scale_text(scale)}" if scale is not None else "Not to scale: see the bar"
+    drawing.text(x1, 450, scale_text, size=9, anchor="end")
     # Scale bar: about two inches long, in halves.
     unit = units.length_unit
     length = nice_step(units.length(144.0 * fpp))
@@ -259,31 +264,71 @@ def _legend(drawing: Drawing, plan: _Plan) -> None:
         x += 20 + block_size([text], SIZE)[0] + 12
 
 
+def _groups(grid: _Grid) -> List[List[Tuple[int, int]]]:
+    """The sheets in groups that touch (sides or corners), in the order of their numbers."""
+    left = set(grid.cells)
+    groups = []
+    for cell in grid.cells:
+        if cell not in left:
+            continue
+        group, todo = [], [cell]
+        left.discard(cell)
+        while todo:
+            i, j = todo.pop()
+            group.append((i, j))
+            for near in ((i + a, j + b) for a in (-1, 0, 1) for b in (-1, 0, 1)):
+                if near in left:
+                    left.discard(near)
+                    todo.append(near)
+        groups.append(sorted(group, key=lambda c: grid.number[c]))
+    return groups
+
+
 def _key_map(plan: _Plan, grid: _Grid, title: str) -> Drawing:
-    x0, y0, x1, y1 = plan.bounds
-    cells = [grid.ground(*c) for c in grid.cells]
-    gx0, gy0 = min(c[0] for c in cells), min(c[1] for c in cells)
-    gx1, gy1 = max(c[2] for c in cells), max(c[3] for c in cells)
-    fpp = max((gx1 - gx0) / (MAP[2] - MAP[0] - 20), (gy1 - gy0) / (MAP[3] - MAP[1] - 20))
-    ox = MAP[0] + ((MAP[2] - MAP[0]) - (gx1 - gx0) / fpp) / 2
-    oy = MAP[1] + ((MAP[3] - MAP[1]) - (gy1 - gy0) / fpp) / 2
-
-    def paper(p: Point) -> Point:
-        return ox + (p[0] - gx0) / fpp, oy + (p[1] - gy0) / fpp
-
+    """Every sheet outlined and numbered over the pipes. Groups of sheets far apart get a
+    panel each, side by side at one common scale, so that the numbers stay legible."""
+    groups = _groups(grid)
+    columns = math.ceil(math.sqrt(len(groups)))
+    rows = math.ceil(len(groups) / columns)
+    gap = 14.0
+    panel_w = (MAP[2] - MAP[0] - gap * (columns + 1)) / columns
+    panel_h = (MAP[3] - MAP[1] - gap * (rows + 1) - 12 * rows) / rows
+    extents = []
+    for group in groups:
+        boxes = [grid.ground(*c) for c in group]
+        extents.append((min(b[0] for b in boxes), min(b[1] for b in boxes), max(b[2] for b in boxes),
+                        max(b[3] for b in boxes)))
+    fpp = max(max((e[2] - e[0]) / panel_w, (e[3] - e[1]) / panel_h) for e in extents)
     drawing = Drawing(WIDTH, HEIGHT)
-    for ring in plan.rings:
-        drawing.shape(clip_polygon([paper(p) for p in ring], MAP), fill="#a6d96a", opacity=0.35, z=0.5)
-    for _, a, b, _, surcharged in plan.pipes:
-        drawing.line([paper(plan.nodes[a]), paper(plan.nodes[b])], colour="#7f7f7f", width=0.6, z=2)
     size = min(12.0, max(6.0, 0.4 * grid.cell_h / fpp))
-    for cell, box in zip(grid.cells, cells):
-        (a, b), (c, d) = paper(box[:2]), paper(box[2:])
-        drawing.line([(a, b), (c, b), (c, d), (a, d), (a, b)], colour="#1f4e9c", width=0.9, z=3)
-        number = str(grid.number[cell])
-        drawing.text((a + c) / 2, (b + d) / 2 - 0.35 * size, number, size=size, bold=True, colour="#1f4e9c",
-                     anchor="middle", key=f"sheet-{number}")
-    _frame(drawing, plan.units, None, fpp, f"{title} key map: {len(cells)} sheets at {plan.units.scale_text(grid.scale)}")
+    for k, (group, extent) in enumerate(zip(groups, extents)):
+        column, row = k % columns, k // columns
+        px = MAP[0] + gap + column * (panel_w + gap) + (panel_w - (extent[2] - extent[0]) / fpp) / 2
+        py = MAP[3] - (row + 1) * (panel_h + gap + 12) + (panel_h - (extent[3] - extent[1]) / fpp) / 2
+
+        def paper(p: Point, px: float = px, py: float = py, extent: Tuple[float, ...] = extent) -> Point:
+            return px + (p[0] - extent[0]) / fpp, py + (p[1] - extent[1]) / fpp
+
+        box = (paper(extent[:2])[0] - 2, paper(extent[:2])[1] - 2, paper(extent[2:])[0] + 2, paper(extent[2:])[1] + 2)
+        for ring in plan.rings:
+            drawing.shape(clip_polygon([paper(p) for p in ring], box), fill="#a6d96a", opacity=0.35, z=0.5)
+        for _, a, b, _, _ in plan.pipes:
+            part = clip_segment(paper(plan.nodes[a]), paper(plan.nodes[b]), box)
+            if part:
+                drawing.line(list(part), colour="#7f7f7f", width=0.6, z=2)
+        for cell in group:
+            g = grid.ground(*cell)
+            (a, b), (c, d) = paper(g[:2]), paper(g[2:])
+            drawing.line([(a, b), (c, b), (c, d), (a, d), (a, b)], colour="#1f4e9c", width=0.9, z=3)
+            number = str(grid.number[cell])
+            drawing.text((a + c) / 2, (b + d) / 2 - 0.35 * size, number, size=size, bold=True, colour="#1f4e9c",
+                         anchor="middle", key=f"sheet-{number}")
+        if len(groups) > 1:
+            numbers = [grid.number[c] for c in group]
+            drawing.text(box[0], box[3] + 4, f"Sheets {min(numbers)}-{max(numbers)}" if len(numbers) > 1
+                         else f"Sheet {numbers[0]}", size=SIZE, bold=True)
+    _frame(drawing, plan.units, None, fpp,
+           f"{title} key map: {len(grid.cells)} sheets at {plan.units.scale_text(grid.scale)}")
     return drawing
 
 
