@@ -394,23 +394,28 @@ def _build(layout: _Layout, give_up_above: Optional[int] = None) -> Tuple[List[S
     return sheets, crowded
 
 
-def layout_sheets(series: ProfileSeries, title: str) -> List[SheetFigure]:
+def choose_layout(series: ProfileSeries, title: str) -> Tuple[_Layout, List[SheetFigure]]:
     """On the fewest sheets at which no label is crowded out of a place of its own, at the
     finest scale of the list that needs no more sheets; where every scale crowds some
     label, at the finest of the list (the most room), crowded labels drawn regardless."""
     units = Units(series.si)
-    best: Optional[Tuple[int, List[SheetFigure]]] = None  # sheets, the sheets
+    best: Optional[Tuple[_Layout, List[SheetFigure]]] = None
     for scale in sorted(units.scales, reverse=True):
         layout = _Layout(series, title, units.feet_per_point(scale), units.scale_text(scale))
-        if best is not None and layout.count > best[0]:
+        if best is not None and layout.count > best[0].count:
             break  # finer scales only need more sheets
         sheets, _ = _build(layout, 0)  # a trial ends at its first crowded label
         if sheets:
-            best = (layout.count, sheets)
+            best = (layout, sheets)
     if best is None:
         finest = min(units.scales)
-        return _build(_Layout(series, title, units.feet_per_point(finest), units.scale_text(finest)))[0]
-    return best[1]
+        layout = _Layout(series, title, units.feet_per_point(finest), units.scale_text(finest))
+        return layout, _build(layout)[0]
+    return best
+
+
+def layout_sheets(series: ProfileSeries, title: str) -> List[SheetFigure]:
+    return choose_layout(series, title)[1]
 
 
 def one_sheet(series: ProfileSeries, title: str) -> SheetFigure:

@@ -236,14 +236,14 @@ def _frame(drawing: Drawing, units: Units, scale: Optional[int], fpp: float, tit
         drawing.text(bx + bar * fraction, by + 7, f"{value:g}", size=SIZE, anchor="middle")
     drawing.text(bx + bar + 6, by, unit, size=SIZE)
     # North arrow: plan y is north.
-    nx, ny = x1 - 14, 14.0
-    drawing.shape([(nx, ny + 26), (nx - 6, ny), (nx, ny + 6)], fill="black", z=6)
-    drawing.shape([(nx, ny + 26), (nx + 6, ny), (nx, ny + 6)], fill="white", edge="black", width=0.6, z=6)
-    drawing.text(nx - 18, ny + 12, "N", size=11, bold=True, anchor="middle")
+    nx, ny = x1 - 8, 6.0
+    drawing.shape([(nx, ny + 24), (nx - 5, ny), (nx, ny + 5)], fill="black", z=6)
+    drawing.shape([(nx, ny + 24), (nx + 5, ny), (nx, ny + 5)], fill="white", edge="black", width=0.6, z=6)
+    drawing.text(nx, ny + 28, "N", size=10, bold=True, anchor="middle")
 
 
 def _legend(drawing: Drawing, plan: _Plan) -> None:
-    x, y = MAP[0] + 180, 26.0
+    x, y = MAP[0] + 150, 26.0
     items = [("line", PART_FULL, "Pipe within capacity")]
     if any(p[4] for p in plan.pipes):
         items.append(("line", SURCHARGED, "Pipe over capacity"))
@@ -261,7 +261,7 @@ def _legend(drawing: Drawing, plan: _Plan) -> None:
         else:
             _marker(drawing, None, x + 8, y + 3, "outfall" if kind == "outfall" else "", kind == "flood")
         drawing.text(x + 20, y, text, size=SIZE)
-        x += 20 + block_size([text], SIZE)[0] + 12
+        x += 20 + block_size([text], SIZE)[0] + 10
 
 
 def _groups(grid: _Grid) -> List[List[Tuple[int, int]]]:
