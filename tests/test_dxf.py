@@ -45,7 +45,16 @@ def test_profile_dxf_draws_the_path_at_its_stations_and_elevations(tmp_path):
         expected.append((station, nodes[pipe["from"]]["invert"], nodes[pipe["from"]]["rim"]))
         station += pipe["length"]
     expected.append((station, nodes[project["pipes"][-1]["to"]]["invert"], nodes[project["pipes"][-1]["to"]]["rim"]))
-    drawn = [(e.dxf.start.x, e.dxf.start.y, e.dxf.end.y) for e in space.query("LINE[layer=='STRUCTURES']")]
+    import re
+
+    note = next(t.dxf.text for t in space.query("TEXT") if "V.E." in t.dxf.text)
+    ve, datum = (float(v) for v in re.search(r"V\.E\. ([0-9.]+):1  DATUM ([0-9.]+)", note).groups())
+    drawn = [(e.dxf.start.x, (e.dxf.start.y - datum) / ve + datum, (e.dxf.end.y - datum) / ve + datum)
+             for e in space.query("LINE[layer=='STRUCTURES']")]
     assert [v for row in drawn for v in row] == pytest.approx([v for row in expected for v in row])
+    # Text 2.5 mm plotted at the stated horizontal scale (1 in = N ft).
+    scale = float(re.search(r"HORIZONTAL 1 in = ([0-9]+) ft", note).group(1))
+    heights = {round(t.dxf.height, 6) for t in space.query("TEXT[layer=='LABELS']") if t.dxf.text != note}
+    assert round(2.5 / 25.4 * scale, 6) in heights and ve >= 1
     assert len(space.query("LWPOLYLINE[layer=='PIPES']")) == len(project["pipes"])
     assert len(space.query("LWPOLYLINE[layer=='GRADE-LINE']")) == 1

@@ -32,10 +32,11 @@ def test_svg_plan_labels_ids_and_has_its_legend(tmp_path, name, project_text):
         assert word in svg
 
 
-def test_labels_never_overlap_and_crowded_ones_are_left_out():
+def test_crowded_labels_move_out_on_leaders_and_none_is_left_out():
     from matplotlib.figure import Figure
 
-    from rillwright_tools.drawing.plan import _overlap, place_labels
+    from rillwright_tools.drawing.labels import LabelPlacer, around, overlaps
+    from rillwright_tools.drawing.plan import place_labels
 
     figure = Figure(figsize=(4, 4), dpi=100)
     axes = figure.add_subplot()
@@ -44,8 +45,15 @@ def test_labels_never_overlap_and_crowded_ones_are_left_out():
     figure.canvas.draw()
     points = [(50 + 0.1 * k, 50.0) for k in range(30)] + [(10.0, 90.0)]
     placed = place_labels(figure, axes, [(f"ID{k}", x, y, 8.0) for k, (x, y) in enumerate(points)], points)
-    assert 2 <= len(placed) <= 8
-    assert not any(_overlap(a, b) for i, a in enumerate(placed) for b in placed[i + 1:])
+    assert len(placed) == len(points) and len(axes.texts) == len(points)
+
+    placer = LabelPlacer((0, 0, 288, 288))
+    placer.obstacle_line([(0, 144), (288, 144)])
+    labels = [placer.place(f"ID{k}", [f"ID{k}"], (144 + 0.1 * k, 144), around(3.0)) for k in range(30)]
+    clear = [p.box for p in labels if not p.crowded]
+    assert placer.leaders > 0 and len(clear) >= 20
+    assert not any(overlaps(a, b) for i, a in enumerate(clear) for b in clear[i + 1:])
+    assert not any(p.box[1] < 144 < p.box[3] for p in labels if not (p.crowded or p.over_lines))
 
 
 def test_node_values_get_their_own_scale_and_never_floods_marker(tmp_path):

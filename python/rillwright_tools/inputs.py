@@ -58,6 +58,7 @@ class PipeGeometry:
     invert_up: float
     invert_dn: float
     shape: str = "circular"
+    span: float = math.nan  # width of the shapes that are not circular
 
 
 @dataclass(frozen=True)
@@ -177,7 +178,7 @@ def geometry(source: Source) -> Geometry:
         up = pipe["invert_up"] if pipe["invert_up"] is not None else _invert_of(by_id, pipe["from"])
         dn = pipe["invert_dn"] if pipe["invert_dn"] is not None else _invert_of(by_id, pipe["to"])
         pipes.append(PipeGeometry(pipe["id"], pipe["from"], pipe["to"], pipe["length"], pipe["rise"], up, dn,
-                                  pipe["shape"]))
+                                  pipe["shape"], pipe.get("span", math.nan)))
     return Geometry(by_id, list(by_id), pipes, _is_si(source))
 
 

@@ -6,7 +6,7 @@ from __future__ import annotations
 
 import json
 import math
-from typing import Any, Dict, List, Optional, Tuple
+from typing import Any, Dict, List, Optional, Sequence, Tuple
 
 from .backdrops import Warn, base_of, draw_backdrops, stderr_warning
 from ..inputs import InputError, Source, records
@@ -138,47 +138,50 @@ def plan_figure(source: Source, result: Dict[str, Any], *, title: Optional[str] 
     figure.canvas.draw()  # fixes the final limits, which the label placement needs
     priority = outfalls + [i for i in flooded if i not in outfalls] + [i for i in nodes if i not in outfalls and i not in flooded]
     label_items = [(i, nodes[i][0], nodes[i][1], 7.5) for i in priority] + [(i, x, y, 6.0) for i, x, y in middles]
-    place_labels(figure, axes, label_items, list(nodes.values()))
+    place_labels(figure, axes, label_items, list(nodes.values()), segments)
     draw_scale_bar(axes, unit)
     draw_north_arrow(axes)
     return figure
 
 
 def place_labels(figure: Any, axes: Any, items: List[Tuple[str, float, float, float]],
-                 markers: List[Tuple[float, float]]) -> List[Box]:
-    """Labels in priority order, each in the first free spot around its point; a label
-    that would overlap one already placed (or a structure) is left out. Returns the
-    pixel boxes of the labels placed."""
+                 markers: List[Tuple[float, float]],
+                 lines: Sequence[Sequence[Tuple[float, float]]] = ()) -> List[Box]:
+    """Labels in priority order by the shared placer (drawing/labels.py): beside their
+    point, clear of the structures, the `lines` (in data units) and each other; else on a
+    leader; never left out. Returns the pixel boxes of the labels."""
     from matplotlib.patheffects import withStroke
 
-    halo = [withStroke(linewidth=2.5, foreground="white")]  # readable where a label crosses a pipe
-    to_pixels = axes.transData.transform
-    frame = axes.get_window_extent()
+    from .labels import LabelPlacer, around
+
+    halo = [withStroke(linewidth=2.5, foreground="white")]  # readable where a label must cross a pipe
     per_point = figure.dpi / 72.0
-    taken: List[Box] = []
+    frame = axes.get_window_extent()
+
+    def points(x: float, y: float) -> Tuple[float, float]:
+        px, py = axes.transData.transform((x, y))
+        return px / per_point, py / per_point
+
+    placer = LabelPlacer((frame.x0 / per_point, frame.y0 / per_point, frame.x1 / per_point, frame.y1 / per_point))
     for x, y in markers:
-        px, py = to_pixels((x, y))
-        taken.append((px - 3, py - 3, px + 3, py + 3))
-    marker_count = len(taken)
-    offsets = ((1, 1), (1, -1), (-1, 1), (-1, -1))
+        px, py = points(x, y)
+        placer.obstacle_box((px - 2, py - 2, px + 2, py + 2))
+    for line in lines:
+        placer.obstacle_line([points(x, y) for x, y in line])
+    boxes: List[Box] = []
     for text, x, y, size in items:
-        px, py = to_pixels((x, y))
-        w = 0.6 * size * per_point * len(text) + 2
-        h = size * per_point + 2
-        gap = 4 * per_point
-        for dx, dy in offsets:
-            left = px + gap if dx > 0 else px - gap - w
-            bottom = py + gap * 0.5 if dy > 0 else py - gap * 0.5 - h
-            box = (left, bottom, left + w, bottom + h)
-            inside = frame.x0 <= box[0] and box[2] <= frame.x1 and frame.y0 <= box[1] and box[3] <= frame.y1
-            if inside and not any(_overlap(box, other) for other in taken):
-                taken.append(box)
-                axes.annotate(text, (x, y), xytext=(dx * 4, dy * 2), textcoords="offset points", fontsize=size,
-                              ha="left" if dx > 0 else "right", va="bottom" if dy > 0 else "top",
-                              color="black" if size > 7 else "#444444", zorder=7, path_effects=halo,
-                              gid=f"label-{text}")
-                break
-    return taken[marker_count:]
+        anchor = points(x, y)
+        placed = placer.place(text, [text], anchor, around(3.0), size=size)
+        left, baseline = placed.baselines()[0]
+        colour = "black" if size > 7 else "#444444"
+        style = {"arrowprops": {"arrowstyle": "-", "color": colour, "lw": 0.5, "shrinkA": 2, "shrinkB": 0}} \
+            if placed.leader is not None else {}
+        axes.annotate(text, (x, y), xytext=(left - anchor[0], baseline - anchor[1]), textcoords="offset points",
+                      fontsize=size, ha="left", va="baseline", color=colour, zorder=7, path_effects=halo,
+                      gid=f"label-{text}", family="DejaVu Sans", annotation_clip=False, **style)
+        b = placed.box
+        boxes.append((b[0] * per_point, b[1] * per_point, b[2] * per_point, b[3] * per_point))
+    return boxes
 
 
 def _finite(value: Optional[float]) -> bool:

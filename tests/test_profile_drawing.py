@@ -1,0 +1,63 @@
+"""Profile and plan sheets: every pipe and structure labelled, no two labels overlapping,
+text at least 8 pt (2 mm letters), SI drawings without US units."""
+
+import json
+
+import pytest
+
+import rillwright
+from rillwright_tools import inputs
+from rillwright_tools.drawing.labels import overlaps
+from rillwright_tools.drawing.profile import profile_path, profile_series, profile_sheets
+from rillwright_tools.drawing.sheets import plan_sheets
+
+from interchange_networks import generated
+
+pytest.importorskip("matplotlib")
+
+
+def _source(text):
+    return inputs.resolve(text=text, format="rwproj")
+
+
+def _clear_labels_never_overlap(sheet):
+    boxes = [p.box for p in sheet.drawing.labels if not p.crowded]
+    return not any(overlaps(a, b) for i, a in enumerate(boxes) for b in boxes[i + 1:])
+
+
+@pytest.mark.parametrize("text", [rillwright.demo_project_json(), generated(60, 3, "si")])
+def test_profile_sheets_label_every_pipe_and_structure_once(text):
+    source = _source(text)
+    shape = inputs.geometry(source)
+    series = profile_series(profile_path(shape), shape, inputs.analyze(source))
+    sheets = profile_sheets(series, "Profile")
+    keys = [p.key for s in sheets for p in s.drawing.labels]
+    assert sorted(k for k in keys if k in series.node_ids) == sorted(series.node_ids)
+    assert sorted(k for k in keys if k in {p.id for p in series.pipes}) == sorted(p.id for p in series.pipes)
+    assert all(_clear_labels_never_overlap(s) for s in sheets)
+    svg = "".join(s.svg() for s in sheets)
+    assert "V.E. " in svg and all(t.size >= 8 for s in sheets for t in s.drawing.texts)
+    if json.loads(text).get("units") == "si":
+        assert " ft" not in svg and "cfs" not in svg and " in<" not in svg and "m³/s" in svg
+
+
+@pytest.mark.parametrize("text, many", [(rillwright.demo_project_json(), False), (generated(200, 4), True)])
+def test_plan_sheets_key_map_first_and_every_element_labelled(text, many):
+    source = _source(text)
+    sheets = plan_sheets(source, inputs.analyze(source))
+    assert sheets[0].title == "Plan key map" and sheets[1].title.startswith("Plan sheet 1 of ")
+    assert (len(sheets) > 2) == many
+    project = json.loads(text)
+    keys = [p.key for s in sheets[1:] for p in s.drawing.labels]
+    assert sorted(k for k in keys if not k.startswith("match-")) == sorted(
+        [n["id"] for n in project["nodes"]] + [p["id"] for p in project["pipes"]])
+    assert all(_clear_labels_never_overlap(s) for s in sheets[1:])
+    if many:
+        assert any("SEE SHEET" in t.text for s in sheets[1:] for t in s.drawing.texts)
+
+
+def test_plan_sheets_need_plan_coordinates():
+    text = "NODE A inlet 0 0 10 15 1 0.5\nNODE B outfall 0 0 9 14\nPIPE P A B 100 1 0.013\n"
+    source = inputs.resolve(text=text, format="rwn")
+    with pytest.raises(ValueError, match="no plan coordinates"):
+        plan_sheets(source, inputs.analyze(source))
