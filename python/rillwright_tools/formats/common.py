@@ -8,7 +8,7 @@ import os
 import tempfile
 from dataclasses import dataclass, field
 from pathlib import Path
-from typing import Callable, List, Tuple, Union
+from typing import Any, Callable, Dict, List, Tuple, Union
 
 
 @dataclass
@@ -42,3 +42,11 @@ def write_atomically(path: Union[str, "os.PathLike[str]"], write: Callable[[Path
         with contextlib.suppress(OSError):
             os.unlink(temporary)
         raise
+
+
+def mark_import(project: Dict[str, Any], source_format: str, report: ImportReport, storm_given: bool) -> None:
+    """Notes in the project what the report must say of an import: the format it came from,
+    whether the design storm is the importer's placeholder (the file carried none), and the
+    elements dropped. The project reader skips the key."""
+    project["imported"] = {"from": source_format, "design_storm": "given" if storm_given else "placeholder",
+                           "dropped": [f"{kind} {name}: {why}" for kind, name, why in report.dropped]}

@@ -15,7 +15,7 @@ from typing import Any, Dict, List, Optional, Tuple, Union
 
 from . import crs as _crs
 from ..inputs import Source, analyze, records
-from .common import ImportReport
+from .common import ImportReport, mark_import
 from ..units import FT_PER_M
 
 SETTINGS_MEMBER = "rillwright_project"
@@ -310,6 +310,7 @@ def from_geojson(obj_or_path: Union[Dict[str, Any], str, "os.PathLike[str]"],
     project.update(nodes=project_nodes, pipes=pipes, catchments=catchments)
     if not pipes:
         raise ValueError("the layer has no pipe the import can use" + "".join(f"; {line}" for line in report.lines()))
+    mark_import(project, "GeoJSON", report, storm_given=isinstance(settings, dict) and "idf_a" in settings)
     return json.dumps(project, indent=1), report
 
 

@@ -13,7 +13,7 @@ from pathlib import Path
 from typing import Any, Dict, List, Optional, Tuple, Union
 
 from .names import FEATURE_CODE, SETTINGS_LABEL
-from ..common import ImportReport
+from ..common import ImportReport, mark_import
 
 # Metres per unit; imperial files become feet projects, metric ones metre projects.
 METRES = {"foot": 0.3048, "feet": 0.3048, "USSurveyFoot": 1200.0 / 3937.0, "inch": 0.0254, "mile": 1609.344,
@@ -152,6 +152,7 @@ def read_landxml(path_or_text: PathOrText) -> Tuple[str, ImportReport]:
             node["kind"] = "outfall" if node["id"] not in leaving else node["kind"]
     project.update(nodes=nodes, pipes=pipes)
     project.setdefault("catchments", [])
+    mark_import(project, "LandXML", report, storm_given=bool(settings))
     return json.dumps(project, indent=1), report
 
 

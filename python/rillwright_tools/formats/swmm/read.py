@@ -28,7 +28,7 @@ from .inlets_read import StreetReader, carried_lines
 
 from .shapes import full_area
 from .text import INLET_PREFIX, KEPT_SETTINGS, SETTINGS_PREFIX, Line, Section, split_sections
-from ..common import ImportReport
+from ..common import ImportReport, mark_import
 from ...units import FT_PER_M
 
 US_FLOW_UNITS = {"CFS", "GPM", "MGD"}
@@ -112,6 +112,7 @@ class _Importer:
                 written = None
             if isinstance(written, dict):
                 project.update({k: v for k, v in written.items() if k in KEPT_SETTINGS})
+        mark_import(project, "SWMM 5", self.report, storm_given=bool(settings))
         return json.dumps(project, indent=1), self.report
 
     # Nodes -------------------------------------------------------------------------------
