@@ -90,8 +90,9 @@ def _storm(settings: Dict[str, Any], project: Dict[str, Any], si: bool) -> str:
     if settings.get("intensity") is not None:
         rain = f"a fixed rainfall intensity of {T.INTENSITY.format(si)(settings['intensity'])} {T.INTENSITY.unit(si)}"
     else:
-        rain = (f"the IDF curve i = {settings['idf_a']:g} / (t + {settings['idf_b']:g})^{settings['idf_c']:g} "
-                f"(i in in/hr, t in min)")
+        a = settings["idf_a"] * (T.INTENSITY.to_si if si else 1.0)
+        rain = (f"the IDF curve i = {a:.6g} / (t + {settings['idf_b']:g})^{settings['idf_c']:g} "
+                f"(i in {T.INTENSITY.unit(si)}, t in min)")
         if project:
             period = project.get("design_return_period_years", 10.0)
             curves = project.get("idf_curves") or []
@@ -256,11 +257,12 @@ def grade_line_rows(result: Dict[str, Any], shape: Geometry, details: Optional[D
         out = None if k is None else result["pipes"][k]
         node = nodes.get(row["id"], {})
         coefficients = node.get("coefficients")
-        if coefficients is None and not details:
+        if coefficients is None and not details and out is not None:
             coefficients = {} if settings.get("energy_structure_loss") or settings.get("hec22_structure_loss") else \
                 {"K": settings["junction_k"], "bend": settings["bend_loss_coeff"]}
         rows.append({
-            "id": row["id"], "method": node.get("method", default_method if out else "outfall"),
+            "id": row["id"], "method": node.get("method", default_method if out else
+                                           "outfall" if shape.nodes[row["id"]].kind == "outfall" else "no outlet pipe"),
             "coefficients": ", ".join(f"{name} {value:.3g}" for name, value in (coefficients or {}).items()) or "-",
             "outlet": "-" if out is None else out["id"], "velocity_head": node.get("velocity_head"),
             "structure_loss": node.get("structure_loss"),
@@ -406,7 +408,7 @@ def build(source: Source, *, design: Optional[Dict[str, Any]] = None, service: b
                 method_section(source, network, _project(original), si, design, bool(inlet_rows))]
     review = Section("Review first", "review-first")
     review.tables.append(review_first(result, shape, si, _imported(_project(original))))
-    review.tables.append(findings_by_kind(found))
+    review.tables.append(findings_by_kind(found, si))
     sections.append(review)
 
     tick("tables")

@@ -4,6 +4,7 @@ per finding). Every number is the analysis's, compared with a stated limit."""
 
 from __future__ import annotations
 
+import re
 from typing import Any, Callable, Dict, List, Sequence, Tuple
 
 from ..check import ADVERSE_SLOPE
@@ -87,7 +88,19 @@ def fold(ids: Sequence[str]) -> str:
     return ", ".join(ids[:FOLD]) + (f" … and {more} more" if more > 0 else "")
 
 
-def findings_by_kind(found: List[Dict[str, Any]]) -> Table:
+_MEASURED = re.compile(r"(-?\d+(?:\.\d+)?(?:e[+-]?\d+)?) ?(ft/s|ft|cfs|in/hr|acres|ac)(?![\w/])")
+_IN_SI = {"ft/s": T.VELOCITY, "ft": T.HEIGHT, "cfs": T.FLOW, "in/hr": T.INTENSITY, "acres": T.AREA, "ac": T.AREA}
+
+
+def in_si(message: str) -> str:
+    """A check message (written in US units) with every measured value in SI."""
+    def convert(match: "re.Match[str]") -> str:
+        measure = _IN_SI[match.group(2)]
+        return f"{float(match.group(1)) * measure.to_si:.3g} {measure.si}"
+    return _MEASURED.sub(convert, message)
+
+
+def findings_by_kind(found: List[Dict[str, Any]], si: bool = False) -> Table:
     """One row per kind of finding (severity and code): its count, a sample message and the
     ids it names."""
     kinds: Dict[Tuple[str, str], List[Dict[str, Any]]] = {}
@@ -97,7 +110,7 @@ def findings_by_kind(found: List[Dict[str, Any]]) -> Table:
     for (severity, code), group in kinds.items():
         ids = list(dict.fromkeys(i for f in group for i in f["ids"]))
         rows.append({"severity": severity, "code": code.replace("_", " "), "count": str(len(group)),
-                     "example": group[0]["message"], "ids": fold(ids) if ids else "-"})
+                     "example": in_si(group[0]["message"]) if si else group[0]["message"], "ids": fold(ids) if ids else "-"})
     return table("Check findings by kind", "findings", rows,
                  (T.text("Severity", "severity"), T.text("Kind", "code"), ("Count", "", "count", str, True),
                   T.text("First of them", "example"), T.text("Ids", "ids")),
