@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "network_conduit.hpp"
+#include "network_energy_line.hpp"
 #include "network_losses.hpp"
 #include "network_passes.hpp"
 
@@ -155,9 +156,71 @@ double starting_level(const Network& network, const Topology& topology, const De
     return outlet_face_level(network, topology, design, pipe, hgl);
 }
 
+// The method that charges structure losses under these settings.
+std::string_view loss_method(const DesignSettings& settings) {
+    if (settings.energy_structure_loss) return kEnergyLevelMethod;
+    return settings.hec22_structure_loss ? kAccessHoleMethod : kJunctionMethod;
+}
+
+void prepare_details(const Network& network, GradeLineDetails& details) {
+    details.line.pipes.assign(network.pipes.size(), PipeEnergy{});
+    details.line.nodes.assign(network.nodes.size(), StructureEnergy{});
+    details.levels.assign(network.nodes.size(), kNotSet);
+}
+
+// One pipe's ends: velocity heads from the depths the pass took there, energy
+// lines over the analysis' grade lines at those ends.
+void record_pipe(GradeLineDetails& details, std::size_t pipe, double velocity_head_up, double velocity_head_dn,
+                 double hgl_up, double hgl_dn, double structure_loss) {
+    details.line.pipes[pipe] = {velocity_head_up, velocity_head_dn, hgl_up + velocity_head_up, hgl_dn + velocity_head_dn,
+                                structure_loss};
+}
+
+// What structure J took from one pipe leaving it; kept when this pipe sets J's
+// level as max_of_numbers does (the first of equal levels, a number over NaN).
+void record_structure(GradeLineDetails& details, std::size_t node, StructureEnergy structure, double level) {
+    double& kept = details.levels[node];
+    const bool first = !details.line.nodes[node].pipe.has_value();
+    const bool higher = kept < level || (std::isnan(kept) && !std::isnan(level));
+    if (!first && !higher) return;
+    kept = level;
+    details.line.nodes[node] = std::move(structure);
+}
+
+StructureEnergy loss_record(const StructureLossParts& parts, bool access_hole) {
+    StructureEnergy s;
+    s.structure_loss = parts.loss;
+    if (access_hole) {
+        s.method = kAccessHoleMethod;
+        s.coefficients = {{"k0", parts.k0},
+                          {"depth_correction", parts.depth_correction},
+                          {"diameter_correction", parts.diameter_correction},
+                          {"factor", parts.factor},
+                          {"k", parts.k}};
+    } else {
+        s.method = kJunctionMethod;
+        s.coefficients = {{"junction_k", parts.junction_k}, {"bend", parts.bend}, {"k", parts.k}};
+    }
+    return s;
+}
+
+StructureEnergy energy_record(const EnergyStructure& e) {
+    StructureEnergy s;
+    s.method = kEnergyLevelMethod;
+    s.structure_loss = e.ea - e.ei;
+    s.coefficients = {{"cb", e.cb}, {"c_theta", e.c_theta}, {"cp", e.cp}, {"di", e.di},
+                      {"ei", e.ei}, {"eai", e.eai},         {"ha", e.ha}, {"ea", e.ea}};
+    return s;
+}
+
 }  // namespace
 
 GradeLine grade_line(const Network& network, const Topology& topology, const DesignFlows& design) {
+    return grade_line(network, topology, design, nullptr);
+}
+
+GradeLine grade_line(const Network& network, const Topology& topology, const DesignFlows& design,
+                     GradeLineDetails* details) {
     const std::size_t pipe_count = network.pipes.size();
     GradeLine grade;
     grade.node_hgl.assign(network.nodes.size(), kNotSet);
@@ -172,6 +235,7 @@ GradeLine grade_line(const Network& network, const Topology& topology, const Des
     const bool energy_method = network.settings.energy_structure_loss;
     std::vector<char> energy_level;
     if (energy_method) energy_level.assign(network.nodes.size(), 0);
+    if (details) prepare_details(network, *details);
 
     // Every node downstream of I was visited before I, so hgl[I] is final here.
     for (auto it = topology.order.rbegin(); it != topology.order.rend(); ++it) {
@@ -192,6 +256,14 @@ GradeLine grade_line(const Network& network, const Topology& topology, const Des
                 const double level = max_of_numbers(hgl, pipe_inverts(network, topology, p).up);
                 grade.hgl_up[p] = level;
                 grade.node_hgl[in.node] = max_of_numbers(grade.node_hgl[in.node], level);
+                if (details) {
+                    record_pipe(*details, p, 0.0, 0.0, level, hgl, 0.0);
+                    StructureEnergy dry;
+                    dry.method = loss_method(network.settings);
+                    dry.velocity_head = 0.0;
+                    dry.pipe = p;
+                    record_structure(*details, in.node, std::move(dry), level);
+                }
                 continue;
             }
             // An adverse pipe with flow has no capacity, so it is flagged surcharged and
@@ -207,20 +279,56 @@ GradeLine grade_line(const Network& network, const Topology& topology, const Des
             double hgl_up;
             const bool free_outlet = !d.surcharged && kSupercriticalMargin * profile.critical > profile.normal_or_rise &&
                                      start <= inverts.down + conduit.rise;
+            // The depths the pass takes at the pipe's ends, for the energy line.
+            double depth_dn = 0.0;
+            double depth_up = 0.0;
+            StructureEnergy structure;  // filled only for details
             if (free_outlet) {
                 hgl_up = inverts.up + profile.normal_or_rise;  // no structure loss but the energy level's
+                depth_dn = depth_up = profile.normal_or_rise;
+                if (details) structure.method = loss_method(network.settings);
             } else {
                 hgl_up = d.surcharged ? surcharged_hgl_up(profile, start) : part_full_hgl_up(profile, start);
-                if (!energy_method) hgl_up += structure_loss(network, topology, design, {p, in.node, i, hgl_up, inverts.up});
+                if (details) {
+                    const double critical = std::max(profile.critical, kSmallestDepth);
+                    depth_dn = d.surcharged ? conduit.rise
+                                            : std::max(max_of_numbers(start, inverts.down + critical) - inverts.down,
+                                                       critical);
+                    depth_up = d.surcharged ? conduit.rise : hgl_up - inverts.up;
+                }
+                if (!energy_method) {
+                    const LossSite site{p, in.node, i, hgl_up, inverts.up};
+                    if (details) {
+                        const StructureLossParts parts = structure_loss_parts(network, topology, design, site);
+                        structure = loss_record(parts, network.settings.hec22_structure_loss);
+                        hgl_up += parts.loss;
+                    } else {
+                        hgl_up += structure_loss(network, topology, design, site);
+                    }
+                }
             }
             grade.hgl_up[p] = hgl_up;
             double level_up = hgl_up;  // what J takes from this pipe
             if (energy_method) {
                 const LossSite site{p, in.node, i, hgl_up, inverts.up, grade.critical_depth[p]};
-                level_up = energy_structure_level(network, topology, design, site);
+                if (details) {
+                    const EnergyStructure values = energy_structure_values(network, topology, design, site);
+                    level_up = values.egl;
+                    structure = energy_record(values);
+                } else {
+                    level_up = energy_structure_level(network, topology, design, site);
+                }
                 energy_level[in.node] = 1;
             }
             grade.node_hgl[in.node] = max_of_numbers(grade.node_hgl[in.node], level_up);
+            if (details) {
+                const double head_up = velocity_head_at_depth(pipe.shape, d.design_q, depth_up, kSmallestDepth);
+                const double head_dn = velocity_head_at_depth(pipe.shape, d.design_q, depth_dn, kSmallestDepth);
+                record_pipe(*details, p, head_up, head_dn, hgl_up, hgl, structure.structure_loss);
+                structure.velocity_head = head_up;
+                structure.pipe = p;
+                record_structure(*details, in.node, std::move(structure), level_up);
+            }
         }
     }
     return grade;

@@ -41,12 +41,20 @@ double bend_factor(const Network& network, const Topology& topology, const LossS
     return coefficient * (1.0 - cosine(between(j, i), between(i, next))) / 2.0;
 }
 
+struct AccessHoleCoefficient {
+    double initial = 0.0;
+    double depth_correction = 0.0;
+    double diameter_correction = 0.0;
+    double factor = 0.0;  // the structure-loss factor, when one is applied
+    double k = 0.0;
+};
+
 // Access-hole loss coefficient; the angle is measured at J, between the first
 // pipe entering J and this pipe.
-double hec22_coefficient(const Network& network, const Topology& topology, const LossSite& site) {
+AccessHoleCoefficient hec22_coefficient(const Network& network, const Topology& topology, const LossSite& site) {
     const DesignSettings& settings = network.settings;
     const double outlet_rise = shape_rise(network.pipes[site.pipe].shape);
-    if (outlet_rise <= 0.0) return 0.0;
+    if (outlet_rise <= 0.0) return {};
 
     const Node& j = network.nodes[site.upstream];
     const Node& i = network.nodes[site.downstream];
@@ -62,33 +70,59 @@ double hec22_coefficient(const Network& network, const Topology& topology, const
     const double depth_ratio = max_of_numbers(site.hgl_up - site.invert_up, 0.0) / outlet_rise;
     const double c = std::clamp(cos_theta, -1.0, 1.0);
     const double sin_theta = std::sqrt(1.0 - c * c);
-    const double initial = 1.4 * std::pow(ratio, 0.15) * sin_theta + 0.1 * ratio * (1.0 - sin_theta);
+    AccessHoleCoefficient parts;
+    parts.initial = 1.4 * std::pow(ratio, 0.15) * sin_theta + 0.1 * ratio * (1.0 - sin_theta);
     const bool deep = depth_ratio >= kFullDepthRatio;
-    const double depth_correction = deep ? 1.0 : std::clamp(0.5 * std::pow(depth_ratio, 0.6), 0.0, 1.0);
-    double diameter_correction = 1.0;
+    parts.depth_correction = deep ? 1.0 : std::clamp(0.5 * std::pow(depth_ratio, 0.6), 0.0, 1.0);
+    parts.diameter_correction = 1.0;
     if (deep && inflow_rise > 0.0) {
         const double size_ratio = outlet_rise / inflow_rise;
-        diameter_correction = size_ratio * size_ratio * size_ratio;
+        parts.diameter_correction = size_ratio * size_ratio * size_ratio;
     }
-    double coefficient = diameter_correction * initial * depth_correction;
-    if (settings.structure_loss_factor > 0.0) coefficient *= settings.structure_loss_factor;
-    return coefficient < 0.0 ? 0.0 : coefficient;
+    double coefficient = parts.diameter_correction * parts.initial * parts.depth_correction;
+    if (settings.structure_loss_factor > 0.0) {
+        parts.factor = settings.structure_loss_factor;
+        coefficient *= settings.structure_loss_factor;
+    }
+    parts.k = coefficient < 0.0 ? 0.0 : coefficient;
+    return parts;
 }
 
 }  // namespace
 
+StructureLossParts structure_loss_parts(const Network& network, const Topology& topology, const DesignFlows& design,
+                                        const LossSite& site) {
+    const double velocity = design.pipes[site.pipe].velocity;
+    StructureLossParts parts;
+    if (network.settings.hec22_structure_loss) {
+        const AccessHoleCoefficient c = hec22_coefficient(network, topology, site);
+        parts.k0 = c.initial;
+        parts.depth_correction = c.depth_correction;
+        parts.diameter_correction = c.diameter_correction;
+        parts.factor = c.factor;
+        parts.k = c.k;
+        parts.loss = c.k * (velocity * velocity) / kVelocityHeadDivisor;
+        return parts;
+    }
+    parts.junction_k = network.settings.junction_k;
+    parts.bend = bend_factor(network, topology, site);
+    parts.k = parts.junction_k + parts.bend;
+    parts.loss = velocity * velocity * parts.k / kVelocityHeadDivisor;
+    return parts;
+}
+
 double structure_loss(const Network& network, const Topology& topology, const DesignFlows& design,
                       const LossSite& site) {
-    const double velocity = design.pipes[site.pipe].velocity;
-    if (network.settings.hec22_structure_loss) {
-        return hec22_coefficient(network, topology, site) * (velocity * velocity) / kVelocityHeadDivisor;
-    }
-    const double k = network.settings.junction_k + bend_factor(network, topology, site);
-    return velocity * velocity * k / kVelocityHeadDivisor;
+    return structure_loss_parts(network, topology, design, site).loss;
 }
 
 double energy_structure_level(const Network& network, const Topology& topology, const DesignFlows& design,
                               const LossSite& site) {
+    return energy_structure_values(network, topology, design, site).egl;
+}
+
+EnergyStructure energy_structure_values(const Network& network, const Topology& topology, const DesignFlows& design,
+                                        const LossSite& site) {
     const Node& j = network.nodes[site.upstream];
     const Node& i = network.nodes[site.downstream];
     const Pipe& outflow = network.pipes[site.pipe];
@@ -118,7 +152,7 @@ double energy_structure_level(const Network& network, const Topology& topology, 
     inputs.surface_q = std::max(outflow_q - inflow_q, 0.0);
     inputs.surface_elevation = j.rim;
     inputs.benching = j.benching;
-    return energy_structure(inputs).egl;
+    return energy_structure(inputs);
 }
 
 double outlet_face_level(const Network& network, const Topology& topology, const DesignFlows& design,

@@ -99,6 +99,12 @@ struct GradeLine {
 // The hydraulic grade line, outfalls upstream, with structure losses.
 GradeLine grade_line(const Network& network, const Topology& topology, const DesignFlows& design);
 
+// The same pass, recording its energy line and structure losses into `details`
+// when given one (network_energy_line.hpp); the grade line is the same either way.
+struct GradeLineDetails;
+GradeLine grade_line(const Network& network, const Topology& topology, const DesignFlows& design,
+                     GradeLineDetails* details);
+
 AnalysisResult assemble_result(const Network& network, const Topology& topology, const DesignFlows& design,
                                const GradeLine& grade);
 

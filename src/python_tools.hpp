@@ -53,5 +53,6 @@ PyObject* py_tools_gutter_flow(PyObject* module, PyObject* args, PyObject* kwarg
 PyObject* py_tools_inlet_on_grade(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* py_tools_inlet_in_sag(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* py_tools_inlets(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* py_tools_grade_line_details(PyObject* module, PyObject* args, PyObject* kwargs);
 
 }  // namespace rillwright::python

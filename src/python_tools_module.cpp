@@ -71,6 +71,11 @@ PyMethodDef kFunctions[] = {
      "inlets(text, format)\n--\n\n"
      "The HEC-22 inlet pass of a project: (JSON text of the inlet rows and warnings, the module's\n"
      "result dict of the pipes carrying what the inlets intercept)."},
+    {"grade_line_details", as_cfunction(py_tools_grade_line_details), kKeywordCall,
+     "grade_line_details(text, format, inlet_aware=False)\n--\n\n"
+     "The grade-line pass's own energy line, as JSON text: {pipes: [velocity heads, egl at both ends],\n"
+     "nodes: [method, coefficients, structure_loss, velocity_head, hgl, egl]}, in the analysis' order;\n"
+     "inlet_aware runs the inlet pass of a project first and analyses what its inlets intercept."},
     {nullptr, nullptr, 0, nullptr},
 };
 
