@@ -77,21 +77,24 @@ def test_pdf_tables_repeat_their_headings_on_every_page(written):
     rows = {f"{p['id']} {p['from']} {p['to']}" for p in rillwright.analyze_project(text)["pipes"]}
     table_pages = [page for page in pages if any(row in page for row in rows)]
     assert len(table_pages) >= (4 if len(rows) == 200 else 1)
-    assert all("Pipe From To Slope" in page and "ft/ft" in page for page in table_pages)
+    assert all("Pipe From To Shape Size" in page and "ft/ft" in page for page in table_pages)
 
 
 def test_designed_and_level_of_service_reports_carry_their_results(tmp_path):
     text, options = rillwright.demo_project_json(), {"min_cover": 2.0, "min_freeboard": 1.0}
     content = rwt.report(None, tmp_path / "r.html", text=text, format="rwproj", design=options, service=True)
-    tables = {t.title: t for t in content.tables}
+    tables = {t.id: t for t in content.tables}
     designed = rwt.design(text=text, format="rwproj", **options)
-    assert [row[0] for row in tables["Design choices"].rows] == [p["id"] for p in designed["pipes"]]
-    assert ["min_cover", "2.0"] in [[label.split()[-1], value] for label, value in content.criteria]
+    assert [row[0] for row in tables["design"].rows] == [p["id"] for p in designed["pipes"]]
+    assert ["Least cover at either pipe end (min_cover)", "2.00 ft"] in content.section("Design").pairs
     served = rwt.level_of_service(text=designed["sized"], format="rwproj")["nodes"]
-    assert [row[:2] for row in tables["Level of service"].rows] == [
-        [n["id"], "never" if n["flood_multiplier"] is None else f"{n['flood_multiplier']:.2f}"] for n in served]
+    margin = sorted(served, key=lambda n: (n["flood_multiplier"] is None, n["flood_multiplier"] or 0.0))
+    assert [row[:2] for row in tables["level-of-service"].rows] == [
+        [n["id"], "never" if n["flood_multiplier"] is None else
+         "–".join(dict.fromkeys(f"{n[k]:.3f}" for k in ("flood_multiplier_low", "flood_multiplier")))]
+        for n in margin]
     page = (tmp_path / "r.html").read_text()
-    assert all(f"<h2>{title}</h2>" in page for title in tables)
+    assert all(f'<table id="{anchor}">' in page for anchor in tables)
 
 
 def test_pdf_figures_keep_images_upright_in_place_and_clip_to_rectangles():
@@ -141,3 +144,144 @@ def test_pdf_figures_keep_images_upright_in_place_and_clip_to_rectangles():
     (x0, y0), (x1, y1) = axes.transData.transform([(1, 2), (3, 0.5)])
     extent = pytest.approx([x0, figure.bbox.height - y0, x1 - x0, y0 - y1], abs=0.01)
     assert extent not in rectangles(before) and extent in rectangles(after)
+
+
+# The report's tables against the analysis, key by key, at the printed precision.
+from html.parser import HTMLParser  # noqa: E402
+
+from rillwright_tools.check import pipe_marks  # noqa: E402
+from rillwright_tools.inputs import Source, geometry  # noqa: E402
+
+SI = {"ft": 0.3048, "cfs": 0.3048 ** 3, "ft/s": 0.3048}
+CHECKED = {"pipes": ("length", "invert_up", "slope", "design_q", "capacity", "pct_full", "velocity",
+                     "normal_depth", "hgl_up", "hgl_dn"),
+           "structures": ("rim", "hgl", "freeboard")}
+
+
+class Tables(HTMLParser):
+    """{table id: (data-keys, units, [rows of cell texts])} of a report page, outside the figures."""
+
+    def __init__(self):
+        super().__init__()
+        self.tables, self.current, self.cell, self.svg, self.text = {}, None, None, 0, []
+
+    def handle_starttag(self, tag, attrs):
+        attrs = dict(attrs)
+        self.svg += tag in ("svg", "style")
+        if tag == "table" and "id" in attrs:
+            self.current = self.tables.setdefault(attrs["id"], ([], [], []))
+        elif self.current is not None and tag == "th" and "data-key" in attrs:
+            self.current[0].append(attrs["data-key"])
+        elif self.current is not None and tag == "tr":
+            self.row = []
+        elif self.current is not None and tag in ("td", "th"):
+            self.cell = []
+
+    def handle_endtag(self, tag):
+        self.svg -= tag in ("svg", "style")
+        if tag == "table":
+            self.current = None
+        elif self.current is not None and tag in ("td", "th") and self.cell is not None:
+            self.row.append("".join(self.cell).strip())
+            self.cell = None
+        elif self.current is not None and tag == "tr":
+            if self.row and len(self.row) == len(self.current[0]) and not self.current[1]:
+                self.current[1].extend(self.row)  # the units row follows the headings
+            elif self.row and any(self.row) and self.row != self.current[1] and "data-key" not in self.row:
+                self.current[2].append(self.row)
+
+    def handle_data(self, data):
+        if self.cell is not None:
+            self.cell.append(data)
+        if not self.svg:
+            self.text.append(data)
+
+
+def _si(text):
+    project = json.loads(text)
+    project["units"] = "si"
+    return json.dumps(project)
+
+
+import json  # noqa: E402
+
+TABLE_CASES = [("demo", rillwright.demo_project_json()), ("generated", generated(200, 11)),
+               ("inlets", open(os.path.join(os.path.dirname(__file__), "..", "docs", "inlets-example.rwproj")).read()),
+               ("si", _si(generated(60, 5)))]
+
+
+@pytest.fixture(scope="module", params=TABLE_CASES, ids=[c[0] for c in TABLE_CASES])
+def page(request, tmp_path_factory):
+    html = tmp_path_factory.mktemp(request.param[0]) / "report.html"
+    rwt.report(None, html, text=request.param[1], format="rwproj")
+    parser = Tables()
+    parser.feed(html.read_text())
+    source = Source("<text>", "project", request.param[1])
+    inlet_aware = request.param[0] == "inlets"
+    result = rwt.inlets(text=request.param[1], format="rwproj") if inlet_aware else rillwright.analyze_project(
+        request.param[1])
+    return request.param[0], parser, source, result
+
+
+def test_table_values_equal_the_analysis_at_their_printed_precision(page):
+    name, parser, source, result = page
+    for anchor, rows_of in (("pipes", result["pipes"]), ("structures", result["nodes"])):
+        keys, units, rows = parser.tables[anchor]
+        assert [row[0] for row in rows] == [r["id"] for r in rows_of]
+        for key in CHECKED[anchor]:
+            k = keys.index(key)
+            factor = (SI.get({"ft/ft": ""}.get(units[k], units[k].replace("m³/s", "cfs").replace("m/s", "ft/s")
+                                                 .replace("m", "ft")), 1.0) if name == "si" else 1.0)
+            factor *= 100.0 if key == "pct_full" else 1.0
+            for row, expected in zip(rows, rows_of):
+                value = expected[key] if key in expected else None
+                if value is None:
+                    continue
+                decimals = len(row[k].partition(".")[2])
+                assert float(row[k]) == pytest.approx(value * factor, abs=0.51 * 10 ** -decimals), (anchor, key)
+
+
+def test_the_pipe_table_flags_every_pipe_as_run_prints_it(page):
+    name, parser, source, result = page
+    keys, _, rows = parser.tables["pipes"]
+    marks = pipe_marks(geometry(source), result)
+    assert [row[keys.index("flags")] for row in rows] == marks
+    floods = [row[-1] == "FLOODED" for row in parser.tables["structures"][2]]
+    assert floods == [n["floods"] for n in result["nodes"]]
+
+
+def test_an_si_report_has_no_us_unit_and_every_table_carries_its_keys(page):
+    name, parser, _, _ = page
+    words = set(" ".join(parser.text).replace(",", " ").replace("(", " ").replace(")", " ").split())
+    us = {"ft", "cfs", "ft/s", "ac", "in/hr", "ft/ft"}
+    if name == "si":
+        assert not us & words and {"m", "m³/s", "ha", "mm"} <= words
+    else:
+        assert {"ft", "cfs"} <= words
+    assert {"review-first", "findings", "drainage-areas", "pipes", "structures", "grade-line"} <= set(parser.tables)
+    assert ("inlets" in parser.tables) == (name == "inlets")
+    assert all(keys for keys, _, _ in parser.tables.values())
+
+
+def test_pdf_bookmarks_every_section_and_figure_with_review_first_up_front(written):
+    _, content, _, pdf = written
+    reader = pypdf.PdfReader(pdf)
+
+    def titles(outline, out):
+        for item in outline:
+            titles(item, out) if isinstance(item, list) else out.append((item.title, reader.get_destination_page_number(item)))
+        return out
+
+    marks = dict(titles(reader.outline, []))
+    assert {s.title for s in content.sections} | {f.title for f in content.figures} <= set(marks)
+    assert marks["Review first"] <= 3
+    assert "Contents" in reader.pages[1].extract_text()
+
+
+def test_report_pdf_without_a_name_writes_the_input_stem(tmp_path, capsys):
+    from rillwright_tools.cli import main
+
+    network = tmp_path / "street.rwproj"
+    network.write_text(rillwright.demo_project_json())
+    assert main(["report", str(network), "--pdf"]) == 0
+    assert (tmp_path / "street.pdf").stat().st_size > 0 and (tmp_path / "street.html").exists()

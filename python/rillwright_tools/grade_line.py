@@ -33,7 +33,7 @@ def grade_line_details(source: Source, *, inlet_aware: bool = False) -> Dict[str
     pipe without flow) structure_loss is 0 and the coefficients are empty.
     With inlet_aware, a project's inlet pass runs first and the analysis is of what its
     inlets intercept (as `inlets` reports it). Raises ValueError as the analysis does."""
-    text = _core.grade_line_details(source.text, source.format, inlet_aware=bool(inlet_aware))
+    text = _core.grade_line_details(source.core, source.format, inlet_aware=bool(inlet_aware))
     return cast(Dict[str, List[Dict[str, Any]]], json.loads(text))
 
 

@@ -11,7 +11,7 @@ from typing import Any, Dict, List, Optional
 
 from ..design import DEFAULT, DesignOptionError, design
 from ..inputs import InputError, one_line, read_source
-from ..tables import table
+from ..tables import _size_change, table
 from .common import write_csv_file, write_file
 
 PIPE_KEYS = ("id", "shape", "given_rise", "given_span", "rise", "span", "design_q", "capacity", "pct_full",
@@ -133,19 +133,6 @@ def sized_path(path: str, profile: bool = False) -> str:
     """FILE.sized.ext; with the profile always a project, FILE.sized.rwproj."""
     stem, extension = os.path.splitext(path)
     return f"{stem}.sized{'.rwproj' if profile else extension}"
-
-
-def size_text(rise: float, span: float, shape: str) -> str:
-    """A size in inches: "18" or "24x36" (rise x span)."""
-    if shape == "circular":
-        return f"{rise * 12:g}"
-    return f"{rise * 12:g}x{span * 12:g}"
-
-
-def _size_change(row: Dict[str, Any]) -> str:
-    old = size_text(row["given_rise"], row["given_span"], row["shape"])
-    new = size_text(row["rise"], row["span"], row["shape"])
-    return new if old == new else f"{old} -> {new}"
 
 
 def _two(value: Any) -> str:

@@ -5,37 +5,12 @@ from __future__ import annotations
 import argparse
 import os
 import sys
-from typing import Any, Dict, List, Sequence
+from typing import Any, Dict, List
 
 from ..inlets import INLET_KEYS, inlet_pass
 from ..inputs import read_source
-from ..tables import NODE_KEYS, PIPE_KEYS, Column, table
+from ..tables import INLET_COLUMNS, NODE_KEYS, PIPE_KEYS, table
 from .common import write_csv_file
-
-
-def _text(value: Any) -> str:
-    return "-" if value is None else str(value)
-
-
-def _fixed(decimals: int) -> Any:
-    return lambda value: "-" if value is None else f"{value:.{decimals}f}"
-
-
-INLET_COLUMNS: Sequence[Column] = (
-    ("Inlet", "", "id", _text, False),
-    ("Type", "", "type", _text, False),
-    ("", "", "on_grade", lambda on_grade: "" if on_grade else "sag", False),
-    ("Q own", "cfs", "own_q", _fixed(2), True),
-    ("Carry-over", "cfs", "carryover_in", _fixed(2), True),
-    ("Total", "cfs", "gutter_q", _fixed(2), True),
-    ("Spread", "ft", "spread", _fixed(2), True),
-    ("Depth", "ft", "depth", _fixed(3), True),
-    ("E", "", "efficiency", _fixed(2), True),
-    ("Intercepted", "cfs", "intercepted", _fixed(2), True),
-    ("Bypass", "cfs", "bypass", _fixed(2), True),
-    ("", "", "bypass_to", lambda to: "" if to is None else f"-> {to}", False),
-    ("", "", "spread_ok", lambda ok: "OVER SPREAD" if ok is False else "", False),
-)
 
 
 def register(commands: argparse._SubParsersAction) -> None:

@@ -57,3 +57,11 @@ def project_text(project: Dict[str, Any]) -> str:
     except ValueError as error:
         raise ValueError(f"the file's values make a project that cannot be read: {error}") from None
     return text
+
+
+def mark_import(project: Dict[str, Any], source_format: str, report: ImportReport, storm_given: bool) -> None:
+    """Notes in the project what the report must say of an import: the format it came from,
+    whether the design storm is the importer's placeholder (the file carried none), and the
+    elements dropped. The project reader skips the key."""
+    project["imported"] = {"from": source_format, "design_storm": "given" if storm_given else "placeholder",
+                           "dropped": [f"{kind} {name}: {why}" for kind, name, why in report.dropped]}

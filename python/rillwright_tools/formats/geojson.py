@@ -14,7 +14,7 @@ from typing import Any, Dict, List, Optional, Tuple, Union
 
 from . import crs as _crs
 from ..inputs import Source
-from .common import ImportReport, project_text
+from .common import ImportReport, mark_import, project_text
 from .features import (PLAN_MEMBER, REPORT_MEMBER, SETTINGS_MEMBER, Transform, plan_collection, project_crs,
                        project_from_features)
 
@@ -126,4 +126,5 @@ def from_geojson(obj_or_path: Union[Dict[str, Any], str, "os.PathLike[str]"],
                                     transform=back, report=report)
     if isinstance(project.get("crs"), str):
         report.notes.append(_crs.placement(project["crs"], [(n["x"], n["y"]) for n in project["nodes"]]))
+    mark_import(project, "GeoJSON", report, storm_given=isinstance(settings, dict) and "idf_a" in settings)
     return project_text(project), report

@@ -19,7 +19,7 @@ from typing import Any, Dict, List, Optional, Sequence, Tuple, Union
 
 from . import crs as _crs
 from ..inputs import Source
-from .common import ImportReport, project_text, write_atomically
+from .common import ImportReport, mark_import, project_text, write_atomically
 from .features import SETTINGS_MEMBER, plan_collection, project_crs, project_from_features
 
 APPLICATION_ID = 0x47504B47  # "GPKG"
@@ -268,6 +268,7 @@ def read_geopackage(path: PathLike, mapping: Optional[Dict[str, str]] = None, *,
         raise ValueError(f"{file}: {error}") from None
     if isinstance(project.get("crs"), str):
         report.notes.append(_crs.placement(project["crs"], [(n["x"], n["y"]) for n in project["nodes"]]))
+    mark_import(project, "GeoPackage", report, storm_given=isinstance(settings, dict) and "idf_a" in settings)
     try:
         return project_text(project), report
     except ValueError as error:

@@ -1,5 +1,5 @@
 """The design report: one analysis as a self-contained HTML file and, optionally, a PDF."""
 
-from .build import report
+from .writer import report, write_report
 
-__all__ = ["report"]
+__all__ = ["report", "write_report"]

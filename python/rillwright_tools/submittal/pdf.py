@@ -1,15 +1,57 @@
-"""The report as a PDF laid out with fpdf2: tables with their headings repeated on every
-page, figures drawn as vector paths from their SVG, a header and numbered footer."""
+"""The report as a PDF laid out with fpdf2: a bookmark for every section, plan sheet and
+profile, a table of contents, tables with their headings repeated on every page, figures
+drawn as vector paths from their SVG, a header and a numbered footer.
+
+Tables are laid out row by row with column widths computed once per table and text
+placed with `text()`: fpdf2's own table measures and wraps every cell, which for the
+thousands of rows of a large network takes most of the report's time."""
 
 from __future__ import annotations
 
 import io
-from typing import Any
+import math
+from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple
 
 from ..inputs import InputError
-from .build import REPORT_HINT, Content, Table
+from .build import REPORT_HINT, Content, Figure, Section, Table
 from .fonts import FAMILY as FONT, font_files
 from .pdf_svg import drawable
+
+BLUE = (31, 78, 156)
+HEADING_FILL = (232, 238, 248)
+STRIPE_FILL = (246, 246, 246)
+PAD = 1.2  # mm of space either side of a cell's text
+LINE = 1.18  # line height over font size
+TABLE_SIZES = (8.0, 7.0, 6.5, 6.0, 5.5, 5.0)  # font sizes tried, largest first, until a table fits the page
+PROFILE_PREFIX = "Profile: "
+
+
+class _Widths:
+    """Text widths (mm) by character at one font and size, so that a row is measured by a
+    sum instead of a call per cell (fpdf2 places text without kerning, so the sum is exact)."""
+
+    def __init__(self, document: Any, style: str, size: float) -> None:
+        self.document = document
+        self.known: Dict[str, float] = {}
+        self.font = (style, size)
+
+    def _measure(self, c: str) -> float:
+        document = self.document
+        before = (document.font_style, document.font_size_pt)
+        document.set_font(FONT, *self.font)
+        width = document.get_string_width(c)
+        document.set_font(FONT, *before)
+        return float(width)
+
+    def __call__(self, text: str) -> float:
+        known = self.known
+        total = 0.0
+        for c in text:
+            w = known.get(c)
+            if w is None:
+                w = known[c] = self._measure(c)
+            total += w
+        return total
 
 
 def _document(title: str) -> Any:
@@ -19,98 +61,307 @@ def _document(title: str) -> Any:
         raise InputError(REPORT_HINT) from None
 
     class Report(FPDF):  # type: ignore[misc]
+        section_title = ""
+
         def header(self) -> None:
             self.set_font(FONT, "", 8)
             self.set_text_color(90)
-            self.cell(0, 5, f"{title}: design report", align="L")
-            self.ln(8)
+            self.cell(self.epw / 2, 5, f"{title}: design report", align="L")
+            self.cell(self.epw / 2, 5, self.section_title, align="R")
+            self.ln(7)
             self.set_text_color(0)
 
         def footer(self) -> None:
-            self.set_y(-12)
+            self.set_y(-10)
             self.set_font(FONT, "", 8)
             self.cell(0, 5, f"page {self.page_no()} of {{nb}}", align="C")
 
     document = Report(orientation="landscape", unit="mm", format="letter")
     for style, path in font_files().items():
         document.add_font(FONT, style, str(path))
-    document.set_auto_page_break(True, margin=15)
+    document.set_margins(10, 10, 10)
+    document.set_auto_page_break(True, margin=13)
     document.set_title(f"{title}: design report")
     document.set_creator("rillwright")
     return document
 
 
-def _heading(document: Any, text: str, size: float = 13) -> None:
+def _bottom(document: Any) -> float:
+    return document.h - document.b_margin
+
+
+def _heading(document: Any, text: str, size: float = 13, bookmark: Optional[int] = None) -> None:
+    if document.get_y() + 16 > _bottom(document):
+        document.add_page()
+    if bookmark is not None:
+        document.start_section(text, level=bookmark)
     document.set_font(FONT, "B", size)
-    document.set_text_color(31, 78, 156)
-    document.cell(0, 8, text, new_x="LMARGIN", new_y="NEXT")
+    document.set_text_color(*BLUE)
+    document.cell(0, size * 0.55, text, new_x="LMARGIN", new_y="NEXT")
     document.set_text_color(0)
     document.set_font(FONT, "", 9)
+    document.ln(1)
 
 
-def _pairs(document: Any, rows: Any) -> None:
-    with document.table(col_widths=(60, 150), width=210, align="L", first_row_as_headings=False,
-                        line_height=5) as table:
-        for label, value in rows:
-            row = table.row()
-            row.cell(label)
-            row.cell(value)
+def _paragraph(document: Any, text: str, size: float = 9) -> None:
+    document.set_font(FONT, "", size)
+    document.multi_cell(0, size * 0.45, text, new_x="LMARGIN", new_y="NEXT")
+    document.ln(1.2)
+
+
+def _pairs(document: Any, rows: Sequence[Sequence[str]], width: float = 190) -> None:
+    document.set_font(FONT, "", 9)
+    for label, value in rows:
+        y = document.get_y()
+        document.set_font(FONT, "B", 9)
+        document.multi_cell(55, 4.6, label, new_x="RIGHT", new_y="TOP")
+        document.set_font(FONT, "", 9)
+        document.multi_cell(width - 55, 4.6, value, new_x="LMARGIN", new_y="NEXT")
+        document.line(document.l_margin, document.get_y(), document.l_margin + width, document.get_y())
+        if document.get_y() < y:  # a page break inside the pair
+            continue
     document.ln(3)
 
 
-def _table(document: Any, table: Table) -> None:
+def _seal(document: Any, lines: Sequence[Sequence[str]]) -> None:
+    """The engineer's seal: name, licence and state, and a box to stamp and sign."""
+    if document.get_y() + 60 > _bottom(document):
+        document.add_page()
+    top = document.get_y()
+    _pairs(document, [*lines, ["Signature", ""], ["Date signed", ""]], width=120)
+    x = document.l_margin + 135
+    document.rect(x, top, 70, 55)
+    document.set_font(FONT, "", 7)
+    document.set_text_color(110)
+    document.text(x + 2, top + 53, "seal and signature")
+    document.set_text_color(0)
+    document.set_y(max(document.get_y(), top + 58))
+
+
+def _wrap(text: str, width: float, measure: Callable[[str], float]) -> List[str]:
+    """Lines of at most `width`, broken after spaces (a word longer than a line is cut)."""
+    if measure(text) <= width:
+        return [text]
+    lines, current = [], ""
+    for word in text.split(" "):
+        trial = f"{current} {word}" if current else word
+        if measure(trial) <= width:
+            current = trial
+            continue
+        if current:
+            lines.append(current)
+        while measure(word) > width and len(word) > 1:
+            cut = max(1, int(len(word) * width / measure(word)))
+            lines.append(word[:cut])
+            word = word[cut:]
+        current = word
+    lines.append(current)
+    return lines
+
+
+def _fit(document: Any, table: Table) -> Tuple[float, List[float]]:
+    """The largest font size at which the table fits the page width, and its column widths:
+    each column as wide as its widest cell, text columns narrowed (to wrap) when needed."""
+    for size in TABLE_SIZES:
+        bold, plain = _Widths(document, "B", size), _Widths(document, "", size)
+        natural = []
+        for k, (heading, unit) in enumerate(zip(table.headings, table.units)):
+            longest = sorted((row[k] for row in table.rows), key=len)[-3:]
+            widest = max([bold(heading), plain(unit), *(plain(text) for text in longest)])
+            natural.append(widest + 2 * PAD)
+        room = document.epw
+        if sum(natural) <= room:
+            return size, natural
+        fixed = sum(w for w, numeric in zip(natural, table.numeric) if numeric)
+        texts = sorted(w for w, numeric in zip(natural, table.numeric) if not numeric)
+        floor = 18.0  # mm: narrower text columns wrap into too many lines
+        if fixed + floor * len(texts) > room and size != TABLE_SIZES[-1]:
+            continue
+        cap = _water_level(texts, room - fixed, floor)
+        return size, [w if numeric else min(w, cap) for w, numeric in zip(natural, table.numeric)]
+    raise AssertionError("unreachable")
+
+
+def _water_level(widths: List[float], room: float, floor: float) -> float:
+    """The cap C with sum(min(w, C)) = room over the sorted widths (at least `floor`)."""
+    left = room
+    for k, w in enumerate(widths):
+        share = left / (len(widths) - k)
+        if w > share:
+            return max(share, floor)
+        left -= w
+    return max(widths[-1] if widths else floor, floor)
+
+
+def _table(document: Any, table: Table, heading: Optional[str]) -> None:
+    """Rows placed with text() at widths computed once; the heading and unit rows again at
+    the top of every page the table runs onto."""
+    if heading is not None:
+        _heading(document, heading, 11, bookmark=1)
+    size, widths = _fit(document, table)
+    document.set_font(FONT, "", size)
+    measure = _Widths(document, "", size)
+    line = size * LINE * 0.3528  # pt to mm
+    units = any(table.units)
+    xs = [document.l_margin]
+    for w in widths:
+        xs.append(xs[-1] + w)
+    total = xs[-1] - xs[0]
+    ascent = line * 0.78
+    bold = _Widths(document, "B", size)
+
+    def headings() -> None:
+        rows = [(table.headings, "B")] + ([(table.units, "")] if units else [])
+        document.set_fill_color(*HEADING_FILL)
+        height = line * len(rows) + 0.6
+        document.rect(xs[0], document.get_y(), total, height, style="F")
+        y = document.get_y() + 0.3
+        for texts, style in rows:
+            document.set_font(FONT, style, size)
+            width_of = bold if style else measure
+            for k, text in enumerate(texts):
+                if text:
+                    x = xs[k + 1] - PAD - width_of(text) if table.numeric[k] else xs[k] + PAD
+                    document.text(x, y + ascent, text)
+            y += line
+        document.set_font(FONT, "", size)
+        document.set_y(y + 0.3)
+        document.line(xs[0], document.get_y(), xs[-1], document.get_y())
+
+    if document.get_y() + 3 * line + 4 > _bottom(document):
+        document.add_page()
+    headings()
+    bottom = _bottom(document)
+    document.set_fill_color(*STRIPE_FILL)
+    for index, cells in enumerate(table.rows):
+        wrapped = None
+        for k, text in enumerate(cells):
+            if not table.numeric[k] and measure(text) > widths[k] - 2 * PAD:
+                wrapped = [_wrap(t, widths[k] - 2 * PAD, measure) for t in cells]
+                break
+        height = line * (max(len(lines) for lines in wrapped) if wrapped else 1)
+        y = document.get_y()
+        if y + height > bottom:
+            document.add_page()
+            headings()
+            document.set_fill_color(*STRIPE_FILL)
+            y = document.get_y()
+        if index % 2:
+            document.rect(xs[0], y, total, height, style="F")
+        for k, text in enumerate(cells):
+            if not text:
+                continue
+            for n, part in enumerate(wrapped[k] if wrapped else (text,)):
+                x = xs[k + 1] - PAD - measure(part) if table.numeric[k] else xs[k] + PAD
+                document.text(x, y + ascent + n * line, part)
+        document.set_y(y + height)
+    document.line(xs[0], document.get_y(), xs[-1], document.get_y())
+    document.ln(1.5)
+    if table.note:
+        _paragraph(document, table.note, 7.5)
+    document.ln(2)
+
+
+def _figure(document: Any, figure: Figure) -> None:
     document.add_page()
-    _heading(document, table.title)
-    document.set_font(FONT, "", 6.5 if len(table.headings) > 10 else 8)
-    widths = [max(len(h), len(u), *(len(r[i]) for r in table.rows[:200]), 2) + 1
-              for i, (h, u) in enumerate(zip(table.headings, table.units))]
-    aligns = ["RIGHT" if n else "LEFT" for n in table.numeric]
-    with document.table(col_widths=widths, text_align=aligns, repeat_headings=1, num_heading_rows=2,
-                        line_height=3.6, width=min(document.epw, 4.2 * sum(widths)), align="L",
-                        headings_style=_heading_style()) as grid:
-        grid.row(table.headings)
-        grid.row(table.units)
-        for cells in table.rows:
-            grid.row(cells)
+    document.start_section(figure.title, level=1)
+    document.set_font(FONT, "B", 11)
+    document.cell(0, 6, figure.title, new_x="LMARGIN", new_y="NEXT")
+    document.set_font(FONT, "", 9)
+    document.set_fill_color(0)  # fpdf2 fills SVG text that names no colour with the current fill
+    room = _bottom(document) - document.get_y() - 1  # the rest of this page
+    document.image(io.BytesIO(drawable(figure.svg).encode("utf-8")), x=document.l_margin, w=document.epw,
+                   h=room, keep_aspect_ratio=True)
 
 
-def _heading_style() -> Any:
-    from fpdf.fonts import FontFace
+def _contents(document: Any, outline: List[Any]) -> None:
+    """The table of contents: every section and plan sheet, and the profiles as one line
+    with their pages (each has its own bookmark)."""
+    document.set_font(FONT, "B", 14)
+    document.set_text_color(*BLUE)
+    document.cell(0, 9, "Contents", new_x="LMARGIN", new_y="NEXT")
+    document.set_text_color(0)
+    document.set_x(document.l_margin)
+    profiles = [entry for entry in outline if entry.name.startswith(PROFILE_PREFIX)]
+    lines = []
+    for entry in outline:
+        if entry.name.startswith(PROFILE_PREFIX):
+            if entry is profiles[0]:
+                last = profiles[-1].page_number
+                lines.append((1, f"Profiles ({len(profiles)}, one bookmark each, "
+                                 f"to page {last})", entry.page_number, entry))
+            continue
+        lines.append((entry.level, entry.name, entry.page_number, entry))
+    size = _contents_size(len(lines))
+    document.set_font(FONT, "", size)
+    height = size * 0.48
+    for level, name, page, entry in lines:
+        document.set_x(document.l_margin + 6 * level)
+        link = document.add_link(page=page)
+        document.cell(document.epw - 30 - 6 * level, height, name, link=link)
+        document.cell(30, height, str(page), align="R", new_x="LMARGIN", new_y="NEXT", link=link)
 
-    return FontFace(emphasis="BOLD", fill_color=(232, 238, 248))
+
+CONTENTS_LINES = {9.0: 40, 6.5: 56}  # lines of each size a contents page holds
 
 
-def write_pdf(content: Content, path: str, progress: Any = None) -> None:
+def _contents_size(lines: int) -> float:
+    return 9.0 if lines <= CONTENTS_LINES[9.0] else 6.5
+
+
+def _contents_lines(content: Content) -> int:
+    lines = 1
+    for section in content.sections:
+        lines += 1 + sum(1 for t in section.tables if t.title != section.title)
+        figures = [f for f in section.figures if not f.title.startswith(PROFILE_PREFIX)]
+        lines += len(figures) + (1 if len(figures) < len(section.figures) else 0)
+    return lines
+
+
+def _section(document: Any, section: Section, tick: Callable[[str], None]) -> None:
+    document.section_title = section.title
+    big = any(len(t.rows) > 25 for t in section.tables) or section.figures
+    if big or document.get_y() + 40 > _bottom(document):
+        document.add_page()
+    _heading(document, section.title, bookmark=0)
+    if section.pairs:
+        _pairs(document, section.pairs)
+    for paragraph in section.paragraphs:
+        _paragraph(document, paragraph)
+    for table in section.tables:
+        tick(f"PDF: {table.title.lower()}")
+        _table(document, table, None if table.title == section.title else table.title)
+    if section.seal:
+        _seal(document, section.seal)
+    for k, figure in enumerate(section.figures):
+        tick(f"PDF: figure {k + 1} of {len(section.figures)}")
+        _figure(document, figure)
+
+
+def write_pdf(content: Content, path: str, progress: Optional[Callable[[str], None]] = None) -> None:
     import logging
 
     logging.getLogger("fpdf.svg").setLevel(logging.ERROR)  # matplotlib's <metadata> is not drawn: fine
+    tick = progress or (lambda text: None)
     document = _document(content.title)
     document.add_page()
     document.set_font(FONT, "B", 18)
-    document.cell(0, 12, f"{content.title}: design report", new_x="LMARGIN", new_y="NEXT")
-    document.set_font(FONT, "", 9)
-    _pairs(document, content.title_block)
-    _heading(document, "Design criteria")
-    _pairs(document, content.criteria)
-    _heading(document, "Summary")
-    for line in content.summary:
-        document.cell(0, 5, f"• {line}", new_x="LMARGIN", new_y="NEXT")
-    for severity, messages in content.findings.items():
-        if messages:
-            _heading(document, f"{severity.capitalize()}s ({len(messages)})", 10)
-            for message in messages:
-                document.multi_cell(0, 4.5, f"• {message}", new_x="LMARGIN", new_y="NEXT")
-    tick = progress or (lambda text: None)
-    for k, figure in enumerate(content.figures):
-        tick(f"PDF: figure {k + 1} of {len(content.figures)}")
-        document.add_page()
-        _heading(document, figure.title)
-        room = document.h - document.b_margin - document.get_y() - 2  # the rest of this page
-        document.image(io.BytesIO(drawable(figure.svg).encode("utf-8")), x=document.l_margin, w=document.epw,
-                       h=room, keep_aspect_ratio=True)
-    for table in content.tables:
-        tick(f"PDF: {table.title.lower()} table")
-        _table(document, table)
+    document.cell(0, 11, f"{content.title}: design report", new_x="LMARGIN", new_y="NEXT")
+    sections = list(content.sections)
+    if sections and sections[0].anchor == "title-block":
+        first = sections.pop(0)
+        document.start_section(first.title, level=0)
+        _pairs(document, first.pairs)
+        for table in first.tables:
+            _table(document, table, table.title)
+        if first.seal:
+            _seal(document, first.seal)
+    document.add_page()
+    lines = _contents_lines(content)
+    pages = max(1, math.ceil(lines / CONTENTS_LINES[_contents_size(lines)]))
+    document.insert_toc_placeholder(_contents, pages=pages)
+    for section in sections:
+        _section(document, section, tick)
     try:
         document.output(path)
     except OSError as error:

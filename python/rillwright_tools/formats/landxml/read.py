@@ -13,7 +13,7 @@ from pathlib import Path
 from typing import Any, Dict, List, Optional, Tuple, Union
 
 from .names import FEATURE_CODE, INLET_PREFIX, SETTINGS_LABEL
-from ..common import ImportReport, project_text
+from ..common import ImportReport, mark_import, project_text
 from ..crs import placement
 
 # Metres per unit; imperial files become feet projects, metric ones metre projects.
@@ -168,6 +168,7 @@ def read_landxml(path_or_text: PathOrText) -> Tuple[str, ImportReport]:
     project.setdefault("catchments", [])
     if isinstance(project.get("crs"), str):
         report.notes.append(placement(project["crs"], [(n["x"], n["y"]) for n in nodes]))
+    mark_import(project, "LandXML", report, storm_given=bool(settings))
     return project_text(project), report
 
 

@@ -36,7 +36,7 @@ from .shapes import full_area
 from .text import (C_TAG, EPSG_IN_TEXT, INLET_PREFIX, KEPT_SETTINGS, OUTLINE_TAG, SETTINGS_PREFIX, Line, Section,
                    c_of_impervious, impervious_text, split_sections, tag_parts, unused_section_notes)
 from .. import crs as _crs
-from ..common import ImportReport
+from ..common import ImportReport, mark_import
 from ...units import FT_PER_M
 
 US_FLOW_UNITS = {"CFS", "GPM", "MGD"}
@@ -177,6 +177,7 @@ class _Importer:
             self.report.notes.append(note)
             if kept is not None:
                 project["crs"] = kept
+        mark_import(project, "SWMM 5", self.report, storm_given=bool(settings))
         return json.dumps(project, indent=1), self.report
 
     def note_unused_sections(self, exported: bool) -> None:
