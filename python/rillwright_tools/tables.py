@@ -168,8 +168,8 @@ def grade_line_columns(si: bool) -> Sequence[Column]:
         text("Structure", "id"), text("Loss method", "method"), text("Coefficients", "coefficients"),
         text("Outlet pipe", "outlet"), measured("V²/2g out", "velocity_head", HEIGHT, si),
         measured("Structure loss", "structure_loss", HEIGHT, si),
-        measured("HGL out", "outlet_hgl", ELEVATION, si), measured("EGL out", "outlet_egl", ELEVATION, si),
-        measured("HGL", "hgl", ELEVATION, si), measured("EGL", "egl", ELEVATION, si),
+        measured("HGL down", "outlet_hgl", ELEVATION, si), measured("EGL down", "outlet_egl", ELEVATION, si),
+        measured("HGL up", "inlet_hgl", ELEVATION, si), measured("EGL up", "inlet_egl", ELEVATION, si),
     )
 
 

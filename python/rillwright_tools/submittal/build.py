@@ -244,17 +244,28 @@ def structure_rows(result: Dict[str, Any], shape: Geometry, si: bool,
 
 def grade_line_rows(result: Dict[str, Any], shape: Geometry, details: Optional[Dict[str, Any]],
                     settings: Dict[str, Any]) -> List[Dict[str, Any]]:
-    leaving: Dict[str, Any] = {}
+    """Per structure: the loss method and coefficients the core charged, the outgoing pipe's
+    velocity head, the loss, and the grade and energy lines downstream (the outgoing pipe's
+    upstream end) and upstream (the highest of the entering pipes' downstream ends)."""
+    leaving: Dict[str, int] = {}
+    entering: Dict[str, List[int]] = {}
     for k, pipe in enumerate(shape.pipes):
         leaving.setdefault(pipe.from_node, k)
-    pipes = {p["id"]: p for p in (details or {}).get("pipes", [])}
+        entering.setdefault(pipe.to_node, []).append(k)
+    pipe_details = (details or {}).get("pipes") or [{} for _ in result["pipes"]]
     nodes = {n["id"]: n for n in (details or {}).get("nodes", [])}
     default_method = ("HEC-22 energy" if settings.get("energy_structure_loss") else
                       "HEC-22 access hole" if settings.get("hec22_structure_loss") else "junction + bend")
+
+    def highest(values: List[Any]) -> Any:
+        numbers = [v for v in values if isinstance(v, float) and v == v]
+        return max(numbers) if numbers else None
+
     rows = []
     for row in result["nodes"]:
         k = leaving.get(row["id"])
         out = None if k is None else result["pipes"][k]
+        ins = entering.get(row["id"], [])
         node = nodes.get(row["id"], {})
         coefficients = node.get("coefficients")
         if coefficients is None and not details and out is not None:
@@ -267,8 +278,9 @@ def grade_line_rows(result: Dict[str, Any], shape: Geometry, details: Optional[D
             "outlet": "-" if out is None else out["id"], "velocity_head": node.get("velocity_head"),
             "structure_loss": node.get("structure_loss"),
             "outlet_hgl": None if out is None else out["hgl_up"],
-            "outlet_egl": None if out is None else pipes.get(out["id"], {}).get("egl_up"),
-            "hgl": row["hgl"], "egl": node.get("egl")})
+            "outlet_egl": None if k is None else pipe_details[k].get("egl_up"),
+            "inlet_hgl": highest([result["pipes"][j]["hgl_dn"] for j in ins]),
+            "inlet_egl": highest([pipe_details[j].get("egl_dn") for j in ins])})
     return rows
 
 
@@ -429,8 +441,9 @@ def build(source: Source, *, design: Optional[Dict[str, Any]] = None, service: b
     sections.append(Section("Grade and energy lines", "grade-line-section", tables=[table(
         "Grade and energy lines", "grade-line", grade_line_rows(result, shape, details, settings),
         T.grade_line_columns(si),
-        "Per structure: the outgoing pipe's velocity head, the structure loss, and the grade and energy "
-        "lines downstream (at the outlet pipe) and in the structure."
+        "Per structure: the outgoing pipe's velocity head, the structure loss the core charged, and the grade "
+        "and energy lines downstream (at the outgoing pipe's upper end) and upstream (the highest of the "
+        "entering pipes' lower ends)."
         + ("" if details else " This build has no energy-line details: EGL, velocity head and loss are not given."))]))
     if inlet_rows:
         sections.append(Section("Inlets and spread", "inlets-section", tables=[table(
