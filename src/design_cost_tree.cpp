@@ -47,6 +47,9 @@ struct Levels {
     double step = 0.01;
     LengthUnit unit = LengthUnit::rwn_feet;
 
+    std::vector<double> feet;  // of every level, while the tree is designed
+
+    double feet_at(int j) const { return feet[static_cast<std::size_t>(j)]; }
     Level at(int j) const {
         if (fixed) return fixed_level;
         const double written = static_cast<double>(k0 + j) * step;
@@ -145,7 +148,31 @@ private:
         if (!failure_) failure_ = Failure{pipe, std::move(reason)};
     }
     std::size_t out_pipe(std::size_t v) const { return topo_.outgoing[v].front().pipe; }
+    void drop_sizes_too_small(std::size_t p);
 };
+
+// A size that cannot carry the flow even on the steepest slope the two windows
+// allow (the highest start to the lowest end, or max_slope) has no design: the
+// capacity only grows with the slope. Kept pipes keep their one size.
+void TreeDesigner::drop_sizes_too_small(std::size_t p) {
+    auto& sizes = tables_[p].sizes;
+    const auto [from, to] = topo_.pipe_ends[p];
+    const Levels& up = levels_[from];
+    const Levels& dn = levels_[to];
+    if (sizes.size() < 2 || up.count == 0 || dn.count == 0) return;
+    Pipe& pipe = net_.pipes[p];
+    pipe.invert_up = up.feet_at(up.count - 1);
+    pipe.invert_dn = dn.feet_at(0);
+    const PipeSlopes steepest = pipe_slopes(net_, topo_, p);
+    if (!(steepest.slope > 0.0) || steepest.used_slope != steepest.slope) return;
+    const double slope = opt_.max_slope ? std::fmin(steepest.slope, *opt_.max_slope) : steepest.slope;
+    const double q = q_of(p);
+    std::vector<SizeOption> kept;
+    for (SizeOption& size : sizes) {
+        if (q <= opt_.max_fill * full_capacity(pipe.n, size.full, slope)) kept.push_back(std::move(size));
+    }
+    sizes = std::move(kept);
+}
 
 void TreeDesigner::set_windows(std::size_t root) {
     const double step = opt_.invert_step;
@@ -165,6 +192,7 @@ void TreeDesigner::set_windows(std::size_t root) {
             levels.fixed = true;
             levels.fixed_level = readable_at_most(node.invert, unit);
             levels.count = 1;
+            levels.feet.assign(1, levels.fixed_level.feet);
             continue;
         }
         double lowest = floor;
@@ -181,6 +209,8 @@ void TreeDesigner::set_windows(std::size_t root) {
                                               [&](double level) { return node.rim - (level + 0.0) >= limit; });
         levels.k0 = k;
         levels.count = static_cast<int>(std::max<long long>(0, k_high - k + 1));
+        levels.feet.resize(static_cast<std::size_t>(levels.count));
+        for (int j = 0; j < levels.count; ++j) levels.feet[static_cast<std::size_t>(j)] = levels.at(j).feet;
     }
 }
 
@@ -227,7 +257,7 @@ std::vector<std::vector<double>> TreeDesigner::join(std::size_t v, const std::ve
     // The structure itself: cover of the leaving pipe, depth, cost.
     for (int s = 0; s < S; ++s) {
         for (int j = 0; j < J; ++j) {
-            const double level = levels.at(j).feet;
+            const double level = levels.feet_at(j);
             double& h = H[s][j];
             const double invert = levels.fixed ? std::fmin(node.invert, level) : level;
             if (out_sizes && !(node.rim - (level + (*out_sizes)[s].rise) >= cover())) h = kInf;
@@ -263,15 +293,29 @@ std::vector<std::vector<double>> TreeDesigner::join(std::size_t v, const std::ve
                 suffix_at.push_back(std::move(at));
             }
         }
+        // Where each size's ends have a finite cost: nothing outside can be a minimum.
+        std::vector<std::pair<int, int>> finite(entering.R.size(), {K, -1});
+        for (std::size_t si = 0; si < entering.R.size(); ++si) {
+            for (int k = 0; k < K; ++k) {
+                if (entering.R[si][k] == kInf) continue;
+                finite[si].first = std::min(finite[si].first, k);
+                finite[si].second = k;
+            }
+        }
         bool any = false;
         for (int s = 0; s < S; ++s) {
             std::fill(best.begin(), best.end(), kInf);
             std::fill(best_size.begin(), best_size.end(), -1);
+            int j_first = 0, j_last = J - 1;
+            while (j_first < J && H[s][j_first] == kInf) ++j_first;
+            while (j_last >= j_first && H[s][j_last] == kInf) --j_last;
             const double rise_out = out_sizes ? (*out_sizes)[s].rise : 0.0;
             for (std::size_t si = 0; si < entering.sizes.size(); ++si) {
                 const double rise_in = entering.sizes[si].rise;
                 if (out_sizes && opt_.no_smaller_downstream && !(rise_out >= rise_in)) continue;
                 const std::vector<double>& R = entering.R[si];
+                const auto [k_first, k_last] = finite[si];
+                if (k_first > k_last) continue;
                 // The start's bound from below on the end (match, min_drop; at the
                 // end of a tree the structure's own invert) and from above (max_drop).
                 const auto lower_ok = [&](double start, double end) {
@@ -281,12 +325,14 @@ std::vector<std::vector<double>> TreeDesigner::join(std::size_t v, const std::ve
                 const auto upper_ok = [&](double start, double end) {
                     return !(end - node_invert(start) > *opt_.max_drop);
                 };
-                int lo = 0, hi = -1;
+                // Below k_first every end costs infinity, so the lower bound may start there.
+                int lo = k_first, hi = k_first - 1;
                 window.clear();
-                for (int j = 0; j < J; ++j) {
+                for (int j = j_first; j <= j_last; ++j) {
                     if (H[s][j] == kInf) continue;
-                    const double start = levels.at(j).feet;
-                    while (lo < K && !lower_ok(start, levels.at(lo).feet)) ++lo;
+                    const double start = levels.feet_at(j);
+                    while (lo <= k_last && !lower_ok(start, levels.feet_at(lo))) ++lo;
+                    if (lo > k_last) break;  // no end left for this start or any higher one
                     double value = kInf;
                     int at = -1;
                     if (!opt_.max_drop) {
@@ -295,7 +341,7 @@ std::vector<std::vector<double>> TreeDesigner::join(std::size_t v, const std::ve
                             at = suffix_at[si][lo];
                         }
                     } else {
-                        while (hi + 1 < K && upper_ok(start, levels.at(hi + 1).feet)) {
+                        while (hi + 1 <= k_last && upper_ok(start, levels.feet_at(hi + 1))) {
                             ++hi;
                             if (R[hi] == kInf) continue;
                             while (!window.empty() && R[window.back()] >= R[hi]) window.pop_back();
@@ -355,12 +401,20 @@ void TreeDesigner::pipe_stage(std::size_t p, const std::vector<std::vector<doubl
         const double width_cost = model_.excavation_per_cuft;
         // The pipe's cost split between its ends, each half of the trench at the depth of one end.
         for (int j = 0; j < J; ++j) {
-            const double depth = rim_up - up.at(j).feet;
+            const double depth = rim_up - up.feet_at(j);
             A[j] = H[s][j] == kInf ? kInf
                                    : H[s][j] + (pipe.length * size.price +
                                                 width_cost * trench_volume(model_, pipe.length, size.span, depth, 0.0));
             if (A[j] < kInf) any_start = true;
         }
+        int j_first = 0, j_last = J - 1;
+        while (j_first < J && A[j_first] == kInf) ++j_first;
+        while (j_last >= j_first && A[j_last] == kInf) --j_last;
+        std::vector<double>& R = tables.R[s];
+        std::vector<std::int32_t>& from_start = tables.start[s];
+        R.assign(static_cast<std::size_t>(K), kInf);
+        from_start.assign(static_cast<std::size_t>(K), -1);
+        if (j_first > j_last) continue;  // no start: every end costs infinity
         SlopeCache capacity;
         SlopeCache velocity{-kInf, kInf};  // here the largest slope known fast enough, the smallest known too fast
         const auto slopes_of = [&](double start, double end) {
@@ -411,38 +465,36 @@ void TreeDesigner::pipe_stage(std::size_t p, const std::vector<std::vector<doubl
             return !opt_.max_velocity || fast_enough_ok(start, end);
         };
         int h = -1, l = 0;
-        for (int j = 0; j < J; ++j) {
-            const double start = up.at(j).feet;
-            while (h + 1 < K && high_ok(start, dn.at(h + 1).feet)) ++h;
-            while (l < K && !low_ok(start, dn.at(l).feet)) ++l;
+        std::fill(high.begin(), high.end(), -1);
+        std::fill(low.begin(), low.end(), K);
+        for (int j = j_first; j <= j_last; ++j) {
+            const double start = up.feet_at(j);
+            while (h + 1 < K && high_ok(start, dn.feet_at(h + 1))) ++h;
+            while (l < K && !low_ok(start, dn.feet_at(l))) ++l;
             high[j] = h;
             low[j] = l;
         }
-        std::vector<double>& R = tables.R[s];
-        std::vector<std::int32_t>& from_start = tables.start[s];
-        R.assign(static_cast<std::size_t>(K), kInf);
-        from_start.assign(static_cast<std::size_t>(K), -1);
-        int jlo = 0, jhi = -1;
+        int jlo = j_first, jhi = j_first - 1;
         window.clear();
         for (int k = 0; k < K; ++k) {
-            while (jhi + 1 < J && low[jhi + 1] <= k) {
+            while (jhi + 1 <= j_last && low[jhi + 1] <= k) {
                 ++jhi;
                 if (A[jhi] == kInf) continue;
                 while (!window.empty() && A[window.back()] >= A[jhi]) window.pop_back();
                 window.push_back(jhi);
             }
-            while (jlo < J && high[jlo] < k) ++jlo;
+            while (jlo <= j_last && high[jlo] < k) ++jlo;
             while (!window.empty() && window.front() < jlo) window.pop_front();
             if (window.empty()) continue;
             const int j = window.front();
-            const double depth = rim_dn - dn.at(k).feet;
+            const double depth = rim_dn - dn.feet_at(k);
             R[k] = A[j] + model_.excavation_per_cuft * trench_volume(model_, pipe.length, size.span, 0.0, depth);
             from_start[k] = j;
         }
         // Flat ends: the analysis takes the project's minimum slope for them.
-        for (int j = 0; j < J; ++j) {
+        for (int j = j_first; j <= j_last; ++j) {
             if (A[j] == kInf) continue;
-            const double start = up.at(j).feet;
+            const double start = up.feet_at(j);
             // The end levels nearest the start: the grid index of the start, and one either side.
             int centre = 0;
             if (!dn.fixed && !up.fixed) {
@@ -451,7 +503,7 @@ void TreeDesigner::pipe_stage(std::size_t p, const std::vector<std::vector<doubl
                 centre = static_cast<int>(lowest_at_or_above(start, dn.step, dn.unit) - dn.k0);
             }
             for (int k = std::max(0, centre - 1); k <= std::min(K - 1, centre + 1); ++k) {
-                const double end = dn.at(k).feet;
+                const double end = dn.feet_at(k);
                 const PipeSlopes sl = slopes_of(start, end);
                 if (sl.used_slope == sl.slope) continue;
                 if (k >= low[j] && k <= high[j]) continue;  // already among the candidates
@@ -468,7 +520,9 @@ void TreeDesigner::pipe_stage(std::size_t p, const std::vector<std::vector<doubl
             if (R[k] < kInf) any_end = true;
         }
     }
-    if (!any_start) {
+    if (tables.sizes.empty()) {
+        fail(p, messages::no_slope());
+    } else if (!any_start) {
         fail(p, J == 0 ? messages::no_room(net_.nodes[from].id) : messages::no_size_at_cover());
     } else if (!any_end) {
         fail(p, K == 0 ? messages::no_room(net_.nodes[to].id) : messages::no_slope());
@@ -482,6 +536,7 @@ std::optional<Infeasible> TreeDesigner::run(std::vector<PipeChoice>& choices) {
         if (v == root) break;
         const std::size_t p = out_pipe(v);
         tables_[p].sizes = size_options(p);
+        drop_sizes_too_small(p);
         const std::vector<std::vector<double>> H = join(v, &tables_[p].sizes);
         pipe_stage(p, H);
     }
