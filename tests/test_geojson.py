@@ -156,13 +156,18 @@ def test_run_writes_geojson_and_convert_reads_it(tmp_path, capsys):
     assert "4 structures, 3 pipes" in capsys.readouterr().out
 
 
-def test_what_geojson_cannot_carry_is_in_the_export_report_and_a_failed_transform_names_the_structure():
+def test_what_geojson_cannot_carry_is_in_the_export_report_and_a_failed_transform_names_the_structure(tmp_path, capsys):
     pytest.importorskip("pyproj")
     project = json.loads(rillwright.demo_project_json())
     project["catchments"][0]["vertices"] = project["catchments"][0]["vertices"][:2]
     collection = rwt.to_geojson(text=json.dumps(project), format="rwproj", plan_coordinates=True)
     assert collection["rillwright_export_report"] == [
         "dropped catchment C1: its outline has 2 corners, and a polygon needs three"]
+    # `run --geojson` says so too, on stderr beside the results
+    source = tmp_path / "two-corners.rwproj"
+    source.write_text(json.dumps(project))
+    assert main(["run", str(source), "--geojson", str(tmp_path / "out.geojson"), "--plan-coordinates"]) == 0
+    assert capsys.readouterr().err.splitlines() == collection["rillwright_export_report"]
     project["nodes"][1].update(x=1e9, y=1e9)  # outside the domain of the UTM zone
     with pytest.raises(ValueError, match=f"structure '{project['nodes'][1]['id']}': .* cannot be transformed"):
         rwt.to_geojson(text=json.dumps(project), format="rwproj", crs="EPSG:32611")

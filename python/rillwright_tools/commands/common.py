@@ -6,11 +6,13 @@ import argparse
 import json
 import os
 import shlex
+import sys
 from pathlib import Path
 from typing import Iterable, List, Optional, Sequence
 
 from ..check import CYCLE, Finding, counts, explain_cycle
 from ..formats.common import write_atomically
+from ..formats.features import REPORT_MEMBER
 from ..formats.geojson import to_geojson
 from ..inputs import InputError, Source, one_line, read_source
 from ..tables import write_csv
@@ -83,6 +85,9 @@ def write_interchange(source: Source, result: dict, title: str, geojson: Optiona
         except (ImportError, ValueError) as error:
             raise InputError(f"{source.label}: {one_line(str(error))}") from None
         write_file(geojson, json.dumps(collection, indent=1, allow_nan=False) + "\n")
+        # What the export changed or could not carry; on stderr, as stdout holds the results.
+        for line in collection.get(REPORT_MEMBER, []):
+            print(line, file=sys.stderr)
     if plan is not None:
         from ..drawing.plan import draw_plan
 

@@ -9,6 +9,7 @@ import os
 import sys
 
 from ..formats.crs import with_crs
+from ..formats.features import REPORT_MEMBER
 from ..formats.geojson import from_geojson, to_geojson
 from ..inputs import InputError, Source, analyse, analyze, one_line, read_source, records
 from ..formats.swmm.read import read_swmm
@@ -110,7 +111,7 @@ def handle(args: argparse.Namespace) -> int:
         else:
             collection = to_geojson(source, result, crs=args.crs, plan_coordinates=args.plan_coordinates)
             write_file(args.output, json.dumps(collection, indent=1, allow_nan=False) + "\n")
-            for line in collection.get("rillwright_export_report", []):
+            for line in collection.get(REPORT_MEMBER, []):
                 print(line)
     except ImportError as error:
         raise InputError(str(error)) from None
