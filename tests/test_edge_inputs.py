@@ -258,7 +258,7 @@ HUGE = textwrap.dedent(
     except ValueError as error:
         outcome = str(error)
     seconds = time.perf_counter() - start
-    peak_kib = int(re.search(r"VmHWM:\s+(\d+) kB", open("/proc/self/status").read()).group(1))
+    peak_kib = int(re.search(r"VmHWM:\\s+(\\d+) kB", open("/proc/self/status").read()).group(1))
     print(json.dumps([outcome, seconds, peak_kib * 1024 / len(text)]))
     """
 )
