@@ -16,14 +16,16 @@ from conftest import SMALL_RWN
 
 
 def forest(trees, pipes_per_tree, shapes=("circular", "box", "elliptical", "arch")):
-    """A project of separate chains, each draining to its own outfall, with shapes mixed."""
+    """A project of separate chains, each draining to its own outfall, with shapes mixed;
+    `pipes_per_tree` is one count for every chain or a count per chain."""
     nodes, pipes = [], []
     for t in range(trees):
+        length = pipes_per_tree if isinstance(pipes_per_tree, int) else pipes_per_tree[t]
         outfall = f"O{t}"
         nodes.append({"id": outfall, "kind": "outfall", "x": 1000.0 * t, "y": 0.0, "invert": 100.0, "rim": 108.0,
                       "area_ac": 0.0, "c": 0.0, "tc_inlet": 0.0})
         below = outfall
-        for k in range(pipes_per_tree):
+        for k in range(length):
             here = f"N{t}_{k}"
             nodes.append({"id": here, "kind": "inlet", "x": 1000.0 * t, "y": 100.0 * (k + 1),
                           "invert": 100.0 + 0.6 * (k + 1), "rim": 106.0 + 0.6 * (k + 1),
@@ -73,7 +75,7 @@ def test_columns_hold_the_module_rows(text, fmt):
     assert model.pipe_ids == [p["id"] for p in expected["pipes"]]
 
 
-@pytest.mark.parametrize("trees, per_tree", [(40, 6), (1, 60), (3, 1)])
+@pytest.mark.parametrize("trees, per_tree", [(40, 6), (1, 60), (3, 1), (9, [1, 30, 2, 0, 12, 5, 5, 1, 9])])
 def test_threads_give_the_same_bits(trees, per_tree):
     text = forest(trees, per_tree)
     model = rwt.open(text=text, format="rwproj")
