@@ -79,6 +79,17 @@ bool convert_threads(PyObject* value, std::size_t* out) {
     return true;
 }
 
+// Nodes of a project with inlet data: an inlet with a length, or a bypass target.
+// Without any the inlet pass has nothing to model and its analysis is the
+// network's own, so the package does not run it.
+std::size_t inlet_data_nodes(const NetworkHandle& handle) {
+    if (!handle.loaded.project) return 0;
+    std::size_t count = 0;
+    for (const ProjectNode& node : handle.loaded.project->nodes)
+        count += node.inlet.length_ft > 0.0 || node.bypass_to.has_value();
+    return count;
+}
+
 std::string_view project_name(const NetworkHandle& handle) {
     return handle.loaded.project ? std::string_view(handle.loaded.project->name) : std::string_view();
 }
@@ -285,15 +296,17 @@ PyObject* py_tools_model_info(PyObject*, PyObject* args, PyObject* kwargs) {
         const NetworkHandle* handle = &model->network;
         const std::optional<Project>& project = handle->loaded.project;
         const bool si = project && project->units == UnitSystem::si;
-        std::array<PyObject*, 6> values = {
+        std::array<PyObject*, 7> values = {
             str_of(project_name(*handle)),
             str_of(si ? "si" : "us"),
             str_of(project ? "rwproj" : "rwn"),
             PyLong_FromSize_t(handle->loaded.network.nodes.size()),
             PyLong_FromSize_t(handle->loaded.network.pipes.size()),
             PyLong_FromSize_t(handle->trees.count),
+            PyLong_FromSize_t(inlet_data_nodes(*handle)),
         };
-        return dict_of(std::array<const char*, 6>{"name", "units", "format", "nodes", "pipes", "trees"}, values);
+        return dict_of(std::array<const char*, 7>{"name", "units", "format", "nodes", "pipes", "trees", "inlet_data"},
+                       values);
     });
 }
 

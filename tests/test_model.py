@@ -159,7 +159,18 @@ def test_methods_and_files_match_the_free_functions(tmp_path, demo_text):
     assert again.import_report is not None and len(again.rows()["pipes"]) == len(model.rows()["pipes"])
 
 
-def test_a_report_reads_and_analyses_the_network_once(tmp_path, monkeypatch, small_rwn):
+def _with_an_inlet(demo_text):
+    project = json.loads(demo_text)
+    project["nodes"][0]["inlet"] = {"length_ft": 3.0, "gutter_slope": 0.01, "sag": False, "cross_slope": 0.02,
+                                    "grate_width_ft": 2.0}
+    return json.dumps(project)
+
+
+# The report of a network without inlet data runs no inlet pass; with inlet data the inlet
+# pass's analysis is the one reported.
+@pytest.mark.parametrize("network, suffix", [("rwn", ".rwn"), ("without inlets", ".rwproj"),
+                                             ("with an inlet", ".rwproj")])
+def test_a_report_reads_and_analyses_the_network_once(tmp_path, monkeypatch, small_rwn, demo_text, network, suffix):
     pytest.importorskip("matplotlib")
     pytest.importorskip("jinja2")
     calls = {"parses": 0, "analyses": 0}
@@ -181,7 +192,13 @@ def test_a_report_reads_and_analyses_the_network_once(tmp_path, monkeypatch, sma
         monkeypatch.setattr(rillwright, name, counted(name, getattr(rillwright, name)))
         takes_text.add(name)
         analyses.add(name)
-    path = tmp_path / "net.rwn"
-    path.write_text(small_rwn, encoding="utf-8")
+    text = {"rwn": small_rwn, "without inlets": demo_text, "with an inlet": _with_an_inlet(demo_text)}[network]
+    path = tmp_path / f"net{suffix}"
+    path.write_text(text, encoding="utf-8")
     rwt.open(path).report(html=tmp_path / "net.html")
     assert calls == {"parses": 1, "analyses": 1}
+    calls.update(parses=0, analyses=0)
+    rwt.check(path)  # the network's analysis, and the inlet pass's only where there is an inlet
+    assert calls == {"parses": 1, "analyses": 1 + (network == "with an inlet")}
+    if suffix == ".rwproj":
+        assert len(rwt.inlets(path)["inlets"]) == (network == "with an inlet")

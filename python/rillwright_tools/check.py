@@ -30,7 +30,12 @@ def check(source: Union[str, "os.PathLike[str]", None] = None, *, text: Optional
     and pipes in flow order in "ids"), values that are not finite or not usable sizes.
     When there is none the network is analysed and the result is checked too.
     Raises ValueError for a network that cannot be read, OSError for a file that cannot."""
-    return findings(resolve(source, text=text, format=format))
+    resolved = resolve(source, text=text, format=format)
+    if resolved.model is None:  # read once: the findings, the analysis and the inlet pass share it
+        from .model import open as open_model
+
+        resolved = open_model(resolved).source
+    return findings(resolved)
 
 
 def findings(source: Source, result: Optional[Dict[str, Any]] = None) -> List[Finding]:

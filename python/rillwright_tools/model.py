@@ -53,6 +53,7 @@ class Model:
         self.node_count: int = info["nodes"]
         self.pipe_count: int = info["pipes"]
         self.tree_count: int = info["trees"]  # separate outfall basins (0 when the pipes do not resolve)
+        self._inlet_data: int = info["inlet_data"]  # nodes with an inlet length or a bypass target
         self._source: Optional[Source] = None
         self._nodes: Optional[Dict[str, Any]] = None
         self._pipes: Optional[Dict[str, Any]] = None
@@ -166,9 +167,14 @@ class Model:
 
     def inlet_pass(self) -> Tuple[Dict[str, Any], List[Dict[str, str]]]:
         """The HEC-22 inlet pass of a project, run once: ({"inlets", "pipes", "nodes"},
-        warnings), as inlets.inlet_pass gives it; a fresh outer dict each call."""
+        warnings), as inlets.inlet_pass gives it; a fresh outer dict each call. A project
+        without inlet data (no inlet length, no bypass target) has no inlet to model: its
+        sheet is empty and its pipes and nodes are the model's own analysis, not run again."""
         if self._format != "rwproj":
             raise ValueError("the inlet pass needs a project (.rwproj); .rwn text has no inlets")
+        if self._inlet_pass is None and not self._inlet_data:
+            rows = self.rows()
+            self._inlet_pass = ({"inlets": [], "pipes": rows["pipes"], "nodes": rows["nodes"]}, [])
         if self._inlet_pass is None:
             text, result = _core.inlets(self._handle, self._format)
             sheet = json.loads(text)
