@@ -202,3 +202,14 @@ def test_a_report_reads_and_analyses_the_network_once(tmp_path, monkeypatch, sma
     assert calls == {"parses": 1, "analyses": 1 + (network == "with an inlet")}
     if suffix == ".rwproj":
         assert len(rwt.inlets(path)["inlets"]) == (network == "with an inlet")
+
+
+# ------------------------------------------------------------------ the core's name tables
+@pytest.mark.parametrize("shape", _core.SHAPES)
+def test_each_shape_the_core_names_is_read_and_has_a_swmm_spelling(shape):
+    from rillwright_tools.formats.swmm.write import SWMM_SHAPES
+
+    model = rwt.open(text=forest(1, 1, shapes=(shape,)), format="rwproj")
+    assert [p["shape"] for p in model.records()["pipes"]] == [shape]
+    assert shape in SWMM_SHAPES and set(SWMM_SHAPES) == set(_core.SHAPES)
+    assert {n["kind"] for n in model.records()["nodes"]} == {"inlet", "outfall"} < set(_core.NODE_KINDS)

@@ -14,7 +14,7 @@ from . import _core
 from .arguments import number as _number, not_negative as _not_negative, positive as _positive
 from .inputs import Source, resolve
 
-TYPES = ("grate", "curb", "combination", "slotted")
+TYPES = _core.INLET_TYPES  # "grate", "curb", "combination", "slotted": the core's table
 GRATES = ("P-50", "P-50x100", "P-30", "curved vane", "45 tilt bar", "30 tilt bar", "reticuline", "generic")
 
 FT = 0.3048  # m per ft, exact
