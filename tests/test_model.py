@@ -213,3 +213,32 @@ def test_each_shape_the_core_names_is_read_and_has_a_swmm_spelling(shape):
     assert [p["shape"] for p in model.records()["pipes"]] == [shape]
     assert shape in SWMM_SHAPES and set(SWMM_SHAPES) == set(_core.SHAPES)
     assert {n["kind"] for n in model.records()["nodes"]} == {"inlet", "outfall"} < set(_core.NODE_KINDS)
+
+
+# ------------------------------------------------------------------ a loop named by every entry point
+def _with_a_loop():
+    project = json.loads(forest(1, 3))
+    project["pipes"].append({"id": "BACK", "from": "N0_0", "to": "N0_2", "length": 100.0, "diameter": 1.0,
+                             "n": 0.013})
+    return json.dumps(project)
+
+
+LOOPED = {
+    "analyse": lambda t: rwt.open(text=t, format="rwproj").analyse(),
+    "rows": lambda t: rwt.open(text=t, format="rwproj").rows(),
+    "design": lambda t: rwt.design(text=t, format="rwproj"),
+    "model design": lambda t: rwt.open(text=t, format="rwproj").design(),
+    "inlets": lambda t: rwt.inlets(text=t, format="rwproj"),
+    "level_of_service": lambda t: rwt.level_of_service(text=t, format="rwproj", executor=_inline()),
+    "sweep": lambda t: rwt.sweep(text=t, format="rwproj", executor=_inline()),
+}
+
+
+@pytest.mark.parametrize("name", list(LOOPED))
+def test_every_entry_point_names_the_pipes_of_a_loop(name):
+    text = _with_a_loop()
+    with pytest.raises(ValueError, match="^analysis failed: network contains a cycle$"):
+        rillwright.analyze_project(text)  # the module's own message stays bare
+    with pytest.raises(ValueError, match="^analysis failed: network contains a cycle through pipes ") as error:
+        LOOPED[name](text)
+    assert set(str(error.value).split(" through pipes ")[1].split(", ")) == {"P0_1", "P0_2", "BACK"}

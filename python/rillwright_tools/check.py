@@ -69,30 +69,6 @@ def _without_folded_catchments(source: Source, found: List[Finding]) -> List[Fin
                                      and f["ids"][0] in folded)]
 
 
-LOOP_REASON = "; the analysis is for trees (networks without loops)"
-
-
-def loops(source: Source) -> List[str]:
-    """Each loop of the network as "loop: C4 J4->J5, P5 J5->J4" (pipes with their ends, in
-    flow order); empty for a network without one or that cannot be read."""
-    try:
-        found = json.loads(_core.network_findings(source.text, source.format))
-    except ValueError:
-        return []
-    return [f["message"].replace(LOOP_REASON, "") for f in found if f["code"] == "cycle"]
-
-
-CYCLE = "network contains a cycle"  # the analysis's own refusal
-
-
-def explain_cycle(message: str, source: Source) -> str:
-    """The analysis's refusal of a cycle followed by the loops of `source`, pipe by pipe:
-    "...: network contains a cycle; loop: C4 J4->J5, P5 J5->J4; the analysis is for trees
-    (networks without loops)". Any other message is returned as it is."""
-    found = loops(source) if message.endswith(CYCLE) else []
-    return message + "".join("; " + loop for loop in found) + (LOOP_REASON if found else "")
-
-
 def inlet_findings(source: Source) -> List[Finding]:
     """The inlet pass's warnings (spread over its limit, depth above the curb opening, bypass
     leaving the network, a gutter flatter than 0.3 %), or its refusal as an error."""

@@ -19,7 +19,7 @@ import numpy as np
 
 from . import _core
 from .formats.common import ImportReport
-from .inputs import FORMATS, Source, kind_of
+from .inputs import FORMATS, Source, kind_of, raise_with_loops
 
 PathLike = Union[str, "os.PathLike[str]"]
 
@@ -143,7 +143,7 @@ class Model:
         later calls return the same read-only arrays. ValueError when the network cannot
         be analysed."""
         if self._columns is None:
-            raw = _core.model_columns(self._handle, threads)
+            raw = self._analysed(_core.model_columns, threads)
             self._columns = {"name": raw["name"], "pipes": _arrays(raw["pipes"]), "nodes": _arrays(raw["nodes"])}
         return self._columns
 
@@ -162,7 +162,7 @@ class Model:
         """The module's result dict ({"name", "pipes": [rows], "nodes": [rows]}), computed
         once; a fresh outer dict each call, the rows shared."""
         if self._rows is None:
-            self._rows = dict(_core.model_rows(self._handle))
+            self._rows = dict(self._analysed(_core.model_rows))
         return {"name": self._rows["name"], "pipes": self._rows["pipes"], "nodes": self._rows["nodes"]}
 
     def inlet_pass(self) -> Tuple[Dict[str, Any], List[Dict[str, str]]]:
@@ -176,12 +176,19 @@ class Model:
             rows = self.rows()
             self._inlet_pass = ({"inlets": [], "pipes": rows["pipes"], "nodes": rows["nodes"]}, [])
         if self._inlet_pass is None:
-            text, result = _core.inlets(self._handle, self._format)
+            text, result = self._analysed(_core.inlets, self._format)
             sheet = json.loads(text)
             self._inlet_pass = ({"inlets": sheet["inlets"], "pipes": result["pipes"], "nodes": result["nodes"]},
                                 sheet["warnings"])
         sheet, warnings = self._inlet_pass
         return dict(sheet), list(warnings)
+
+    def _analysed(self, entry: Any, *args: Any) -> Any:
+        """`entry(handle, *args)` of the core, a refusal of a cycle naming the loops' pipes."""
+        try:
+            return entry(self._handle, *args)
+        except ValueError as error:
+            raise_with_loops(error, self._handle, self._format)
 
     def records(self) -> Dict[str, Any]:
         """The network as the analysis reads it ({"settings", "nodes", "pipes"}, US customary
