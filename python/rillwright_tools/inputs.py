@@ -8,7 +8,7 @@ import json
 import math
 import os
 from dataclasses import dataclass, field
-from typing import Any, Callable, Dict, List, NoReturn, Optional, TypeVar, Union, cast
+from typing import Any, Callable, Dict, List, NoReturn, Optional, Tuple, TypeVar, Union, cast
 
 import rillwright
 
@@ -188,21 +188,11 @@ def resolve(source: Union[str, "os.PathLike[str]", Source, Any, None] = None, *,
     from .model import Model
 
     if isinstance(source, (Model, Source)):
-        if text is not None:
-            raise TypeError("give either a source or text=, not both")
+        check_arguments(source, text, format, tuple(FORMATS))
         return source.source if isinstance(source, Model) else source
-    if format is not None and format not in FORMATS:
-        raise ValueError(f'format must be "rwn" or "rwproj", not {format!r}')
+    check_arguments(source, text, format, tuple(FORMATS))
     if text is not None:
-        if source is not None:
-            raise TypeError("give either a source path or text=, not both")
-        if not isinstance(text, str):
-            raise TypeError(f"text must be a str, not {type(text).__name__}")
-        if format is None:
-            raise ValueError('text= needs format="rwn" or format="rwproj"')
-        return Source(label="<text>", kind=FORMATS[format], text=text)
-    if source is None:
-        raise TypeError("a source path or text= is required")
+        return Source(label="<text>", kind=FORMATS[format or ""], text=text)
     path = os.fspath(source)
     if not isinstance(path, str):
         path = os.fsdecode(path)
@@ -216,6 +206,21 @@ def resolve(source: Union[str, "os.PathLike[str]", Source, Any, None] = None, *,
 
 
 FORMATS = {"rwn": "rwn", "rwproj": "project"}
+
+
+def check_arguments(source: Any, text: Any, format: Optional[str], formats: Tuple[str, ...]) -> None:
+    """The checks of a (source, text=, format=) call: one of source and text, text a str with
+    one of `formats`. TypeError or ValueError naming the argument."""
+    if text is not None and source is not None:
+        raise TypeError("give either a source or text=, not both")
+    if source is None and text is None:
+        raise TypeError("a source path or text= is required")
+    if format is not None and format not in formats:
+        raise ValueError(f"format must be one of {', '.join(formats)}, not {format!r}")
+    if text is not None and not isinstance(text, str):
+        raise TypeError(f"text must be a str, not {type(text).__name__}")
+    if text is not None and format is None:
+        raise ValueError(f"text= needs format= ({', '.join(formats)})")
 
 
 def records(source: Source) -> Dict[str, Any]:

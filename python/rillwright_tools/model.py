@@ -19,7 +19,7 @@ import numpy as np
 
 from . import _core
 from .formats.common import ImportReport
-from .inputs import FORMATS, Source, kind_of, raise_with_loops
+from .inputs import FORMATS, Source, check_arguments, kind_of, raise_with_loops
 
 PathLike = Union[str, "os.PathLike[str]"]
 
@@ -283,28 +283,16 @@ def open(source: Union[PathLike, Source, Model, None] = None, *, text: Optional[
     import dropped or changed); any other by its content, as `rillwright run` does. Text
     needs `format=`: "rwn", "rwproj", "swmm", "geojson" or "landxml". Raises OSError for a
     file that cannot be read and ValueError for a network that cannot."""
+    check_arguments(source, text, format, TEXT_FORMATS + ("geopackage",))
     if isinstance(source, Model):
-        if text is not None:
-            raise TypeError("give either a source or text=, not both")
         return source
     if isinstance(source, Source):
-        if text is not None:
-            raise TypeError("give either a source or text=, not both")
         return _from_text(source.text, source.format, source.label)
-    if format is not None and format not in TEXT_FORMATS + ("geopackage",):
-        raise ValueError(f"format must be one of {', '.join(TEXT_FORMATS)}, not {format!r}")
     if text is not None:
-        if source is not None:
-            raise TypeError("give either a source path or text=, not both")
-        if not isinstance(text, str):
-            raise TypeError(f"text must be a str, not {type(text).__name__}")
-        if format is None:
-            raise ValueError(f"text= needs format= ({', '.join(TEXT_FORMATS)})")
         if format == "geopackage":
             raise ValueError("a GeoPackage is a file: give its path")
+        assert format is not None  # checked
         return _imported(format, text, "<text>") if format not in FORMATS else _from_text(text, format, "<text>")
-    if source is None:
-        raise TypeError("a source path or text= is required")
     path = os.fsdecode(os.fspath(source))
     extension = os.path.splitext(path)[1].lower()
     kind = format or IMPORTED.get(extension) or {".rwn": "rwn", ".rwproj": "rwproj"}.get(extension)
