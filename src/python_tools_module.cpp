@@ -97,8 +97,8 @@ PyMethodDef kFunctions[] = {
     {"model_columns", as_cfunction(py_tools_model_columns), kKeywordCall,
      "model_columns(model, threads=None)\n--\n\n"
      "The analysis as {name, pipes, nodes} of columns with the keys of the module's rows: ids as\n"
-     "the model's tuples, numbers as bytearrays of float64 (NaN where a row has None), flags as bytearrays of\n"
-     "0/1; the trees analysed on `threads` threads (None: one per hardware thread)."},
+     "the model's tuples, numbers as bytearrays of float64 (NaN where a row has None), flags as\n"
+     "bytearrays of 0/1; the trees analysed on `threads` threads (None: one per hardware thread)."},
     {"model_rows", as_cfunction(py_tools_model_rows), kKeywordCall,
      "model_rows(model, threads=None)\n--\n\n"
      "The module's result dict of the model's network, the trees analysed on `threads` threads."},
