@@ -117,24 +117,12 @@ std::optional<double> normal_depth(double q, double diameter, double n, double s
 double critical_depth(double q, double diameter, UnitSystem units) {
     if (std::isnan(q)) return q;  // no bisection can place a flow that is not a number
     if (q <= 0.0) return 0.0;
-    const double g = gravity(units);
-    const double q_squared = q * q;
-    double lo = 1e-6 * diameter;
-    double hi = 0.999 * diameter;
-    for (int halvings = 1; halvings <= kMaxHalvings; ++halvings) {
-        const double mid = (hi + lo) * 0.5;
-        const double theta = 2.0 * circular_half_angle(diameter, mid);
+    return critical_depth_bisection(q, diameter, gravity(units), [&](double depth) {
+        const double theta = 2.0 * circular_half_angle(diameter, depth);
         const double area = (theta - std::sin(theta)) * (diameter * diameter) * 0.125;
         const double top_width = std::sin(theta * 0.5) * diameter;
-        const bool supercritical = area > 0.0 && top_width > 0.0 && top_width * q_squared > g * area * area * area;
-        if (supercritical) {
-            lo = mid;
-        } else {
-            hi = mid;
-        }
-        if (hi - lo < kDepthTolerance) break;
-    }
-    return (hi + lo) * 0.5;
+        return std::pair{area, top_width};
+    });
 }
 
 double intensity(double a, double b, double c, double t_min) {

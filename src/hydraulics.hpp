@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <utility>
 
 namespace rillwright {
 
@@ -70,5 +71,33 @@ double rational_q(double c, double i, double area);
 inline constexpr int kScanSteps = 2000;
 inline constexpr double kDepthTolerance = 1e-7;
 inline constexpr int kMaxHalvings = 200;
+
+// The bracket of every critical-depth search, as fractions of the rise: just above
+// the invert and just below the crown, where the top width closes.
+inline constexpr double kCriticalLowFraction = 1e-6;
+inline constexpr double kCriticalHighFraction = 0.999;
+
+// Critical depth of q > 0 in a section of the given rise, by bisection on
+// Q^2 T > g A^3 (the flow is supercritical at the depth), where `section(depth)`
+// gives {area, top_width} at a depth. The one search of the circular formula and
+// of every shape, so that circular pipes agree bit for bit.
+template <class Section>
+double critical_depth_bisection(double q, double rise, double g, Section section) {
+    const double q_squared = q * q;
+    double lo = kCriticalLowFraction * rise;
+    double hi = kCriticalHighFraction * rise;
+    for (int halvings = 1; halvings <= kMaxHalvings; ++halvings) {
+        const double mid = (hi + lo) * 0.5;
+        const auto [area, top_width] = section(mid);
+        const bool supercritical = area > 0.0 && top_width > 0.0 && top_width * q_squared > g * area * area * area;
+        if (supercritical) {
+            lo = mid;
+        } else {
+            hi = mid;
+        }
+        if (hi - lo < kDepthTolerance) break;
+    }
+    return (hi + lo) * 0.5;
+}
 
 }  // namespace rillwright

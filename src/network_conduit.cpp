@@ -12,8 +12,6 @@ namespace rillwright {
 namespace {
 
 constexpr double kTwoThirds = 2.0 / 3.0;
-constexpr double kCriticalLowFraction = 1e-6;
-constexpr double kCriticalHighFraction = 0.999;
 
 // Conveyance (1.486 / n) * A * R^(2/3); 0 when n <= 0.
 double conveyance(const Conduit& conduit, const SectionGeometry& section) {
@@ -151,24 +149,10 @@ std::optional<double> normal_depth_search(const Conduit& conduit, const DepthSca
 
 double critical_depth_search(const PipeShape& shape, double q) {
     if (q <= 0.0) return 0.0;
-    const double rise = shape_rise(shape);
-    const double q_squared = q * q;
-    double lo = kCriticalLowFraction * rise;
-    double hi = kCriticalHighFraction * rise;
-    for (int halvings = 1; halvings <= kMaxHalvings; ++halvings) {
-        const double mid = (hi + lo) * 0.5;
-        const SectionGeometry g = surface_geometry_at_depth(shape, mid);
-        // Same grouping as the single-pipe critical depth, so circular pipes agree bit for bit.
-        const bool supercritical = g.area > 0.0 && g.top_width > 0.0 &&
-                                   g.top_width * q_squared > kGravityUs * g.area * g.area * g.area;
-        if (supercritical) {
-            lo = mid;
-        } else {
-            hi = mid;
-        }
-        if (hi - lo < kDepthTolerance) break;
-    }
-    return (hi + lo) * 0.5;
+    return critical_depth_bisection(q, shape_rise(shape), kGravityUs, [&](double depth) {
+        const SectionGeometry g = surface_geometry_at_depth(shape, depth);
+        return std::pair{g.area, g.top_width};
+    });
 }
 
 EnergyTerms energy_terms(const Conduit& conduit, double q, const SectionGeometry& section) {

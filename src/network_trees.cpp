@@ -1,5 +1,6 @@
 #include "network_trees.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <exception>
 #include <numeric>
@@ -16,8 +17,8 @@ std::size_t root_of(std::vector<std::size_t>& parent, std::size_t v) {
 }
 
 
-// A few groups per thread: a thread done early takes the next group, and only
-// a few groups' copies of their nodes and pipes are alive at once.
+// Groups of several trees hold at most 1/kGroupsPerThread of a thread's even
+// share: only a few groups' copies of their nodes and pipes are alive at once.
 constexpr std::size_t kGroupsPerThread = 4;
 
 void run_group(const Network& network, const TreeMembers& members, const std::function<void(const TreeRun&)>& sink) {
@@ -49,25 +50,35 @@ Trees find_trees(const Network& network, const Topology& topology) {
     return trees;
 }
 
-std::vector<TreeMembers> group_trees(const Trees& trees, std::size_t groups) {
-    if (groups == 0) groups = 1;
-    std::vector<std::size_t> pipes_of(trees.count, 0);
-    for (std::uint32_t t : trees.of_pipe) ++pipes_of[t];
-    // Tree t goes to the group its first pipe's share of the whole falls in
-    // (trees without pipes count as one pipe, so a network of bare nodes splits too).
+std::vector<TreeMembers> schedule_trees(const Trees& trees, std::size_t threads) {
+    if (threads == 0) threads = 1;
+    // The work of a tree is its pipe count (a tree without pipes counts as one, so
+    // a network of bare nodes is shared out too).
+    std::vector<std::size_t> work(trees.count, 0);
+    for (std::uint32_t t : trees.of_pipe) ++work[t];
     std::size_t total = 0;
-    for (std::size_t& count : pipes_of) total += count == 0 ? (count = 1) : count;
+    for (std::size_t& w : work) total += w == 0 ? (w = 1) : w;
+    std::vector<std::uint32_t> order(trees.count);
+    std::iota(order.begin(), order.end(), std::uint32_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return work[a] > work[b]; });
+
+    const std::size_t largest = std::max<std::size_t>(1, total / (kGroupsPerThread * threads));
     std::vector<std::size_t> group_of(trees.count);
-    std::size_t before = 0;
-    std::size_t used = 0;
-    std::vector<std::size_t> number(groups, SIZE_MAX);
-    for (std::size_t t = 0; t < trees.count; ++t) {
-        const std::size_t share = before * groups / total;
-        if (number[share] == SIZE_MAX) number[share] = used++;
-        group_of[t] = number[share];
-        before += pipes_of[t];
+    std::size_t groups = 0;
+    std::size_t left = total;
+    for (std::size_t k = 0; k < order.size();) {
+        // One round: a group per thread, each of half the remaining work over the threads.
+        const std::size_t share = std::clamp<std::size_t>(left / (2 * threads), 1, largest);
+        for (std::size_t g = 0; g < threads && k < order.size(); ++g, ++groups) {
+            std::size_t taken = 0;
+            do {
+                group_of[order[k]] = groups;
+                taken += work[order[k++]];
+            } while (k < order.size() && taken + work[order[k]] <= share);
+            left -= taken;
+        }
     }
-    std::vector<TreeMembers> members(used);
+    std::vector<TreeMembers> members(groups);
     for (std::size_t v = 0; v < trees.of_node.size(); ++v) members[group_of[trees.of_node[v]]].nodes.push_back(v);
     for (std::size_t p = 0; p < trees.of_pipe.size(); ++p) members[group_of[trees.of_pipe[p]]].pipes.push_back(p);
     return members;
@@ -112,7 +123,7 @@ std::optional<std::string> analyze_trees(const Network& network, const Topology&
         sink(TreeRun{network, topology, flows, grade});
         return std::nullopt;
     }
-    const std::vector<TreeMembers> groups = group_trees(trees, threads * kGroupsPerThread);
+    const std::vector<TreeMembers> groups = schedule_trees(trees, threads);
     threads = std::min(threads, groups.size());
     std::atomic<std::size_t> next{0};
     std::vector<std::exception_ptr> faults(threads);

@@ -31,9 +31,15 @@ struct TreeMembers {
     std::vector<std::size_t> pipes;
 };
 
-// The members of each group of consecutive trees: at most `groups` groups of
-// about equal pipe counts (fewer when there are fewer trees), each non-empty.
-std::vector<TreeMembers> group_trees(const Trees& trees, std::size_t groups);
+// The groups of trees that up to `threads` worker threads take one after another,
+// in that order. Trees go by descending pipe count, and each group holds about
+// half the work not yet grouped shared out between the threads (factoring:
+// Hummel, Schonberg and Flynn, Communications of the ACM 35(8), 1992), so the
+// groups shrink to single small trees and no thread waits long for the last one.
+// No group of several trees exceeds a quarter of a thread's even share, which
+// bounds the copies alive at once. Each group is non-empty; its members are in
+// the order of the whole network.
+std::vector<TreeMembers> schedule_trees(const Trees& trees, std::size_t threads);
 
 // The listed nodes and pipes, in that order, with the network's settings.
 Network pick_members(const Network& network, const TreeMembers& members);

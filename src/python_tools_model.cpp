@@ -2,7 +2,8 @@
 // without analysing (name, units, ids, coordinates), and its analysis as rows
 // (the module's dict) or as columns. Columns are bytearrays of float64 (NaN
 // where a value is missing) or of 0/1 bytes for flags, which the package views
-// with numpy.frombuffer, and lists for ids; the extension needs no numpy header.
+// with numpy.frombuffer, and tuples for ids (made once per model); the
+// extension needs no numpy header.
 // Reading and analysing run without the interpreter lock.
 #include <array>
 #include <cmath>
@@ -18,17 +19,43 @@ namespace {
 
 constexpr const char* kModelName = "rillwright_tools._core.model";
 
+// The parsed network with its id strings, made once, on first use, with the
+// interpreter lock held, and shared by every result that names ids: tuples, so
+// that no caller can change what the next one gets.
+struct ModelHandle {
+    NetworkHandle network;
+    PyObject* node_ids = nullptr;
+    PyObject* pipe_ids = nullptr;
+    PyObject* pipe_from = nullptr;
+    PyObject* pipe_to = nullptr;
+
+    ModelHandle() = default;
+    ModelHandle(const ModelHandle&) = delete;
+    ModelHandle& operator=(const ModelHandle&) = delete;
+    ~ModelHandle() {  // the capsule's destructor runs with the lock held
+        Py_XDECREF(node_ids);
+        Py_XDECREF(pipe_ids);
+        Py_XDECREF(pipe_from);
+        Py_XDECREF(pipe_to);
+    }
+};
+
 void delete_model(PyObject* capsule) {
-    delete static_cast<NetworkHandle*>(PyCapsule_GetPointer(capsule, kModelName));
+    delete static_cast<ModelHandle*>(PyCapsule_GetPointer(capsule, kModelName));
+}
+
+ModelHandle* model_of(PyObject* object) {
+    if (object == nullptr || !PyCapsule_IsValid(object, kModelName)) return nullptr;
+    return static_cast<ModelHandle*>(PyCapsule_GetPointer(object, kModelName));
 }
 
 // The handle of the entry's `model` argument; nullptr with TypeError set.
-const NetworkHandle* bind_model(PyObject* args, PyObject* kwargs, const char* arg_format, PyObject** threads) {
+ModelHandle* bind_model(PyObject* args, PyObject* kwargs, const char* arg_format, PyObject** threads) {
     const char* const names[] = {"model", "threads", nullptr};
     PyObject* capsule;
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, arg_format, const_cast<char**>(names), &capsule, threads))
         return nullptr;
-    const NetworkHandle* handle = network_handle(capsule);
+    ModelHandle* handle = model_of(capsule);
     if (handle == nullptr) PyErr_SetString(PyExc_TypeError, "model must be a model capsule of rillwright_tools._core");
     return handle;
 }
@@ -52,6 +79,17 @@ bool convert_threads(PyObject* value, std::size_t* out) {
     return true;
 }
 
+// Nodes of a project with inlet data: an inlet with a length, or a bypass target.
+// Without any the inlet pass has nothing to model and its analysis is the
+// network's own, so the package does not run it.
+std::size_t inlet_data_nodes(const NetworkHandle& handle) {
+    if (!handle.loaded.project) return 0;
+    std::size_t count = 0;
+    for (const ProjectNode& node : handle.loaded.project->nodes)
+        count += node.inlet.length_ft > 0.0 || node.bypass_to.has_value();
+    return count;
+}
+
 std::string_view project_name(const NetworkHandle& handle) {
     return handle.loaded.project ? std::string_view(handle.loaded.project->name) : std::string_view();
 }
@@ -68,19 +106,19 @@ PyObject* new_column(std::size_t count, T** storage) {
     return column;
 }
 
-// A list of the strings, nullptr with the exception set.
+// A tuple of the strings, nullptr with the exception set.
 template <class Text>
-PyObject* text_list(std::size_t count, Text text_at) {
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(count));
-    for (std::size_t i = 0; list != nullptr && i < count; ++i) {
+PyObject* text_tuple(std::size_t count, Text text_at) {
+    PyObject* tuple = PyTuple_New(static_cast<Py_ssize_t>(count));
+    for (std::size_t i = 0; tuple != nullptr && i < count; ++i) {
         PyObject* item = text_at(i);
         if (item == nullptr) {
-            Py_CLEAR(list);
+            Py_CLEAR(tuple);
             break;
         }
-        PyList_SetItem(list, static_cast<Py_ssize_t>(i), item);
+        PyTuple_SetItem(tuple, static_cast<Py_ssize_t>(i), item);
     }
-    return list;
+    return tuple;
 }
 
 // A dict of the named values, taking over every reference; nullptr (the
@@ -97,19 +135,37 @@ PyObject* dict_of(const std::array<const char*, N>& keys, std::array<PyObject*, 
     return dict;
 }
 
-// The node ids as str objects, which the pipes' ends share: a pipe's end names
-// the node it resolves to by the very same text.
-PyObject* node_id_list(const Network& network) {
-    return text_list(network.nodes.size(), [&](std::size_t v) { return str_of(network.nodes[v].id); });
+// The model's id tuples, made on first use; false with the exception set. The
+// node ids are str objects that the pipes' ends share where the pipes resolve:
+// a pipe's end names the node it resolves to by the very same text.
+bool make_ids(ModelHandle& handle) {
+    if (handle.pipe_to != nullptr) return true;
+    const Network& network = handle.network.loaded.network;
+    if (handle.node_ids == nullptr)
+        handle.node_ids = text_tuple(network.nodes.size(), [&](std::size_t v) { return str_of(network.nodes[v].id); });
+    if (handle.pipe_ids == nullptr)
+        handle.pipe_ids = text_tuple(network.pipes.size(), [&](std::size_t p) { return str_of(network.pipes[p].id); });
+    if (handle.node_ids == nullptr || handle.pipe_ids == nullptr) return false;
+    const Topology* topology = handle.network.topology.ok() ? &*handle.network.topology.value : nullptr;
+    const auto end_ids = [&](bool upstream) {
+        return text_tuple(network.pipes.size(), [&](std::size_t p) -> PyObject* {
+            const Pipe& pipe = network.pipes[p];
+            if (topology == nullptr) return str_of(upstream ? pipe.from : pipe.to);
+            const auto [from, to] = topology->pipe_ends[p];
+            PyObject* id = PyTuple_GetItem(handle.node_ids, static_cast<Py_ssize_t>(upstream ? from : to));
+            Py_XINCREF(id);
+            return id;
+        });
+    };
+    if (handle.pipe_from == nullptr) handle.pipe_from = end_ids(true);
+    if (handle.pipe_from == nullptr) return false;
+    handle.pipe_to = end_ids(false);
+    return handle.pipe_to != nullptr;
 }
 
-PyObject* pipe_end_list(const Network& network, const Topology& topology, PyObject* node_ids, bool upstream) {
-    return text_list(network.pipes.size(), [&](std::size_t p) {
-        const auto [from, to] = topology.pipe_ends[p];
-        PyObject* id = PyList_GetItem(node_ids, static_cast<Py_ssize_t>(upstream ? from : to));
-        Py_XINCREF(id);
-        return id;
-    });
+PyObject* new_reference(PyObject* object) {
+    Py_INCREF(object);
+    return object;
 }
 
 constexpr std::array<const char*, 17> kPipeColumns = {
@@ -176,8 +232,8 @@ PyObject* result_dict(std::string_view name, PyObject* pipes, PyObject* nodes) {
 }  // namespace
 
 const NetworkHandle* network_handle(PyObject* object) {
-    if (object == nullptr || !PyCapsule_IsValid(object, kModelName)) return nullptr;
-    return static_cast<const NetworkHandle*>(PyCapsule_GetPointer(object, kModelName));
+    const ModelHandle* handle = model_of(object);
+    return handle ? &handle->network : nullptr;
 }
 
 PyObject* py_tools_model_open(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -201,7 +257,8 @@ PyObject* py_tools_model_open(PyObject*, PyObject* args, PyObject* kwargs) {
         if (from_file ? !convert_text(path, "model_open", "path", &file_path)
                       : !convert_text(text, "model_open", "text", &given))
             return nullptr;
-        auto handle = std::make_unique<NetworkHandle>();
+        auto model = std::make_unique<ModelHandle>();
+        NetworkHandle* handle = &model->network;
         Outcome<LoadedNetwork> loaded;
         std::string read_error;
         without_lock([&] {
@@ -225,8 +282,8 @@ PyObject* py_tools_model_open(PyObject*, PyObject* args, PyObject* kwargs) {
             return raise_os_error(message.append(file_path.view()).append(": ").append(read_error));
         }
         if (!loaded.ok()) return raise_value_error(loaded.error);
-        PyObject* capsule = PyCapsule_New(handle.get(), kModelName, delete_model);
-        if (capsule != nullptr) handle.release();
+        PyObject* capsule = PyCapsule_New(model.get(), kModelName, delete_model);
+        if (capsule != nullptr) model.release();
         return capsule;
     });
 }
@@ -234,31 +291,34 @@ PyObject* py_tools_model_open(PyObject*, PyObject* args, PyObject* kwargs) {
 PyObject* py_tools_model_info(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         PyObject* unused = nullptr;
-        const NetworkHandle* handle = bind_model(args, kwargs, "O|O:model_info", &unused);
-        if (handle == nullptr) return nullptr;
+        const ModelHandle* model = bind_model(args, kwargs, "O|O:model_info", &unused);
+        if (model == nullptr) return nullptr;
+        const NetworkHandle* handle = &model->network;
         const std::optional<Project>& project = handle->loaded.project;
         const bool si = project && project->units == UnitSystem::si;
-        std::array<PyObject*, 6> values = {
+        std::array<PyObject*, 7> values = {
             str_of(project_name(*handle)),
             str_of(si ? "si" : "us"),
             str_of(project ? "rwproj" : "rwn"),
             PyLong_FromSize_t(handle->loaded.network.nodes.size()),
             PyLong_FromSize_t(handle->loaded.network.pipes.size()),
             PyLong_FromSize_t(handle->trees.count),
+            PyLong_FromSize_t(inlet_data_nodes(*handle)),
         };
-        return dict_of(std::array<const char*, 6>{"name", "units", "format", "nodes", "pipes", "trees"}, values);
+        return dict_of(std::array<const char*, 7>{"name", "units", "format", "nodes", "pipes", "trees", "inlet_data"},
+                       values);
     });
 }
 
 PyObject* py_tools_model_nodes(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         PyObject* unused = nullptr;
-        const NetworkHandle* handle = bind_model(args, kwargs, "O|O:model_nodes", &unused);
-        if (handle == nullptr) return nullptr;
-        const std::vector<Node>& nodes = handle->loaded.network.nodes;
+        ModelHandle* model = bind_model(args, kwargs, "O|O:model_nodes", &unused);
+        if (model == nullptr || !make_ids(*model)) return nullptr;
+        const std::vector<Node>& nodes = model->network.loaded.network.nodes;
         double* x = nullptr;
         double* y = nullptr;
-        std::array<PyObject*, 3> values = {node_id_list(handle->loaded.network), new_column(nodes.size(), &x),
+        std::array<PyObject*, 3> values = {new_reference(model->node_ids), new_column(nodes.size(), &x),
                                            new_column(nodes.size(), &y)};
         for (std::size_t v = 0; values[1] && values[2] && v < nodes.size(); ++v) {
             x[v] = nodes[v].x;
@@ -271,14 +331,10 @@ PyObject* py_tools_model_nodes(PyObject*, PyObject* args, PyObject* kwargs) {
 PyObject* py_tools_model_pipes(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         PyObject* unused = nullptr;
-        const NetworkHandle* handle = bind_model(args, kwargs, "O|O:model_pipes", &unused);
-        if (handle == nullptr) return nullptr;
-        const std::vector<Pipe>& pipes = handle->loaded.network.pipes;
-        std::array<PyObject*, 3> values = {
-            text_list(pipes.size(), [&](std::size_t p) { return str_of(pipes[p].id); }),
-            text_list(pipes.size(), [&](std::size_t p) { return str_of(pipes[p].from); }),
-            text_list(pipes.size(), [&](std::size_t p) { return str_of(pipes[p].to); }),
-        };
+        ModelHandle* model = bind_model(args, kwargs, "O|O:model_pipes", &unused);
+        if (model == nullptr || !make_ids(*model)) return nullptr;
+        std::array<PyObject*, 3> values = {new_reference(model->pipe_ids), new_reference(model->pipe_from),
+                                           new_reference(model->pipe_to)};
         return dict_of(std::array<const char*, 3>{"id", "from", "to"}, values);
     });
 }
@@ -286,9 +342,10 @@ PyObject* py_tools_model_pipes(PyObject*, PyObject* args, PyObject* kwargs) {
 PyObject* py_tools_model_columns(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         PyObject* threads_arg = nullptr;
-        const NetworkHandle* handle = bind_model(args, kwargs, "O|O:model_columns", &threads_arg);
+        ModelHandle* model = bind_model(args, kwargs, "O|O:model_columns", &threads_arg);
         std::size_t threads;
-        if (handle == nullptr || !convert_threads(threads_arg, &threads)) return nullptr;
+        if (model == nullptr || !convert_threads(threads_arg, &threads)) return nullptr;
+        const NetworkHandle* handle = &model->network;
         if (!handle->topology.ok()) return raise_value_error(analysis_failed(handle->topology.error));
         const Network& network = handle->loaded.network;
 
@@ -324,12 +381,14 @@ PyObject* py_tools_model_columns(PyObject*, PyObject* args, PyObject* kwargs) {
             release_all();
             return raise_value_error(analysis_failed(*problem));
         }
-        node_values[0] = node_id_list(network);
-        if (node_values[0] != nullptr) {
-            pipe_values[0] = text_list(network.pipes.size(), [&](std::size_t p) { return str_of(network.pipes[p].id); });
-            pipe_values[1] = pipe_end_list(network, *handle->topology.value, node_values[0], true);
-            pipe_values[2] = pipe_end_list(network, *handle->topology.value, node_values[0], false);
+        if (!make_ids(*model)) {
+            release_all();
+            return nullptr;
         }
+        node_values[0] = new_reference(model->node_ids);
+        pipe_values[0] = new_reference(model->pipe_ids);
+        pipe_values[1] = new_reference(model->pipe_from);
+        pipe_values[2] = new_reference(model->pipe_to);
         PyObject* pipes = dict_of(kPipeColumns, pipe_values);
         PyObject* nodes = dict_of(kNodeColumns, node_values);
         if (pipes == nullptr || nodes == nullptr) {
@@ -344,9 +403,10 @@ PyObject* py_tools_model_columns(PyObject*, PyObject* args, PyObject* kwargs) {
 PyObject* py_tools_model_rows(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         PyObject* threads_arg = nullptr;
-        const NetworkHandle* handle = bind_model(args, kwargs, "O|O:model_rows", &threads_arg);
+        const ModelHandle* model = bind_model(args, kwargs, "O|O:model_rows", &threads_arg);
         std::size_t threads;
-        if (handle == nullptr || !convert_threads(threads_arg, &threads)) return nullptr;
+        if (model == nullptr || !convert_threads(threads_arg, &threads)) return nullptr;
+        const NetworkHandle* handle = &model->network;
         if (!handle->topology.ok()) return raise_value_error(analysis_failed(handle->topology.error));
         Outcome<AnalysisResult> result;
         without_lock([&] {

@@ -1,6 +1,10 @@
 // The companion package's private extension `rillwright_tools._core`: its
 // definition and function table. Each area's entry points live in their own
 // python_tools_<area>.cpp file.
+#include <array>
+#include <string_view>
+
+#include "names.hpp"
 #include "python_tools.hpp"
 
 namespace rillwright::python {
@@ -82,31 +86,50 @@ PyMethodDef kFunctions[] = {
      "in a capsule for the other model_* entries (and in place of text in the others)."},
     {"model_info", as_cfunction(py_tools_model_info), kKeywordCall,
      "model_info(model)\n--\n\n"
-     "{name, units (\"us\" or \"si\"), format, nodes, pipes, trees}: counts of each."},
+     "{name, units (\"us\" or \"si\"), format, nodes, pipes, trees, inlet_data}: counts of each;\n"
+     "inlet_data counts the project's nodes with an inlet length or a bypass target."},
     {"model_nodes", as_cfunction(py_tools_model_nodes), kKeywordCall,
      "model_nodes(model)\n--\n\n"
-     "{id: list, x: bytearray, y: bytearray}: the nodes in input order, plan coordinates as float64."},
+     "{id: tuple, x: bytearray, y: bytearray}: the nodes in input order, plan coordinates as float64."},
     {"model_pipes", as_cfunction(py_tools_model_pipes), kKeywordCall,
      "model_pipes(model)\n--\n\n"
-     "{id, from, to}: lists of the pipes in input order."},
+     "{id, from, to}: tuples of the pipes' ids in input order, made once per model."},
     {"model_columns", as_cfunction(py_tools_model_columns), kKeywordCall,
      "model_columns(model, threads=None)\n--\n\n"
      "The analysis as {name, pipes, nodes} of columns with the keys of the module's rows: ids as\n"
-     "lists, numbers as bytearrays of float64 (NaN where a row has None), flags as bytearrays of\n"
-     "0/1; the trees analysed on `threads` threads (None: one per hardware thread)."},
+     "the model's tuples, numbers as bytearrays of float64 (NaN where a row has None), flags as\n"
+     "bytearrays of 0/1; the trees analysed on `threads` threads (None: one per hardware thread)."},
     {"model_rows", as_cfunction(py_tools_model_rows), kKeywordCall,
      "model_rows(model, threads=None)\n--\n\n"
      "The module's result dict of the model's network, the trees analysed on `threads` threads."},
     {nullptr, nullptr, 0, nullptr},
 };
 
-// The limits the package's Python code shares with the core.
-int exec_module(PyObject* module) {
-    PyObject* adverse = PyFloat_FromDouble(-kFlatSlope);
-    if (adverse == nullptr) return -1;
-    const int status = PyModule_AddObject(module, "ADVERSE_SLOPE", adverse);
-    if (status < 0) Py_DECREF(adverse);  // stolen only on success
+// A tuple of the names, nullptr with the exception set.
+template <std::size_t N>
+PyObject* name_tuple(const std::array<std::string_view, N>& names) {
+    PyObject* tuple = PyTuple_New(static_cast<Py_ssize_t>(N));
+    for (std::size_t i = 0; tuple != nullptr && i < N; ++i) {
+        PyObject* name = PyUnicode_FromStringAndSize(names[i].data(), static_cast<Py_ssize_t>(names[i].size()));
+        if (name == nullptr) Py_CLEAR(tuple);
+        else PyTuple_SetItem(tuple, static_cast<Py_ssize_t>(i), name);
+    }
+    return tuple;
+}
+
+int add_constant(PyObject* module, const char* name, PyObject* value) {
+    if (value == nullptr) return -1;
+    const int status = PyModule_AddObject(module, name, value);
+    if (status < 0) Py_DECREF(value);  // stolen only on success
     return status;
+}
+
+// The limits and name tables the package's Python code shares with the core.
+int exec_module(PyObject* module) {
+    if (add_constant(module, "ADVERSE_SLOPE", PyFloat_FromDouble(-kFlatSlope)) < 0) return -1;
+    if (add_constant(module, "SHAPES", name_tuple(kShapeNames)) < 0) return -1;
+    if (add_constant(module, "NODE_KINDS", name_tuple(kNodeKindNames)) < 0) return -1;
+    return add_constant(module, "INLET_TYPES", name_tuple(kInletTypeNames));
 }
 
 PyModuleDef_Slot kSlots[] = {

@@ -16,14 +16,16 @@ from conftest import SMALL_RWN
 
 
 def forest(trees, pipes_per_tree, shapes=("circular", "box", "elliptical", "arch")):
-    """A project of separate chains, each draining to its own outfall, with shapes mixed."""
+    """A project of separate chains, each draining to its own outfall, with shapes mixed;
+    `pipes_per_tree` is one count for every chain or a count per chain."""
     nodes, pipes = [], []
     for t in range(trees):
+        length = pipes_per_tree if isinstance(pipes_per_tree, int) else pipes_per_tree[t]
         outfall = f"O{t}"
         nodes.append({"id": outfall, "kind": "outfall", "x": 1000.0 * t, "y": 0.0, "invert": 100.0, "rim": 108.0,
                       "area_ac": 0.0, "c": 0.0, "tc_inlet": 0.0})
         below = outfall
-        for k in range(pipes_per_tree):
+        for k in range(length):
             here = f"N{t}_{k}"
             nodes.append({"id": here, "kind": "inlet", "x": 1000.0 * t, "y": 100.0 * (k + 1),
                           "invert": 100.0 + 0.6 * (k + 1), "rim": 106.0 + 0.6 * (k + 1),
@@ -73,7 +75,7 @@ def test_columns_hold_the_module_rows(text, fmt):
     assert model.pipe_ids == [p["id"] for p in expected["pipes"]]
 
 
-@pytest.mark.parametrize("trees, per_tree", [(40, 6), (1, 60), (3, 1)])
+@pytest.mark.parametrize("trees, per_tree", [(40, 6), (1, 60), (3, 1), (9, [1, 30, 2, 0, 12, 5, 5, 1, 9])])
 def test_threads_give_the_same_bits(trees, per_tree):
     text = forest(trees, per_tree)
     model = rwt.open(text=text, format="rwproj")
@@ -157,7 +159,18 @@ def test_methods_and_files_match_the_free_functions(tmp_path, demo_text):
     assert again.import_report is not None and len(again.rows()["pipes"]) == len(model.rows()["pipes"])
 
 
-def test_a_report_reads_and_analyses_the_network_once(tmp_path, monkeypatch, small_rwn):
+def _with_an_inlet(demo_text):
+    project = json.loads(demo_text)
+    project["nodes"][0]["inlet"] = {"length_ft": 3.0, "gutter_slope": 0.01, "sag": False, "cross_slope": 0.02,
+                                    "grate_width_ft": 2.0}
+    return json.dumps(project)
+
+
+# The report of a network without inlet data runs no inlet pass; with inlet data the inlet
+# pass's analysis is the one reported.
+@pytest.mark.parametrize("network, suffix", [("rwn", ".rwn"), ("without inlets", ".rwproj"),
+                                             ("with an inlet", ".rwproj")])
+def test_a_report_reads_and_analyses_the_network_once(tmp_path, monkeypatch, small_rwn, demo_text, network, suffix):
     pytest.importorskip("matplotlib")
     pytest.importorskip("jinja2")
     calls = {"parses": 0, "analyses": 0}
@@ -179,7 +192,53 @@ def test_a_report_reads_and_analyses_the_network_once(tmp_path, monkeypatch, sma
         monkeypatch.setattr(rillwright, name, counted(name, getattr(rillwright, name)))
         takes_text.add(name)
         analyses.add(name)
-    path = tmp_path / "net.rwn"
-    path.write_text(small_rwn, encoding="utf-8")
+    text = {"rwn": small_rwn, "without inlets": demo_text, "with an inlet": _with_an_inlet(demo_text)}[network]
+    path = tmp_path / f"net{suffix}"
+    path.write_text(text, encoding="utf-8")
     rwt.open(path).report(html=tmp_path / "net.html")
     assert calls == {"parses": 1, "analyses": 1}
+    calls.update(parses=0, analyses=0)
+    rwt.check(path)  # the network's analysis, and the inlet pass's only where there is an inlet
+    assert calls == {"parses": 1, "analyses": 1 + (network == "with an inlet")}
+    if suffix == ".rwproj":
+        assert len(rwt.inlets(path)["inlets"]) == (network == "with an inlet")
+
+
+# ------------------------------------------------------------------ the core's name tables
+@pytest.mark.parametrize("shape", _core.SHAPES)
+def test_each_shape_the_core_names_is_read_and_has_a_swmm_spelling(shape):
+    from rillwright_tools.formats.swmm.write import SWMM_SHAPES
+
+    model = rwt.open(text=forest(1, 1, shapes=(shape,)), format="rwproj")
+    assert [p["shape"] for p in model.records()["pipes"]] == [shape]
+    assert shape in SWMM_SHAPES and set(SWMM_SHAPES) == set(_core.SHAPES)
+    assert {n["kind"] for n in model.records()["nodes"]} == {"inlet", "outfall"} < set(_core.NODE_KINDS)
+
+
+# ------------------------------------------------------------------ a loop named by every entry point
+def _with_a_loop():
+    project = json.loads(forest(1, 3))
+    project["pipes"].append({"id": "BACK", "from": "N0_0", "to": "N0_2", "length": 100.0, "diameter": 1.0,
+                             "n": 0.013})
+    return json.dumps(project)
+
+
+LOOPED = {
+    "analyse": lambda t: rwt.open(text=t, format="rwproj").analyse(),
+    "rows": lambda t: rwt.open(text=t, format="rwproj").rows(),
+    "design": lambda t: rwt.design(text=t, format="rwproj"),
+    "model design": lambda t: rwt.open(text=t, format="rwproj").design(),
+    "inlets": lambda t: rwt.inlets(text=t, format="rwproj"),
+    "level_of_service": lambda t: rwt.level_of_service(text=t, format="rwproj", executor=_inline()),
+    "sweep": lambda t: rwt.sweep(text=t, format="rwproj", executor=_inline()),
+}
+
+
+@pytest.mark.parametrize("name", list(LOOPED))
+def test_every_entry_point_names_the_pipes_of_a_loop(name):
+    text = _with_a_loop()
+    with pytest.raises(ValueError, match="^analysis failed: network contains a cycle$"):
+        rillwright.analyze_project(text)  # the module's own message stays bare
+    with pytest.raises(ValueError, match="^analysis failed: network contains a cycle through pipes ") as error:
+        LOOPED[name](text)
+    assert set(str(error.value).split(" through pipes ")[1].split(", ")) == {"P0_1", "P0_2", "BACK"}

@@ -17,7 +17,7 @@ from hypothesis import strategies as st
 import rillwright
 
 import rillwright_tools as rwt
-from rillwright_tools import _core
+from rillwright_tools import _core, executors, service
 from rillwright_tools.commands.service import progress_line
 from rillwright_tools.executors import InlineExecutor
 import interchange_networks
@@ -346,7 +346,7 @@ def test_the_service_command(tmp_path, capsys):
 
 
 @pytest.mark.skipif(bool(os.environ.get("RILLWRIGHT_SANITIZE")), reason="Dask under the sanitizer is too slow")
-def test_a_dask_cluster_gives_the_local_results(tmp_path, capsys):
+def test_a_dask_cluster_gives_the_local_results(tmp_path, capsys, monkeypatch):
     distributed = pytest.importorskip("distributed")
     paths = []
     for index, text in enumerate([DEMO, with_curves(DEMO, [(10, 150.0)])]):
@@ -360,6 +360,18 @@ def test_a_dask_cluster_gives_the_local_results(tmp_path, capsys):
         remote = [cli(capsys, "batch", *paths, "--scheduler", address),
                   cli(capsys, "service", paths[1], "--scheduler", address)]
         with distributed.Client(address) as client:
+            parses = []  # the worker runs in this process: its parses can be counted
+            monkeypatch.setattr(executors, "_LOADED", {})  # the command above left this network parsed
+            parse = service._parse
+            monkeypatch.setattr(service, "_parse", lambda network: parses.append(1) or parse(network))
+            run_all = service.run_all
+
+            def by_key(pool, task, calls):  # each task carries the scattered network's key, not its text
+                assert all(isinstance(call[0][1], distributed.Future) for call in calls)
+                return run_all(pool, task, calls)
+            monkeypatch.setattr(service, "run_all", by_key)
             level = rwt.level_of_service(paths[1], executor=client.get_executor())
+            assert len(parses) == 1  # the network went to the worker once, and was parsed once
+            monkeypatch.undo()
     assert remote == local and local[1][0] == 0
     assert level == rwt.level_of_service(paths[1], executor=INLINE)

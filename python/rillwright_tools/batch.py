@@ -8,7 +8,6 @@ import csv
 import sys
 from typing import Dict, List, Optional, TextIO, Tuple
 
-from .check import explain_cycle
 from .executors import local_executor
 from .inputs import InputError, Source, analyse, one_line, read_source
 from .tables import PIPE_KEYS, csv_cells
@@ -30,7 +29,7 @@ def analyse_source(path: str, source: Optional[Source]) -> Outcome:
         source = source or read_source(path)
         return [csv_cells(row, PIPE_KEYS) for row in analyse(source)["pipes"]], None
     except InputError as error:
-        return None, str(error) if source is None else explain_cycle(str(error), source)  # names the loops
+        return None, str(error)  # a loop named by its pipes (inputs.analyse)
     except (KeyboardInterrupt, SystemExit):
         raise
     except BaseException as error:  # the module's internal faults derive from BaseException

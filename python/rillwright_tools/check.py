@@ -30,7 +30,12 @@ def check(source: Union[str, "os.PathLike[str]", None] = None, *, text: Optional
     and pipes in flow order in "ids"), values that are not finite or not usable sizes.
     When there is none the network is analysed and the result is checked too.
     Raises ValueError for a network that cannot be read, OSError for a file that cannot."""
-    return findings(resolve(source, text=text, format=format))
+    resolved = resolve(source, text=text, format=format)
+    if resolved.model is None:  # read once: the findings, the analysis and the inlet pass share it
+        from .model import open as open_model
+
+        resolved = open_model(resolved).source
+    return findings(resolved)
 
 
 def findings(source: Source, result: Optional[Dict[str, Any]] = None) -> List[Finding]:
@@ -62,30 +67,6 @@ def _without_folded_catchments(source: Source, found: List[Finding]) -> List[Fin
               if isinstance(c, dict) and c.get("inlet_node_id") is None and c.get("drains_to") in nodes}
     return [f for f in found if not (f["code"] == "catchment-without-inlet" and len(f["ids"]) == 1
                                      and f["ids"][0] in folded)]
-
-
-LOOP_REASON = "; the analysis is for trees (networks without loops)"
-
-
-def loops(source: Source) -> List[str]:
-    """Each loop of the network as "loop: C4 J4->J5, P5 J5->J4" (pipes with their ends, in
-    flow order); empty for a network without one or that cannot be read."""
-    try:
-        found = json.loads(_core.network_findings(source.text, source.format))
-    except ValueError:
-        return []
-    return [f["message"].replace(LOOP_REASON, "") for f in found if f["code"] == "cycle"]
-
-
-CYCLE = "network contains a cycle"  # the analysis's own refusal
-
-
-def explain_cycle(message: str, source: Source) -> str:
-    """The analysis's refusal of a cycle followed by the loops of `source`, pipe by pipe:
-    "...: network contains a cycle; loop: C4 J4->J5, P5 J5->J4; the analysis is for trees
-    (networks without loops)". Any other message is returned as it is."""
-    found = loops(source) if message.endswith(CYCLE) else []
-    return message + "".join("; " + loop for loop in found) + (LOOP_REASON if found else "")
 
 
 def inlet_findings(source: Source) -> List[Finding]:

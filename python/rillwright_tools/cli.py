@@ -10,7 +10,6 @@ from typing import List, Optional
 import rillwright
 
 from . import commands
-from .commands.common import with_loops
 from .inputs import InputError, one_line
 
 
@@ -37,9 +36,8 @@ def main(argv: Optional[List[str]] = None) -> int:
         return 1
     except (InputError, ValueError, OSError) as error:
         # InputError messages already name the file; the companion functions' errors are
-        # ValueError and OSError with messages of their own.
-        file = getattr(args, "file", None)
-        sys.stderr.write(f"rillwright: error: {with_loops(one_line(str(error)), file)}\n")
+        # ValueError and OSError with messages of their own (a loop named by its pipes).
+        sys.stderr.write(f"rillwright: error: {one_line(str(error))}\n")
         return 1
     except KeyboardInterrupt:
         sys.stderr.write("rillwright: interrupted\n")

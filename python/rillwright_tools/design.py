@@ -10,7 +10,7 @@ import os
 from typing import Any, Dict, Iterable, List, Mapping, Optional, Sequence, Tuple, Union, cast
 
 from . import _core
-from .inputs import resolve
+from .inputs import naming_loops, resolve
 
 Catalogue = Mapping[str, Sequence[Union[float, Sequence[float]]]]
 
@@ -31,6 +31,7 @@ class DesignOptionError(ValueError):
     unknown fixed pipe), as opposed to a network that cannot be read."""
 
 
+@naming_loops
 def design(source: Union[str, "os.PathLike[str]", None] = None, *, text: Optional[str] = None,
            format: Optional[str] = None, catalogue: Optional[Catalogue] = None, max_fill: float = 1.0,
            min_size: Optional[float] = None, no_smaller_downstream: bool = True,

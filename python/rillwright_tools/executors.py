@@ -1,18 +1,18 @@
 """Where the companion functions run their analyses: any concurrent.futures.Executor.
 By default all local cores (worker processes); one worker runs in the calling process;
 `--scheduler ADDRESS` runs them on a Dask cluster. Tasks are module-level functions
-whose arguments are plain values (the network text among them), so every executor
-can ship them, and results are collected in submission order, so they never depend
-on which executor ran them."""
+whose arguments are plain values, so every executor can ship them; a network goes to
+each worker once (`shared`), not with every task; and results are collected in
+submission order, so they never depend on which executor ran them."""
 
 from __future__ import annotations
 
 import concurrent.futures
 import contextlib
+import hashlib
 import os
 import pickle
 import tempfile
-import uuid
 from dataclasses import dataclass
 from typing import Any, Callable, Dict, Iterator, List, Optional, Sequence, Tuple
 
@@ -90,11 +90,13 @@ def run_all(executor: concurrent.futures.Executor, function: Callable[..., Any],
 @dataclass(frozen=True)
 class Shared:
     """A large task argument, sent to each worker once: for local worker processes a
-    private file that each reads once, for any other executor the value itself. A worker
-    keeps what it made of the latest one (`unpack`), so a network is parsed once per
-    worker, not once per task."""
+    private file that each reads once; on a Dask cluster the value scattered to every
+    worker, the tasks carrying only its key (they receive `(Shared, future)`, which the
+    cluster hands over as `(Shared, value)`); for any other executor the value itself. A
+    worker keeps what it made of the latest one (`unpack`), keyed by the value's digest,
+    so a network is parsed once per worker, not once per task."""
 
-    token: str
+    token: str  # SHA-256 of the pickled value
     path: Optional[str] = None  # local processes: the pickled value
     value: Any = None  # other executors: the value itself
 
@@ -105,17 +107,21 @@ _LOADED: Dict[str, Any] = {}  # in a worker process: what `unpack` made of the l
 def unpack(value: Any, build: Optional[Callable[[Any], Any]] = None) -> Any:
     """In a task: the argument that `shared` stood in for, passed through `build` (once per
     worker and shared value; a caller gives the same `build` for the same value)."""
+    if isinstance(value, tuple) and len(value) == 2 and isinstance(value[0], Shared):
+        value = Shared(value[0].token, value=value[1])  # scattered: the cluster put the value in
     if not isinstance(value, Shared):
         return value
-    if value.token not in _LOADED:
-        _LOADED.clear()
+    made = _LOADED.get(value.token)
+    if made is None:
         if value.path is None:
             loaded = value.value
         else:
             with open(value.path, "rb") as handle:
                 loaded = pickle.load(handle)
-        _LOADED[value.token] = build(loaded) if build is not None else loaded
-    return _LOADED[value.token]
+        made = build(loaded) if build is not None else loaded
+        _LOADED.clear()  # a worker keeps one network: tasks of one call come together
+        _LOADED[value.token] = made
+    return made
 
 
 @contextlib.contextmanager
@@ -123,17 +129,28 @@ def shared(executor: concurrent.futures.Executor, value: Any, inline: Any = None
     """`value` as the tasks of `executor` should receive it, to be passed through `unpack`:
     `inline` (default: the value) when the tasks run in this process; for local worker
     processes a private file they read once each (a network of megabytes would otherwise
-    be copied to them with every analysis); for any other executor the value, tagged so
+    be copied to them with every analysis); on a Dask cluster (its client's executor) the
+    value scattered once to every worker; for any other executor the value, tagged so
     that each worker makes what it needs of it once."""
     if isinstance(executor, InlineExecutor):
         yield value if inline is None else inline
         return
-    token = uuid.uuid4().hex
+    pickled = pickle.dumps(value, protocol=pickle.HIGHEST_PROTOCOL)
+    token = hashlib.sha256(pickled).hexdigest()
     if not isinstance(executor, concurrent.futures.ProcessPoolExecutor):
+        client = getattr(executor, "_client", None)  # distributed's ClientExecutor keeps its client there
+        if client is not None and hasattr(client, "scatter"):
+            # In a list: the cluster would scatter a tuple's items one by one.
+            future = client.scatter([value], broadcast=True, hash=False)[0]
+            try:
+                yield (Shared(token), future)
+            finally:
+                future.release()
+            return
         yield Shared(token, value=value)
         return
     with tempfile.TemporaryDirectory(prefix="rillwright-") as directory:
         path = os.path.join(directory, "network.pickle")
         with open(path, "wb") as handle:
-            pickle.dump(value, handle, protocol=pickle.HIGHEST_PROTOCOL)
+            handle.write(pickled)
         yield Shared(token, path=path)

@@ -12,9 +12,9 @@ from typing import Any, Dict, List, Optional, Tuple, Union, cast
 
 from . import _core
 from .arguments import number as _number, not_negative as _not_negative, positive as _positive
-from .inputs import Source, resolve
+from .inputs import Source, raise_with_loops, resolve
 
-TYPES = ("grate", "curb", "combination", "slotted")
+TYPES = _core.INLET_TYPES  # "grate", "curb", "combination", "slotted": the core's table
 GRATES = ("P-50", "P-50x100", "P-30", "curved vane", "45 tilt bar", "30 tilt bar", "reticuline", "generic")
 
 FT = 0.3048  # m per ft, exact
@@ -153,7 +153,10 @@ def inlet_pass(source: Source) -> Tuple[Dict[str, Any], List[Dict[str, str]]]:
         raise ValueError("the inlet pass needs a project (.rwproj); .rwn text has no inlets")
     if source.model is not None:
         return cast(Tuple[Dict[str, Any], List[Dict[str, str]]], source.model.inlet_pass())
-    text, result = _core.inlets(source.text, source.format)
+    try:
+        text, result = _core.inlets(source.text, source.format)
+    except ValueError as error:
+        raise_with_loops(error, source.text, source.format)
     sheet = json.loads(text)
     return {"inlets": sheet["inlets"], "pipes": result["pipes"], "nodes": result["nodes"]}, sheet["warnings"]
 

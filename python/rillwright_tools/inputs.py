@@ -3,11 +3,12 @@ same rule everywhere, read into the records the core analyses, and analysed."""
 
 from __future__ import annotations
 
+import functools
 import json
 import math
 import os
 from dataclasses import dataclass, field
-from typing import Any, Dict, List, Optional, Union, cast
+from typing import Any, Callable, Dict, List, NoReturn, Optional, Tuple, TypeVar, Union, cast
 
 import rillwright
 
@@ -102,13 +103,72 @@ def demo_source() -> Source:
 
 
 def analyze(source: Source) -> Dict[str, Any]:
-    """The module's analysis of the source; ValueError when it cannot be analysed. A
-    model's source gives the model's one analysis (rows shared, the outer dict fresh)."""
+    """The module's analysis of the source; ValueError when it cannot be analysed (a loop
+    named by its pipes). A model's source gives the model's one analysis (rows shared, the
+    outer dict fresh)."""
     if source.model is not None:
         return cast(Dict[str, Any], source.model.rows())
-    if source.kind == "project":
-        return cast(Dict[str, Any], rillwright.analyze_project(source.text))
-    return cast(Dict[str, Any], rillwright.analyze_rwn(source.text))
+    try:
+        if source.kind == "project":
+            return cast(Dict[str, Any], rillwright.analyze_project(source.text))
+        return cast(Dict[str, Any], rillwright.analyze_rwn(source.text))
+    except ValueError as error:
+        raise_with_loops(error, source.text, source.format)
+
+
+# ------------------------------------------------------------------ loops named
+CYCLE = "network contains a cycle"  # the analysis's refusal of a loop, as the core words it
+
+
+def loop_pipes(network: Any, format: str) -> List[List[str]]:
+    """The pipe ids of each loop of a network (its text, or a model's parsed network), in
+    flow order, from the core's topology findings; none when it cannot be read."""
+    try:
+        found = json.loads(_core.network_findings(network, format))
+    except ValueError:
+        return []
+    # A loop's ids run node, pipe, node, pipe, ... in flow order.
+    return [f["ids"][1::2] for f in found if f["code"] == "cycle"]
+
+
+def with_loops(message: str, network: Any, format: str) -> str:
+    """The analysis's refusal of a cycle followed by the pipes of each loop: "analysis
+    failed: network contains a cycle through pipes P1, P2; another through pipes P7, P8";
+    any other message as it is."""
+    loops = loop_pipes(network, format) if message.endswith(CYCLE) else []
+    if not loops:
+        return message
+    return message + " through pipes " + "; another through pipes ".join(", ".join(pipes) for pipes in loops)
+
+
+def raise_with_loops(error: ValueError, network: Any, format: str) -> NoReturn:
+    """Raises `error` again, as a ValueError naming the loops when it is the refusal of a cycle."""
+    named = with_loops(str(error), network, format)
+    if named == str(error):
+        raise error
+    raise ValueError(named) from None
+
+
+Function = TypeVar("Function", bound=Callable[..., Any])
+
+
+def naming_loops(function: Function) -> Function:
+    """A companion function taking (source=None, *, text=None, format=None, ...) whose
+    refusal of a cycle names the loops' pipes."""
+    @functools.wraps(function)
+    def call(source: Any = None, *args: Any, text: Optional[str] = None, format: Optional[str] = None,
+             **options: Any) -> Any:
+        try:
+            return function(source, *args, text=text, format=format, **options)
+        except ValueError as error:
+            if not str(error).endswith(CYCLE):
+                raise
+            try:
+                network = resolve(source, text=text, format=format)
+            except (ValueError, TypeError, OSError):
+                raise error from None
+            raise_with_loops(error, network.core, network.format)
+    return cast(Function, call)
 
 
 def analyse(source: Source) -> Dict[str, Any]:
@@ -128,21 +188,11 @@ def resolve(source: Union[str, "os.PathLike[str]", Source, Any, None] = None, *,
     from .model import Model
 
     if isinstance(source, (Model, Source)):
-        if text is not None:
-            raise TypeError("give either a source or text=, not both")
+        check_arguments(source, text, format, tuple(FORMATS))
         return source.source if isinstance(source, Model) else source
-    if format is not None and format not in FORMATS:
-        raise ValueError(f'format must be "rwn" or "rwproj", not {format!r}')
+    check_arguments(source, text, format, tuple(FORMATS))
     if text is not None:
-        if source is not None:
-            raise TypeError("give either a source path or text=, not both")
-        if not isinstance(text, str):
-            raise TypeError(f"text must be a str, not {type(text).__name__}")
-        if format is None:
-            raise ValueError('text= needs format="rwn" or format="rwproj"')
-        return Source(label="<text>", kind=FORMATS[format], text=text)
-    if source is None:
-        raise TypeError("a source path or text= is required")
+        return Source(label="<text>", kind=FORMATS[format or ""], text=text)
     path = os.fspath(source)
     if not isinstance(path, str):
         path = os.fsdecode(path)
@@ -156,6 +206,21 @@ def resolve(source: Union[str, "os.PathLike[str]", Source, Any, None] = None, *,
 
 
 FORMATS = {"rwn": "rwn", "rwproj": "project"}
+
+
+def check_arguments(source: Any, text: Any, format: Optional[str], formats: Tuple[str, ...]) -> None:
+    """The checks of a (source, text=, format=) call: one of source and text, text a str with
+    one of `formats`. TypeError or ValueError naming the argument."""
+    if text is not None and source is not None:
+        raise TypeError("give either a source or text=, not both")
+    if source is None and text is None:
+        raise TypeError("a source path or text= is required")
+    if format is not None and format not in formats:
+        raise ValueError(f"format must be one of {', '.join(formats)}, not {format!r}")
+    if text is not None and not isinstance(text, str):
+        raise TypeError(f"text must be a str, not {type(text).__name__}")
+    if text is not None and format is None:
+        raise ValueError(f"text= needs format= ({', '.join(formats)})")
 
 
 def records(source: Source) -> Dict[str, Any]:

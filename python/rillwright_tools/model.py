@@ -19,7 +19,7 @@ import numpy as np
 
 from . import _core
 from .formats.common import ImportReport
-from .inputs import FORMATS, Source, kind_of
+from .inputs import FORMATS, Source, check_arguments, kind_of, raise_with_loops
 
 PathLike = Union[str, "os.PathLike[str]"]
 
@@ -53,6 +53,7 @@ class Model:
         self.node_count: int = info["nodes"]
         self.pipe_count: int = info["pipes"]
         self.tree_count: int = info["trees"]  # separate outfall basins (0 when the pipes do not resolve)
+        self._inlet_data: int = info["inlet_data"]  # nodes with an inlet length or a bypass target
         self._source: Optional[Source] = None
         self._nodes: Optional[Dict[str, Any]] = None
         self._pipes: Optional[Dict[str, Any]] = None
@@ -142,7 +143,7 @@ class Model:
         later calls return the same read-only arrays. ValueError when the network cannot
         be analysed."""
         if self._columns is None:
-            raw = _core.model_columns(self._handle, threads)
+            raw = self._analysed(_core.model_columns, threads)
             self._columns = {"name": raw["name"], "pipes": _arrays(raw["pipes"]), "nodes": _arrays(raw["nodes"])}
         return self._columns
 
@@ -161,21 +162,33 @@ class Model:
         """The module's result dict ({"name", "pipes": [rows], "nodes": [rows]}), computed
         once; a fresh outer dict each call, the rows shared."""
         if self._rows is None:
-            self._rows = dict(_core.model_rows(self._handle))
+            self._rows = dict(self._analysed(_core.model_rows))
         return {"name": self._rows["name"], "pipes": self._rows["pipes"], "nodes": self._rows["nodes"]}
 
     def inlet_pass(self) -> Tuple[Dict[str, Any], List[Dict[str, str]]]:
         """The HEC-22 inlet pass of a project, run once: ({"inlets", "pipes", "nodes"},
-        warnings), as inlets.inlet_pass gives it; a fresh outer dict each call."""
+        warnings), as inlets.inlet_pass gives it; a fresh outer dict each call. A project
+        without inlet data (no inlet length, no bypass target) has no inlet to model: its
+        sheet is empty and its pipes and nodes are the model's own analysis, not run again."""
         if self._format != "rwproj":
             raise ValueError("the inlet pass needs a project (.rwproj); .rwn text has no inlets")
+        if self._inlet_pass is None and not self._inlet_data:
+            rows = self.rows()
+            self._inlet_pass = ({"inlets": [], "pipes": rows["pipes"], "nodes": rows["nodes"]}, [])
         if self._inlet_pass is None:
-            text, result = _core.inlets(self._handle, self._format)
+            text, result = self._analysed(_core.inlets, self._format)
             sheet = json.loads(text)
             self._inlet_pass = ({"inlets": sheet["inlets"], "pipes": result["pipes"], "nodes": result["nodes"]},
                                 sheet["warnings"])
         sheet, warnings = self._inlet_pass
         return dict(sheet), list(warnings)
+
+    def _analysed(self, entry: Any, *args: Any) -> Any:
+        """`entry(handle, *args)` of the core, a refusal of a cycle naming the loops' pipes."""
+        try:
+            return entry(self._handle, *args)
+        except ValueError as error:
+            raise_with_loops(error, self._handle, self._format)
 
     def records(self) -> Dict[str, Any]:
         """The network as the analysis reads it ({"settings", "nodes", "pipes"}, US customary
@@ -270,28 +283,16 @@ def open(source: Union[PathLike, Source, Model, None] = None, *, text: Optional[
     import dropped or changed); any other by its content, as `rillwright run` does. Text
     needs `format=`: "rwn", "rwproj", "swmm", "geojson" or "landxml". Raises OSError for a
     file that cannot be read and ValueError for a network that cannot."""
+    check_arguments(source, text, format, TEXT_FORMATS + ("geopackage",))
     if isinstance(source, Model):
-        if text is not None:
-            raise TypeError("give either a source or text=, not both")
         return source
     if isinstance(source, Source):
-        if text is not None:
-            raise TypeError("give either a source or text=, not both")
         return _from_text(source.text, source.format, source.label)
-    if format is not None and format not in TEXT_FORMATS + ("geopackage",):
-        raise ValueError(f"format must be one of {', '.join(TEXT_FORMATS)}, not {format!r}")
     if text is not None:
-        if source is not None:
-            raise TypeError("give either a source path or text=, not both")
-        if not isinstance(text, str):
-            raise TypeError(f"text must be a str, not {type(text).__name__}")
-        if format is None:
-            raise ValueError(f"text= needs format= ({', '.join(TEXT_FORMATS)})")
         if format == "geopackage":
             raise ValueError("a GeoPackage is a file: give its path")
+        assert format is not None  # checked
         return _imported(format, text, "<text>") if format not in FORMATS else _from_text(text, format, "<text>")
-    if source is None:
-        raise TypeError("a source path or text= is required")
     path = os.fsdecode(os.fspath(source))
     extension = os.path.splitext(path)[1].lower()
     kind = format or IMPORTED.get(extension) or {".rwn": "rwn", ".rwproj": "rwproj"}.get(extension)

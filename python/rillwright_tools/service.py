@@ -29,7 +29,7 @@ from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, Union, 
 
 from . import _core
 from .executors import InlineExecutor, given_or_default, run_all, shared, unpack
-from .inputs import Source, records, resolve
+from .inputs import Source, naming_loops, records, resolve
 from .tables import NODE_KEYS, PIPE_KEYS
 
 SourceLike = Union[str, "os.PathLike[str]", Source, Any, None]  # Any: a Model
@@ -110,6 +110,7 @@ def _check_search(max_multiplier: Any, tolerance: Any, max_analyses: Any) -> Tup
 MIN_TOLERANCE = 1e-5  # the core keeps the lattice, ln(1000) / ln(1 + tolerance) multipliers
 
 
+@naming_loops
 def level_of_service(source: SourceLike = None, *, max_multiplier: float = 10.0, tolerance: float = 0.01,
                      max_analyses: Optional[int] = None,
                      executor: Optional[concurrent.futures.Executor] = None,
@@ -215,6 +216,7 @@ def _label(multiplier: Optional[float], period: Optional[float]) -> str:
     return " ".join(parts)
 
 
+@naming_loops
 def sweep(source: SourceLike = None, *, multipliers: Optional[Sequence[float]] = None,
           return_periods: Optional[Sequence[float]] = None,
           executor: Optional[concurrent.futures.Executor] = None,

@@ -10,11 +10,11 @@ import sys
 from pathlib import Path
 from typing import Iterable, List, Optional, Sequence
 
-from ..check import CYCLE, Finding, counts, explain_cycle
+from ..check import Finding, counts
 from ..formats.common import write_atomically
 from ..formats.features import REPORT_MEMBER
 from ..formats.geojson import to_geojson
-from ..inputs import InputError, Source, one_line, read_source
+from ..inputs import InputError, Source, one_line
 from ..tables import write_csv
 
 DRAWING_FORMATS = (".png", ".svg")
@@ -34,22 +34,6 @@ def drawing_file(text: str) -> str:
     if os.path.splitext(text)[1].lower() not in DRAWING_FORMATS:
         raise argparse.ArgumentTypeError(f"the drawing must be a .png or .svg file: {text!r}")
     return text
-
-
-def with_loops(message: str, file: Optional[str]) -> str:
-    """The analysis's refusal of a cycle, followed by the loops of FILE named pipe by pipe."""
-    if not message.endswith(CYCLE) or file is None:
-        return message
-    try:
-        if file.lower().endswith(".inp"):
-            from ..interchange import read_swmm
-
-            source = Source(label=file, kind="project", text=read_swmm(file)[0])
-        else:
-            source = read_source(file)
-        return explain_cycle(message, source)
-    except (InputError, ValueError, OSError):
-        return message
 
 
 def write_csv_file(directory: str, name: str, rows: Iterable[dict], keys: Sequence[str]) -> None:

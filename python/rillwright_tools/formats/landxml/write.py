@@ -16,13 +16,14 @@ import json
 import xml.etree.ElementTree as ET
 from typing import Any, Dict, List, Optional, Tuple
 
+from ... import _core
 from ...inputs import Source
 from ..common import ImportReport
 from .names import FEATURE_CODE, INLET_PREFIX, SETTINGS_LABEL
 
 NAMESPACE = "http://www.landxml.org/schema/LandXML-1.2"
 NODE_PROPERTIES = ("kind", "area_ac", "c", "tc_inlet", "bypass_to", "diameter_ft", "benching")
-SHAPED = ("box", "elliptical", "arch")
+SHAPED = tuple(shape for shape in _core.SHAPES if shape != "circular")  # the shapes with a span
 UNITS = {
     False: ("Imperial", {"areaUnit": "acre", "linearUnit": "foot", "volumeUnit": "cubicFeet",
                          "temperatureUnit": "fahrenheit", "pressureUnit": "inchHG", "diameterUnit": "foot",
