@@ -399,19 +399,18 @@ def choose_layout(series: ProfileSeries, title: str) -> Tuple[_Layout, List[Shee
     finest scale of the list that needs no more sheets; where every scale crowds some
     label, at the finest of the list (the most room), crowded labels drawn regardless."""
     units = Units(series.si)
-    best: Optional[Tuple[_Layout, List[SheetFigure]]] = None
-    for scale in sorted(units.scales, reverse=True):
-        layout = _Layout(series, title, units.feet_per_point(scale), units.scale_text(scale))
-        if best is not None and layout.count > best[0].count:
-            break  # finer scales only need more sheets
-        sheets, _ = _build(layout, 0)  # a trial ends at its first crowded label
+    # Sheet counts grow as the scale gets finer: the answer is the finest scale without a
+    # crowded label among those needing the fewest sheets at which any scale has none. So
+    # the scales are tried by count, the finest of each count first, and the first that
+    # works is it (a trial ends at its first crowded label).
+    layouts = [_Layout(series, title, units.feet_per_point(scale), units.scale_text(scale))
+               for scale in sorted(units.scales)]
+    for layout in sorted(layouts, key=lambda candidate: candidate.count):  # stable: finest first
+        sheets, _ = _build(layout, 0)
         if sheets:
-            best = (layout, sheets)
-    if best is None:
-        finest = min(units.scales)
-        layout = _Layout(series, title, units.feet_per_point(finest), units.scale_text(finest))
-        return layout, _build(layout)[0]
-    return best
+            return layout, sheets
+    finest = layouts[0]
+    return finest, _build(finest)[0]
 
 
 def layout_sheets(series: ProfileSeries, title: str) -> List[SheetFigure]:

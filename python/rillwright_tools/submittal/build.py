@@ -6,7 +6,6 @@ from __future__ import annotations
 
 import datetime
 import hashlib
-import io
 import json
 import os
 from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple
@@ -16,25 +15,13 @@ import rillwright
 from .. import _core
 from ..check import SEVERITIES, pipe_marks, result_findings
 from ..inputs import Geometry, InputError, Source, analyze, geometry, records
-from ..drawing.profile import profile_path, profile_series, profile_title
+from ..drawing.profile import head_paths, profile_series, profile_title
 from .. import tables as T
 from .content import Content, Figure, Section, Table, table
 from .review import findings_by_kind, review_first
 
 REPORT_HINT = 'the report needs its libraries: pip install "rillwright[report]"'
 Progress = Callable[[str], None]
-
-
-def _svg(figure: Any) -> str:
-    import matplotlib
-
-    out = io.StringIO()
-    # Text stays text (in the report's embedded font): under half the size of glyph outlines,
-    # searchable in the HTML, and set by the PDF's own font. The figure is saved at its own
-    # size: a tight bounding box would draw it twice.
-    with matplotlib.rc_context({"svg.fonttype": "none", "svg.hashsalt": "rillwright"}):
-        figure.savefig(out, format="svg")
-    return out.getvalue()
 
 
 def _project(source: Source) -> Dict[str, Any]:
@@ -331,23 +318,27 @@ def _grade_line_module() -> Any:
 
 
 def _plan_figures(source: Source, result: Dict[str, Any]) -> List[Figure]:
-    try:
-        from ..drawing.sheets import plan_sheets
-    except ImportError:
-        from ..drawing.plan import plan_figure
+    """The key map, then every plan sheet, each from its own drawing (text stays text)."""
+    from ..drawing.sheets import plan_sheets
 
-        return [Figure("Plan", _svg(plan_figure(source, result, title="Plan")))]
-    return [Figure(sheet.title, _svg(sheet.figure)) for sheet in plan_sheets(source, result, title="Plan")]
+    sheets = plan_sheets(source, result, title="Plan")
+    if len(sheets) == 2:  # one sheet: its key map would show nothing more
+        sheets = sheets[1:]
+    return [Figure(sheet.title, sheet.svg(), sheet.drawing) for sheet in sheets]
+
+
+def _profile_figures(series: Any) -> List[Figure]:
+    """The profile's sheets ("Profile: N1 to OUT (sheet 2 of 3)"), each from its own drawing."""
+    from ..drawing.profile import profile_sheets
+
+    group = profile_title(series, "Profile")
+    return [Figure(sheet.title, sheet.svg(), sheet.drawing, group) for sheet in profile_sheets(series, "Profile")]
 
 
 def report_paths(shape: Any, min_pipes: int = 4) -> List[List[Any]]:
     """Every outfall's longest path, then every other branch of at least `min_pipes` pipes
     down to where it joins a path already drawn."""
-    fed = set()
-    for pipe in shape.pipes:
-        fed.add(pipe.to_node)
-    heads = [n for n in dict.fromkeys([p.from_node for p in shape.pipes]) if n not in fed]
-    paths = [profile_path(shape, head) for head in heads]
+    paths = head_paths(shape)
     order = sorted(range(len(paths)), key=lambda k: -sum(p.length for p in paths[k]))
     covered: set = set()
     chosen = []
@@ -379,10 +370,10 @@ def _findings(source: Source, shape: Geometry, result: Dict[str, Any],
 
 def build(source: Source, *, design: Optional[Dict[str, Any]] = None, service: bool = False,
           progress: Optional[Progress] = None) -> Content:
-    try:
-        from matplotlib.figure import Figure as _MplFigure  # noqa: F401
-    except ImportError:
-        raise InputError(REPORT_HINT) from None
+    import importlib.util
+
+    if importlib.util.find_spec("matplotlib") is None:  # its font measures the drawings' labels
+        raise InputError(REPORT_HINT)
     from ..design import design as run_design
 
     tick = progress or (lambda text: None)
@@ -462,16 +453,11 @@ def build(source: Source, *, design: Optional[Dict[str, Any]] = None, service: b
     except ValueError as error:  # no plan coordinates: the report goes on without a plan
         drawings.paragraphs.append(f"No plan view: {error}")
     paths = report_paths(shape)
-    from ..drawing.profile import profile_figure
-
     for k, path in enumerate(paths):
         tick(f"profile {k + 1} of {len(paths)}")
         series = profile_series(path, shape, drawn)
         series.dead_end = series.dead_end and k == 0
-        name_of = f"Profile: {series.node_ids[0]} to {series.node_ids[-1]}"
-        if series.dead_end:
-            name_of += f" (ends at dead end {series.node_ids[-1]}, not an outfall)"
-        drawings.figures.append(Figure(name_of, _svg(profile_figure(series, name))))
+        drawings.figures += _profile_figures(series)
     sections.append(drawings)
     return Content(name, sections, si)
 

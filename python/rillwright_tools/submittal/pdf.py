@@ -15,7 +15,7 @@ from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple
 from ..inputs import InputError
 from .build import REPORT_HINT, Content, Figure, Section, Table
 from .fonts import FAMILY as FONT, font_files
-from .pdf_svg import drawable
+from .pdf_svg import MM_PER_PT, draw, drawable
 
 BLUE = (31, 78, 156)
 HEADING_FILL = (232, 238, 248)
@@ -262,8 +262,22 @@ def _table(document: Any, table: Table, heading: Optional[str]) -> None:
     document.ln(2)
 
 
-def _figure(document: Any, figure: Figure) -> None:
-    document.add_page()
+def _figure(document: Any, figure: Figure, first_of_group: bool) -> None:
+    if figure.drawing is None or document.get_y() + figure.drawing.height * MM_PER_PT > _bottom(document):
+        document.add_page()
+    if figure.drawing is not None:
+        # A sheet: drawn at its true size (its scale bar is true), its own title on it.
+        if figure.group and figure.group != figure.title:
+            if first_of_group:
+                document.start_section(figure.group, level=1)
+            document.start_section(figure.title, level=2)
+        else:
+            document.start_section(figure.title, level=1)
+        width = figure.drawing.width * MM_PER_PT
+        top = document.get_y()
+        draw(document, figure.drawing, document.l_margin + max(0.0, (document.epw - width) / 2), top, FONT)
+        document.set_y(top + figure.drawing.height * MM_PER_PT)
+        return
     document.start_section(figure.title, level=1)
     document.set_font(FONT, "B", 11)
     document.cell(0, 6, figure.title, new_x="LMARGIN", new_y="NEXT")
@@ -282,12 +296,12 @@ def _contents(document: Any, outline: List[Any]) -> None:
     document.cell(0, 9, "Contents", new_x="LMARGIN", new_y="NEXT")
     document.set_text_color(0)
     document.set_x(document.l_margin)
-    profiles = [entry for entry in outline if entry.name.startswith(PROFILE_PREFIX)]
+    profiles = [entry for entry in outline if entry.name.startswith(PROFILE_PREFIX) and entry.level == 1]
     lines = []
     for entry in outline:
         if entry.name.startswith(PROFILE_PREFIX):
-            if entry is profiles[0]:
-                last = profiles[-1].page_number
+            if profiles and entry is profiles[0]:
+                last = max(e.page_number for e in outline if e.name.startswith(PROFILE_PREFIX))
                 lines.append((1, f"Profiles ({len(profiles)}, one bookmark each, "
                                  f"to page {last})", entry.page_number, entry))
             continue
@@ -335,7 +349,7 @@ def _section(document: Any, section: Section, tick: Callable[[str], None]) -> No
         _seal(document, section.seal)
     for k, figure in enumerate(section.figures):
         tick(f"PDF: figure {k + 1} of {len(section.figures)}")
-        _figure(document, figure)
+        _figure(document, figure, k == 0 or figure.group != section.figures[k - 1].group)
 
 
 def write_pdf(content: Content, path: str, progress: Optional[Callable[[str], None]] = None) -> None:
