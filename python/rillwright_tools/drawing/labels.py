@@ -70,26 +70,6 @@ def overlaps(a: Box, b: Box) -> bool:
     return a[0] < b[2] and b[0] < a[2] and a[1] < b[3] and b[1] < a[3]
 
 
-def crosses(segment: Segment, box: Box) -> bool:
-    """Whether the segment has a point inside the box (Liang-Barsky clipping)."""
-    x0, y0, x1, y1 = segment
-    dx, dy = x1 - x0, y1 - y0
-    low, high = 0.0, 1.0
-    for p, q in ((-dx, x0 - box[0]), (dx, box[2] - x0), (-dy, y0 - box[1]), (dy, box[3] - y0)):
-        if p == 0:
-            if q < 0:
-                return False
-        else:
-            t = q / p
-            if p < 0:
-                low = max(low, t)
-            else:
-                high = min(high, t)
-            if low > high:
-                return False
-    return True
-
-
 def around(gap: float) -> List[Spot]:
     """The eight spots around a point, the upper right first."""
     return [(gap, gap, 0, 0), (-gap, gap, 1, 0), (gap, -gap, 0, 1), (-gap, -gap, 1, 1),

@@ -164,6 +164,9 @@ DESIGN_OPTIONS: Dict[str, Tuple[str, Optional[T.Measure], str]] = {
     "min_full_velocity": ("least full-pipe velocity", T.VELOCITY, "none"),
     "max_depth": ("greatest structure depth", T.HEIGHT, "none"),
     "fixed_inverts": ("structures that keep their given invert", None, "none"),
+    "objective": ("objective of the profile design", None, "shallowest"),
+    "invert_step": ("invert grid of the least-cost design", T.HEIGHT, "0.01 in the project's length unit"),
+    "cost": ("cost model", None, "the default prices"),
 }
 
 
@@ -191,7 +194,10 @@ def design_criteria(design: Dict[str, Any], si: bool) -> List[List[str]]:
 def design_criteria_text(design: Dict[str, Any], si: bool) -> str:
     chosen = [f"{DESIGN_OPTIONS[k][0]} {_option_value(v, DESIGN_OPTIONS[k][1], si)}"
               for k, v in design.items() if k in DESIGN_OPTIONS and v is not None]
-    return ("every pipe sized from the catalogue as the smallest that carries its design flow"
+    least_cost = design.get("objective") == "cost"
+    return (("sizes and inverts chosen together as the least-cost design whose inverts lie on the grid and "
+             "that meets every rule (exact for the design flows)" if least_cost else
+             "every pipe sized from the catalogue as the smallest that carries its design flow")
             + ("; " + "; ".join(chosen) if chosen else "") + " (the full list with defaults is in the Design section).")
 
 
@@ -462,13 +468,50 @@ def build(source: Source, *, design: Optional[Dict[str, Any]] = None, service: b
     return Content(name, sections, si)
 
 
+def _amount(value: Any) -> str:
+    """A cost in the cost model's own currency (none is named), to the whole unit."""
+    return "-" if value is None else f"{value:,.0f}"
+
+
+COST_COLUMN: T.Column = ("Cost", "", "cost", _amount, True)
+OBJECTIVES = {"cost": "least cost (exact on the invert grid for the design flows)",
+              "shallowest": "shallowest trench, pipe by pipe from upstream"}
+
+
+def cost_rows(cost: Dict[str, Any]) -> List[Dict[str, Any]]:
+    """The design's cost in parts and its total, and beside a least-cost design the
+    shallowest-first design's total with the saving."""
+    rows = [{"part": label, "cost": cost.get(key)} for key, label in
+            (("pipes", "Pipes (length x price)"), ("excavation", "Trench excavation"),
+             ("structures", "Structures (each and by depth)"), ("total", "Total"))]
+    shallowest = cost.get("shallowest_total")
+    if shallowest is not None and cost.get("objective") == "cost":
+        saving = (f", saving {100 * (shallowest - cost['total']) / shallowest:.1f} %" if shallowest > 0 else "")
+        rows.append({"part": f"Shallowest-first design of the same network{saving}", "cost": shallowest})
+    return rows
+
+
 def design_section(designed: Dict[str, Any], options: Dict[str, Any], si: bool) -> Section:
     rows = [dict(r, size=T._size_change(r, si)) for r in designed["pipes"]]
     profile = bool(rows) and "invert_up" in rows[0]
+    cost = designed.get("cost")
+    columns = tuple(T.design_columns(si, profile)) + ((COST_COLUMN,) if cost else ())
     changed = sum(1 for r in rows if "->" in r["size"])
     section = Section("Design", "design-section", pairs=design_criteria(options, si))
-    section.tables.append(table("Designed pipes", "design", rows, T.design_columns(si, profile),
+    section.tables.append(table("Designed pipes", "design", rows, columns,
                                 f"{changed} of {len(rows)} pipes resized (given -> chosen)."))
+    if cost:
+        objective = cost.get("objective", "shallowest")
+        rounds = designed.get("rounds")
+        note = (f"Objective: {OBJECTIVES.get(objective, objective)}. Costs in the cost model's currency and "
+                f"{'per m and m³' if si else 'per ft and ft³'} prices, given or the defaults; a pipe costs its length "
+                "times its price plus its trench excavation, a structure that is not an outfall its price each "
+                "plus its price by depth.")
+        if rounds:
+            note += (f" Design and analysis ran {rounds} round{'s' if rounds != 1 else ''}"
+                     + ("" if cost.get("flows_repeat", True) else ", the flows still changing at the last") + ".")
+        section.tables.append(table("Design cost", "design-cost", cost_rows(cost),
+                                    (T.text("Part", "part"), COST_COLUMN), note))
     violations = designed["violations"]
     if violations:
         section.tables.append(table("Design violations", "design-violations", violations,
