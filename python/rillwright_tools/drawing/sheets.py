@@ -187,8 +187,8 @@ def _sheet(grid: _Grid, cell: Tuple[int, int], title: str, count: int) -> Tuple[
     for pid, label, mid, surcharged in middles:
         drawing.label(placer.place(pid, [label], mid, around(2.5), size=SIZE,
                                    colour=SURCHARGED if surcharged else "#333333"))
-    _frame(drawing, plan.units, grid.scale, fpp, f"{title} sheet {grid.number[cell]} of {count}")
-    _legend(drawing, plan)
+    bar_end = _frame(drawing, plan.units, grid.scale, fpp, f"{title} sheet {grid.number[cell]} of {count}")
+    _legend(drawing, plan, bar_end)
     return drawing, placer
 
 
@@ -216,7 +216,8 @@ def _match_line(drawing: Drawing, placer: LabelPlacer, side: str, other: int) ->
     drawing.label(placer.place(f"match-{side}", text, (mx, my), spots, size=SIZE, bold=True, vertical=vertical))
 
 
-def _frame(drawing: Drawing, units: Units, scale: Optional[int], fpp: float, title: str) -> None:
+def _frame(drawing: Drawing, units: Units, scale: Optional[int], fpp: float, title: str) -> float:
+    """The frame, title, scale, scale bar and north arrow; returns where the scale bar's text ends."""
     x0, y0, x1, y1 = MAP
     drawing.line([(x0, y0), (x1, y0), (x1, y1), (x0, y1), (x0, y0)], colour="black", width=0.8, z=6)
     drawing.text(x0, 450, title, size=11, bold=True)
@@ -235,15 +236,17 @@ def _frame(drawing: Drawing, units: Units, scale: Optional[int], fpp: float, tit
         value = length * fraction
         drawing.text(bx + bar * fraction, by + 7, f"{value:g}", size=SIZE, anchor="middle")
     drawing.text(bx + bar + 6, by, unit, size=SIZE)
+    bar_end = bx + bar + 6 + text_width(unit, SIZE)
     # North arrow: plan y is north.
     nx, ny = x1 - 8, 6.0
     drawing.shape([(nx, ny + 24), (nx - 5, ny), (nx, ny + 5)], fill="black", z=6)
     drawing.shape([(nx, ny + 24), (nx + 5, ny), (nx, ny + 5)], fill="white", edge="black", width=0.6, z=6)
     drawing.text(nx, ny + 28, "N", size=10, bold=True, anchor="middle")
+    return bar_end
 
 
-def _legend(drawing: Drawing, plan: _Plan) -> None:
-    x, y = MAP[0] + 150, 26.0
+def _legend(drawing: Drawing, plan: _Plan, after: float) -> None:
+    x, y = max(MAP[0] + 150, after + 14), 26.0
     items = [("line", PART_FULL, "Pipe within capacity")]
     if any(p[4] for p in plan.pipes):
         items.append(("line", SURCHARGED, "Pipe over capacity"))
@@ -284,7 +287,7 @@ def _groups(grid: _Grid) -> List[List[Tuple[int, int]]]:
     return groups
 
 
-def _key_map(plan: _Plan, grid: _Grid, title: str) -> Drawing:
+def _key_map(plan: _Plan, grid: _Grid, title: str, crowded: int = 0) -> Drawing:
     """Every sheet outlined and numbered over the pipes. Groups of sheets far apart get a
     panel each, side by side at one common scale, so that the numbers stay legible."""
     groups = _groups(grid)
@@ -329,6 +332,9 @@ def _key_map(plan: _Plan, grid: _Grid, title: str) -> Drawing:
                          else f"Sheet {numbers[0]}", size=SIZE, bold=True)
     _frame(drawing, plan.units, None, fpp,
            f"{title} key map: {len(grid.cells)} sheets at {plan.units.scale_text(grid.scale)}")
+    if crowded:
+        drawing.text(MAP[0] + 190, 26.0, f"{crowded} labels have no free place at any scale of the list (pipes "
+                                         "cross in a tangle): drawn over others", size=SIZE, colour="#d7191c")
     return drawing
 
 
@@ -351,19 +357,46 @@ def choose_scale(plan: _Plan) -> int:
     return max(fitting) if fitting else min(plan.units.scales)
 
 
+def _drawn(grid: _Grid, title: str, give_up: bool) -> Optional[List[Tuple[Tuple[int, int], Drawing, int]]]:
+    """Every sheet of the grid with its crowded labels, the fullest drawn first so that a
+    trial (`give_up`) ends at the first sheet that crowds a label (None)."""
+    count = len(grid.cells)
+    drawn = []
+    for cell in sorted(grid.cells, key=lambda c: -(len(grid.pipes_in.get(c, [])) + len(grid.nodes_in.get(c, [])))):
+        drawing, placer = _sheet(grid, cell, title, count)
+        if give_up and placer.crowded:
+            return None
+        drawn.append((cell, drawing, placer.crowded))
+    return sorted(drawn, key=lambda item: grid.number[item[0]])
+
+
 def plan_sheets(source: Source, result: Dict[str, Any], *, title: str = "Plan") -> List[SheetFigure]:
-    """The key map ("Plan key map"), then every sheet ("Plan sheet k of n")."""
+    """The key map ("Plan key map"), then every sheet ("Plan sheet k of n"): at the
+    coarsest scale of the list, no coarser than choose_scale's, at which no label is
+    crowded (drawn over another for want of any free place); where even the finest scale
+    crowds some (pipes that cross in a tangle), at choose_scale's, the key map saying how
+    many."""
     try:
         import matplotlib  # noqa: F401  (text is measured with its font)
     except ImportError:
         raise InputError(PLOT_HINT) from None
     plan = _read(source, result)
-    grid = _Grid(plan, choose_scale(plan))
+    first = choose_scale(plan)
+    chosen = None
+    for scale in sorted((s for s in plan.units.scales if s <= first), reverse=True):
+        grid = _Grid(plan, scale)
+        drawn = _drawn(grid, title, give_up=True)
+        if drawn is not None:
+            chosen = grid, drawn
+            break
+    if chosen is None:
+        grid = _Grid(plan, first)
+        chosen = grid, _drawn(grid, title, give_up=False) or []
+    grid, drawn = chosen
+    crowded = sum(k for _, _, k in drawn)
     count = len(grid.cells)
-    sheets = [SheetFigure(f"{title} key map", _key_map(plan, grid, title))]
-    for cell in grid.cells:
-        drawing, _ = _sheet(grid, cell, title, count)
-        sheets.append(SheetFigure(f"{title} sheet {grid.number[cell]} of {count}", drawing))
+    sheets = [SheetFigure(f"{title} key map", _key_map(plan, grid, title, crowded))]
+    sheets += [SheetFigure(f"{title} sheet {grid.number[cell]} of {count}", drawing) for cell, drawing, _ in drawn]
     return sheets
 
 
