@@ -115,6 +115,11 @@ class _Raster:
         self.nx = math.ceil(frame[2]) + 3 - self.x0
         self.ny = math.ceil(frame[3]) + 3 - self.y0
         self.layers = {name: np.zeros((self.ny, self.nx), dtype=bool) for name in ("lines", "marks", "labels")}
+        # Everything taken as a box test sees it (the lines one cell wider all round, the
+        # marks and labels as they are), kept up to date as marks and labels are taken and
+        # worked out again after lines were (they come first, before the labels).
+        self._taken = np.zeros((self.ny, self.nx), dtype=bool)
+        self._lines_changed = False
 
     def _slice(self, box: Box) -> Tuple[slice, slice]:
         i0 = max(math.floor(box[0]) - self.x0, 0)
@@ -123,8 +128,26 @@ class _Raster:
         j1 = min(math.ceil(box[3]) - self.y0, self.ny)
         return slice(j0, max(j1, j0)), slice(i0, max(i1, i0))
 
+    def _everything(self) -> Any:
+        if self._lines_changed:
+            lines = self.layers["lines"]
+            taken = self.layers["marks"] | self.layers["labels"]
+            for dj in (-1, 0, 1):
+                for di in (-1, 0, 1):
+                    # taken[j, i] |= lines[j + dj, i + di] wherever both are on the raster
+                    taken[max(-dj, 0):self.ny - max(dj, 0), max(-di, 0):self.nx - max(di, 0)] |= \
+                        lines[max(dj, 0):self.ny + min(dj, 0), max(di, 0):self.nx + min(di, 0)]
+            self._taken = taken
+            self._lines_changed = False
+        return self._taken
+
     def take_box(self, box: Box, layer: str) -> None:
-        self.layers[layer][self._slice(box)] = True
+        where = self._slice(box)
+        self.layers[layer][where] = True
+        if layer == "lines":
+            self._lines_changed = True
+        else:
+            self._taken[where] = True
 
     def take_segment(self, segment: Segment, layer: str = "lines") -> None:
         import numpy as np
@@ -136,9 +159,16 @@ class _Raster:
         j = np.floor(y0 + t * (y1 - y0)).astype(np.int64) - self.y0
         keep = (i >= 0) & (i < self.nx) & (j >= 0) & (j < self.ny)
         self.layers[layer][j[keep], i[keep]] = True
+        if layer == "lines":
+            self._lines_changed = True
+        else:
+            self._taken[j[keep], i[keep]] = True
 
     def free(self, box: Box, layers: Sequence[str] = ("lines", "marks", "labels")) -> bool:
         where = self._slice(box)
+        if tuple(layers) == ("lines", "marks", "labels"):
+            # The lines within a cell of the box are the wide lines inside it.
+            return not self._everything()[where].any()
         if "lines" in layers and self.layers["lines"][self._slice((box[0] - 1, box[1] - 1, box[2] + 1, box[3] + 1))].any():
             return False
         return not any(self.layers[name][where].any() for name in layers if name != "lines")
@@ -158,15 +188,7 @@ class _Raster:
         import numpy as np
 
         rows, cols = self._slice(window)
-        lines = self.layers["lines"]
-        taken = lines[rows, cols] | self.layers["marks"][rows, cols] | self.layers["labels"][rows, cols]
-        # The lines one cell wider all round, as free() sees them.
-        for dj in (-1, 0, 1):
-            for di in (-1, 0, 1):
-                j0, j1 = max(rows.start + dj, 0), min(rows.stop + dj, self.ny)
-                i0, i1 = max(cols.start + di, 0), min(cols.stop + di, self.nx)
-                taken[j0 - rows.start - dj:j1 - rows.start - dj, i0 - cols.start - di:i1 - cols.start - di] |= \
-                    lines[j0:j1, i0:i1]
+        taken = self._everything()[rows, cols]
         w, h = math.ceil(width) + 1, math.ceil(height) + 1
         if taken.shape[0] < h or taken.shape[1] < w:
             return np.empty((0, 2))
@@ -271,9 +293,13 @@ class LabelPlacer:
             return None
         # The nearest few in each of sixteen directions, so that a leader can find a gap.
         bearing = np.floor((np.arctan2(ey[usable] - ay, ex[usable] - ax) + math.pi) / (2 * math.pi) * 16)
-        order = usable[np.lexsort((distance[usable], bearing))]
-        first_of = np.r_[True, np.diff(np.sort(bearing)) != 0]
-        nearest = order[first_of]
+        # In each direction the nearest, the first of equals (as a stable sort would give).
+        sector = bearing.astype(np.int64)
+        closest = np.full(17, np.inf)
+        np.minimum.at(closest, sector, distance[usable])
+        ties = np.nonzero(distance[usable] == closest[sector])[0]
+        _, first = np.unique(sector[ties], return_index=True)  # sectors ascending
+        nearest = usable[ties[first]]
         nearest = nearest[np.argsort(distance[nearest], kind="stable")]
         for k in nearest:
             length = float(distance[k])
