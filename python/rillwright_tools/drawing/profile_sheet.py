@@ -82,14 +82,19 @@ def _finite(values: Sequence[float]) -> List[float]:
 class _Layout:
     """What every sheet of one profile shares: the scales and the bands kept for labels."""
 
-    def __init__(self, series: ProfileSeries, title: str, h_fpp: float, h_text: str) -> None:
+    def __init__(self, series: ProfileSeries, title: str, h_fpp: float, h_text: str,
+                 same_texts: Optional["_Layout"] = None) -> None:
         self.series, self.title, self.units = series, title, Units(series.si)
         self.h_fpp, self.h_text = h_fpp, h_text
-        self.structure_text = [structure_lines(series, k, self.units) for k in range(len(series.node_ids))]
-        self.pipe_text = [pipe_lines(series, k, self.units) for k in range(len(series.pipes))]
-        # Room above the ground and below the pipes for the labels stood on end.
-        self.top_band = max((block_size(t, SIZE)[0] for t in self.structure_text), default=0.0) + 2 * GAP
-        self.bottom_band = max((block_size(t, SIZE)[0] for t in self.pipe_text), default=0.0) + 2 * GAP
+        if same_texts is not None:  # another scale of the same profile: the same labels
+            self.structure_text, self.pipe_text = same_texts.structure_text, same_texts.pipe_text
+            self.top_band, self.bottom_band = same_texts.top_band, same_texts.bottom_band
+        else:
+            self.structure_text = [structure_lines(series, k, self.units) for k in range(len(series.node_ids))]
+            self.pipe_text = [pipe_lines(series, k, self.units) for k in range(len(series.pipes))]
+            # Room above the ground and below the pipes for the labels stood on end.
+            self.top_band = max((block_size(t, SIZE)[0] for t in self.structure_text), default=0.0) + 2 * GAP
+            self.bottom_band = max((block_size(t, SIZE)[0] for t in self.pipe_text), default=0.0) + 2 * GAP
         length = series.stations[-1] - series.stations[0]
         span = _usable() * h_fpp
         self.count = max(1, math.ceil(length / span - 1e-9))
@@ -138,9 +143,10 @@ class _Layout:
     def exaggeration(self) -> float:
         return self.h_fpp / self.v_fpp
 
-    def sheet(self, j: int, placer_out: Optional[List[LabelPlacer]] = None) -> Tuple[Drawing, int]:
+    def sheet(self, j: int, placer_out: Optional[List[LabelPlacer]] = None, trial: bool = False) -> Tuple[Drawing, int]:
+        """The sheet and its count of crowded labels; a `trial` ends at the first (unfinished)."""
         s0, s1 = self.ranges[j]
-        return _draw_sheet(self, j, s0, s1, placer_out)
+        return _draw_sheet(self, j, s0, s1, placer_out, trial)
 
 
 def _exaggeration_text(value: float) -> str:
@@ -149,7 +155,7 @@ def _exaggeration_text(value: float) -> str:
 
 
 def _draw_sheet(layout: _Layout, j: int, s0: float, s1: float,
-                placer_out: Optional[List[LabelPlacer]]) -> Tuple[Drawing, int]:
+                placer_out: Optional[List[LabelPlacer]], trial: bool = False) -> Tuple[Drawing, int]:
     series, units = layout.series, layout.units
     low, _ = layout._levels(s0, s1)
     bottom = low - (layout.bottom_band + GAP) * layout.v_fpp
@@ -236,6 +242,8 @@ def _draw_sheet(layout: _Layout, j: int, s0: float, s1: float,
                               (px, ceiling - 6), [(0, -2, 0.5, 1), (4, -2, 0, 1), (-4, -2, 1, 1)], size=SIZE,
                               bold=True, colour=HGL)
         drawing.label(placed)
+        if trial and placed.crowded:
+            return drawing, placer.crowded
 
     last = len(series.node_ids) - 1
     owned = [k for k in nodes if s0 - 1e-9 <= series.stations[k] < s1 - 1e-9 or
@@ -252,6 +260,8 @@ def _draw_sheet(layout: _Layout, j: int, s0: float, s1: float,
         placed = placer.place(series.node_ids[k], layout.structure_text[k], (x, y), spots, size=SIZE,
                               colour=ALARM if alarm else "black")
         drawing.label(placed)
+        if trial and placed.crowded:
+            return drawing, placer.crowded
     pipe_owned = [k for k in pipes if s0 <= (series.stations[k] + series.stations[k + 1]) / 2 < s1 or
                   (j == layout.count - 1 and (series.stations[k] + series.stations[k + 1]) / 2 >= s1)]
     for k in sorted(pipe_owned, key=lambda k: (not series.adverse[k], k)):
@@ -264,6 +274,8 @@ def _draw_sheet(layout: _Layout, j: int, s0: float, s1: float,
         placed = placer.place(pipe.id, layout.pipe_text[k], (X(mid), max(y, FRAME[1] + 2)), spots, size=SIZE,
                               colour=ADVERSE_EDGE if series.adverse[k] else "black")
         drawing.label(placed)
+        if trial and placed.crowded:
+            return drawing, placer.crowded
 
     _frame_and_title(drawing, layout, j, series)
     if placer_out is not None:
@@ -386,7 +398,7 @@ def _sheet_title(layout: _Layout, j: int) -> str:
 def _build(layout: _Layout, give_up_above: Optional[int] = None) -> Tuple[List[SheetFigure], int]:
     sheets, crowded = [], 0
     for j in range(layout.count):
-        drawing, count = layout.sheet(j)
+        drawing, count = layout.sheet(j, trial=give_up_above == 0)
         crowded += count
         if give_up_above is not None and crowded > give_up_above:  # cannot beat the best found
             return [], crowded
@@ -403,8 +415,10 @@ def choose_layout(series: ProfileSeries, title: str) -> Tuple[_Layout, List[Shee
     # crowded label among those needing the fewest sheets at which any scale has none. So
     # the scales are tried by count, the finest of each count first, and the first that
     # works is it (a trial ends at its first crowded label).
-    layouts = [_Layout(series, title, units.feet_per_point(scale), units.scale_text(scale))
-               for scale in sorted(units.scales)]
+    layouts: List[_Layout] = []
+    for scale in sorted(units.scales):
+        layouts.append(_Layout(series, title, units.feet_per_point(scale), units.scale_text(scale),
+                               layouts[0] if layouts else None))
     for layout in sorted(layouts, key=lambda candidate: candidate.count):  # stable: finest first
         sheets, _ = _build(layout, 0)
         if sheets:

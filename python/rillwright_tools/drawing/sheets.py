@@ -143,7 +143,9 @@ def _marker(drawing: Drawing, placer: Optional[LabelPlacer], x: float, y: float,
         placer.obstacle_box(box)
 
 
-def _sheet(grid: _Grid, cell: Tuple[int, int], title: str, count: int) -> Tuple[Drawing, LabelPlacer]:
+def _sheet(grid: _Grid, cell: Tuple[int, int], title: str, count: int,
+           trial: bool = False) -> Tuple[Drawing, LabelPlacer]:
+    """The sheet of the cell; a `trial` ends at its first crowded label (the drawing unfinished)."""
     plan, fpp = grid.plan, grid.fpp
     i, j = cell
     g = grid.ground(i, j)
@@ -184,9 +186,13 @@ def _sheet(grid: _Grid, cell: Tuple[int, int], title: str, count: int) -> Tuple[
         alarm = nid in plan.flooded
         drawing.label(placer.place(nid, [nid], q, around(4.0), size=SIZE,
                                    bold=True, colour="#7b2cbf" if alarm else "black"))
+        if trial and placer.placed[-1].crowded:
+            return drawing, placer
     for pid, label, mid, surcharged in middles:
         drawing.label(placer.place(pid, [label], mid, around(2.5), size=SIZE,
                                    colour=SURCHARGED if surcharged else "#333333"))
+        if trial and placer.placed[-1].crowded:
+            return drawing, placer
     bar_end = _frame(drawing, plan.units, grid.scale, fpp, f"{title} sheet {grid.number[cell]} of {count}")
     _legend(drawing, plan, bar_end)
     return drawing, placer
@@ -363,7 +369,7 @@ def _drawn(grid: _Grid, title: str, give_up: bool) -> Optional[List[Tuple[Tuple[
     count = len(grid.cells)
     drawn = []
     for cell in sorted(grid.cells, key=lambda c: -(len(grid.pipes_in.get(c, [])) + len(grid.nodes_in.get(c, [])))):
-        drawing, placer = _sheet(grid, cell, title, count)
+        drawing, placer = _sheet(grid, cell, title, count, trial=give_up)
         if give_up and placer.crowded:
             return None
         drawn.append((cell, drawing, placer.crowded))
