@@ -21,6 +21,7 @@ BLUE = (31, 78, 156)
 HEADING_FILL = (232, 238, 248)
 STRIPE_FILL = (246, 246, 246)
 PAD = 1.2  # mm of space either side of a cell's text
+FIT = 1e-6  # mm: a text as wide as its column (to rounding) fits it
 LINE = 1.18  # line height over font size
 TABLE_SIZES = (8.0, 7.0, 6.5, 6.0, 5.5, 5.0)  # font sizes tried, largest first, until a table fits the page
 PROFILE_PREFIX = "Profile: "
@@ -162,13 +163,18 @@ def _wrap(text: str, width: float, measure: Callable[[str], float]) -> List[str]
 def _fit(document: Any, table: Table) -> Tuple[float, List[float]]:
     """The largest font size at which the table fits the page width, and its column widths:
     each column as wide as its widest cell, text columns narrowed (to wrap) when needed."""
+    # Widths grow in proportion to the font size (fpdf2 sums the glyphs' advances): every
+    # cell is measured once, at the first size.
+    reference = TABLE_SIZES[0]
+    bold, plain = _Widths(document, "B", reference), _Widths(document, "", reference)
+    widest_at_reference, word_at_reference = [], []
+    for k, (heading, unit) in enumerate(zip(table.headings, table.units)):
+        cells = {row[k] for row in table.rows}
+        widest_at_reference.append(max([bold(heading), plain(unit), *(plain(text) for text in cells)]))
+        words = {word for text in cells for word in text.split(" ")} | set(heading.split(" "))
+        word_at_reference.append(max([plain(word) for word in words] + [0.0]))
     for size in TABLE_SIZES:
-        bold, plain = _Widths(document, "B", size), _Widths(document, "", size)
-        natural = []
-        for k, (heading, unit) in enumerate(zip(table.headings, table.units)):
-            longest = sorted((row[k] for row in table.rows), key=len)[-3:]
-            widest = max([bold(heading), plain(unit), *(plain(text) for text in longest)])
-            natural.append(widest + 2 * PAD)
+        natural = [widest * size / reference + 2 * PAD for widest in widest_at_reference]
         room = document.epw
         if sum(natural) <= room:
             return size, natural
@@ -178,7 +184,12 @@ def _fit(document: Any, table: Table) -> Tuple[float, List[float]]:
         if fixed + floor * len(texts) > room and size != TABLE_SIZES[-1]:
             continue
         cap = _water_level(texts, room - fixed, floor)
-        return size, [w if numeric else min(w, cap) for w, numeric in zip(natural, table.numeric)]
+        widths = [w if numeric else min(w, cap) for w, numeric in zip(natural, table.numeric)]
+        cuts_words = any(w < word * size / reference + 2 * PAD
+                         for w, word, numeric in zip(widths, word_at_reference, table.numeric) if not numeric)
+        if cuts_words and size != TABLE_SIZES[-1]:
+            continue  # a smaller size, before a word is cut in two
+        return size, widths
     raise AssertionError("unreachable")
 
 
@@ -236,8 +247,8 @@ def _table(document: Any, table: Table, heading: Optional[str]) -> None:
     for index, cells in enumerate(table.rows):
         wrapped = None
         for k, text in enumerate(cells):
-            if not table.numeric[k] and measure(text) > widths[k] - 2 * PAD:
-                wrapped = [_wrap(t, widths[k] - 2 * PAD, measure) for t in cells]
+            if not table.numeric[k] and measure(text) > widths[k] - 2 * PAD + FIT:
+                wrapped = [_wrap(t, widths[j] - 2 * PAD + FIT, measure) for j, t in enumerate(cells)]
                 break
         height = line * (max(len(lines) for lines in wrapped) if wrapped else 1)
         y = document.get_y()
@@ -291,6 +302,7 @@ def _figure(document: Any, figure: Figure, first_of_group: bool) -> None:
 def _contents(document: Any, outline: List[Any]) -> None:
     """The table of contents: every section and plan sheet, and the profiles as one line
     with their pages (each has its own bookmark)."""
+    document.set_x(document.l_margin)  # drawn at the end, wherever the last page left off
     document.set_font(FONT, "B", 14)
     document.set_text_color(*BLUE)
     document.cell(0, 9, "Contents", new_x="LMARGIN", new_y="NEXT")
