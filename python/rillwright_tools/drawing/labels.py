@@ -243,14 +243,15 @@ class LabelPlacer:
             if self._inside(box) and self._raster.free(box):
                 return self._keep(Placed(key, list(lines), size, _unpadded(box), turned, bold, colour, anchor))
         assert boxes, "a label needs at least one spot"
-        turned = boxes[0][1]
-        width, height = (upright[1], upright[0]) if turned else upright
+        first_turned = boxes[0][1]  # a label on a leader stands as at its first spot
+        width, height = (upright[1], upright[0]) if first_turned else upright
         found = self._leader_spot(anchor, width + 2 * PAD, height + 2 * PAD,
                                   self.leader_reach if reach is None else reach, clear=False)
         if found is not None and found[2]:
             box, leader, _ = found
             self._raster.take_segment(leader, "marks")
-            return self._keep(Placed(key, list(lines), size, _unpadded(box), turned, bold, colour, anchor, leader))
+            return self._keep(Placed(key, list(lines), size, _unpadded(box), first_turned, bold, colour, anchor,
+                                     leader))
         for box, turned in boxes:
             if self._inside(box) and self._raster.free(box, ("marks", "labels")):
                 return self._keep(Placed(key, list(lines), size, _unpadded(box), turned, bold, colour, anchor,
@@ -259,7 +260,8 @@ class LabelPlacer:
         if found is not None:
             box, leader, _ = found
             self._raster.take_segment(leader, "marks")
-            return self._keep(Placed(key, list(lines), size, _unpadded(box), turned, bold, colour, anchor, leader))
+            return self._keep(Placed(key, list(lines), size, _unpadded(box), first_turned, bold, colour, anchor,
+                                     leader))
         box, turned = boxes[0]
         return self._keep(Placed(key, list(lines), size, _unpadded(box), turned, bold, colour, anchor, crowded=True))
 
