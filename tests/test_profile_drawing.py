@@ -77,3 +77,16 @@ def test_plan_sheets_need_plan_coordinates():
     source = inputs.resolve(text=text, format="rwn")
     with pytest.raises(ValueError, match="no plan coordinates"):
         plan_sheets(source, inputs.analyze(source))
+
+
+def test_a_structure_on_a_match_line_leaves_its_note_readable_at_a_coarse_scale():
+    from field_network import field_network
+    from rillwright_tools.drawing.profile_sheet import choose_layout
+
+    source = inputs.resolve(text=field_network(), format="rwn")  # trunk structures every 150 ft
+    shape = inputs.geometry(source)
+    series = profile_series(profile_path(shape), shape, inputs.analyze(source))
+    layout, sheets = choose_layout(series, "Profile")
+    assert layout.count > 1 and layout.h_fpp > 20.0 / 72 and not any(p.crowded for s in sheets for p in s.drawing.labels)
+    notes = [t.text for s in sheets for t in s.drawing.texts if t.key.startswith("match-")]
+    assert len(notes) == 2 * (layout.count - 1) and all("SEE SHEET" in n for n in notes)

@@ -219,18 +219,18 @@ def _draw_sheet(layout: _Layout, j: int, s0: float, s1: float,
             drawing.line([(a, ceiling), (b, ceiling)], colour=HGL, width=1.3, dash=(3, 2), z=3.4)
             placer.obstacle_line([(a, ceiling), (b, ceiling)])
 
-    # Match lines, and what lies beyond them: their notes go first, along the line.
+    # Match lines, and what lies beyond them: the note under the frame, beside a tick
+    # under the line, where no structure or grade line can take its place.
     for station, other, side in ((s0, j, 1), (s1, j + 2, -1)):
         if not (1 <= other <= layout.count):
             continue
         x = X(station)
+        note_y = FRAME[1] - 22  # below the station numbers, above the legend
         drawing.line([(x, FRAME[1]), (x, FRAME[3])], colour="black", width=0.9, dash=(8, 2, 2, 2), z=3.6)
+        drawing.line([(x, note_y - 2), (x, note_y + 8)], colour="black", width=0.9, z=3.6)  # clear of the stations
         placer.obstacle_line([(x, FRAME[1]), (x, FRAME[3])])
-        text = f"MATCH LINE STA {units.station_text(station)}  SEE SHEET {other}"
-        fx = 0 if side > 0 else 1
-        spots = [(side * 2, -GAP, fx, 1, True), (side * 2, FRAME[1] + GAP - FRAME[3], fx, 0, True),
-                 (side * 2, (FRAME[1] - FRAME[3]) / 2, fx, 0.5, True)]
-        drawing.label(placer.place(f"match-{other}", [text], (x, FRAME[3]), spots, size=SIZE, bold=True))
+        drawing.text(x + side * 3, note_y, f"MATCH LINE STA {units.station_text(station)}  SEE SHEET {other}",
+                     size=SIZE, bold=True, anchor="start" if side > 0 else "end", key=f"match-{other}")
 
     # Labels: the alarms first, then the structures, the grade line's peaks and the pipes.
     peaks = [(x, y) for x, y in clipped_peaks(series.hgl_x, series.hgl_y, top) if left_station <= x <= right_station]
