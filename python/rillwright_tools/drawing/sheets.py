@@ -339,8 +339,8 @@ def _key_map(plan: _Plan, grid: _Grid, title: str, crowded: int = 0) -> Drawing:
     _frame(drawing, plan.units, None, fpp,
            f"{title} key map: {len(grid.cells)} sheets at {plan.units.scale_text(grid.scale)}")
     if crowded:
-        drawing.text(MAP[0] + 190, 26.0, f"{crowded} labels have no free place at any scale of the list (pipes "
-                                         "cross in a tangle): drawn over others", size=SIZE, colour="#d7191c")
+        drawing.text(MAP[0] + 190, 26.0, f"{crowded} labels drawn over others at this scale: every scale of the "
+                                         "list crowds some (pipes cross in a tangle)", size=SIZE, colour="#d7191c")
     return drawing
 
 
@@ -379,9 +379,8 @@ def _drawn(grid: _Grid, title: str, give_up: bool) -> Optional[List[Tuple[Tuple[
 def plan_sheets(source: Source, result: Dict[str, Any], *, title: str = "Plan") -> List[SheetFigure]:
     """The key map ("Plan key map"), then every sheet ("Plan sheet k of n"): at the
     coarsest scale of the list, no coarser than choose_scale's, at which no label is
-    crowded (drawn over another for want of any free place); where even the finest scale
-    crowds some (pipes that cross in a tangle), at choose_scale's, the key map saying how
-    many."""
+    crowded (drawn over another for want of any free place); where every scale crowds some
+    (pipes that cross in a tangle), at choose_scale's, the key map saying how many."""
     try:
         import matplotlib  # noqa: F401  (text is measured with its font)
     except ImportError:
