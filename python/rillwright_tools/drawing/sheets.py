@@ -144,8 +144,9 @@ def _marker(drawing: Drawing, placer: Optional[LabelPlacer], x: float, y: float,
 
 
 def _sheet(grid: _Grid, cell: Tuple[int, int], title: str, count: int,
-           trial: bool = False) -> Tuple[Drawing, LabelPlacer]:
-    """The sheet of the cell; a `trial` ends at its first crowded label (the drawing unfinished)."""
+           trial: bool = False, size: float = SIZE) -> Tuple[Drawing, LabelPlacer]:
+    """The sheet of the cell, its labels `size` points; a `trial` ends at its first crowded
+    label (the drawing unfinished)."""
     plan, fpp = grid.plan, grid.fpp
     i, j = cell
     g = grid.ground(i, j)
@@ -184,12 +185,12 @@ def _sheet(grid: _Grid, cell: Tuple[int, int], title: str, count: int,
     here.sort(key=lambda item: (plan.kinds[item[0]] != "outfall", item[0] not in plan.flooded))
     for nid, q in here:
         alarm = nid in plan.flooded
-        drawing.label(placer.place(nid, [nid], q, around(4.0), size=SIZE,
+        drawing.label(placer.place(nid, [nid], q, around(4.0), size=size,
                                    bold=True, colour="#7b2cbf" if alarm else "black"))
         if trial and placer.placed[-1].crowded:
             return drawing, placer
     for pid, label, mid, surcharged in middles:
-        drawing.label(placer.place(pid, [label], mid, around(2.5), size=SIZE,
+        drawing.label(placer.place(pid, [label], mid, around(2.5), size=size,
                                    colour=SURCHARGED if surcharged else "#333333"))
         if trial and placer.placed[-1].crowded:
             return drawing, placer
@@ -386,23 +387,60 @@ def plan_sheets(source: Source, result: Dict[str, Any], *, title: str = "Plan") 
     except ImportError:
         raise InputError(PLOT_HINT) from None
     plan = _read(source, result)
-    first = choose_scale(plan)
-    chosen = None
-    for scale in sorted((s for s in plan.units.scales if s <= first), reverse=True):
-        grid = _Grid(plan, scale)
-        drawn = _drawn(grid, title, give_up=True)
-        if drawn is not None:
-            chosen = grid, drawn
-            break
-    if chosen is None:
-        grid = _Grid(plan, first)
-        chosen = grid, _drawn(grid, title, give_up=False) or []
-    grid, drawn = chosen
+    grid, drawn = _chosen(plan, title)
     crowded = sum(k for _, _, k in drawn)
     count = len(grid.cells)
     sheets = [SheetFigure(f"{title} key map", _key_map(plan, grid, title, crowded))]
     sheets += [SheetFigure(f"{title} sheet {grid.number[cell]} of {count}", drawing) for cell, drawing, _ in drawn]
     return sheets
+
+
+def _chosen(plan: _Plan, title: str) -> Tuple[_Grid, List[Tuple[Tuple[int, int], Drawing, int]]]:
+    """The grid at the scale plan_sheets tells, with its sheets drawn."""
+    first = choose_scale(plan)
+    for scale in sorted((s for s in plan.units.scales if s <= first), reverse=True):
+        grid = _Grid(plan, scale)
+        drawn = _drawn(grid, title, give_up=True)
+        if drawn is not None:
+            return grid, drawn
+    grid = _Grid(plan, first)
+    return grid, _drawn(grid, title, give_up=False) or []
+
+
+@dataclass
+class PlanLabel:
+    """A label of the plan in plan feet: its lines from their baseline origins, turned a
+    quarter turn when `vertical`, and its leader where it has one."""
+
+    key: str
+    lines: List[str]
+    origins: List[Point]
+    vertical: bool
+    leader: Optional[Tuple[Point, Point]]
+
+
+def plan_labels(source: Source, size: float) -> Tuple[Units, int, List[PlanLabel]]:
+    """The plan's structure and pipe labels placed as on the plan sheets (at their scale, by
+    the same placer, sheet by sheet) with letters of `size` points, in plan feet: for CAD,
+    whose text then stands where the sheets leave room for it. Returns the units, the scale
+    and the labels."""
+    plan = _read(source, {"nodes": [], "pipes": []})
+    grid, _ = _chosen(plan, "Plan")
+    labels = []
+    for cell in grid.cells:
+        g = grid.ground(*cell)
+
+        def feet(p: Tuple[float, float], g: Tuple[float, ...] = g) -> Point:
+            return g[0] + (p[0] - MAP[0]) * grid.fpp, g[1] + (p[1] - MAP[1]) * grid.fpp
+
+        drawing, _ = _sheet(grid, cell, "Plan", len(grid.cells), size=size)
+        for placed in drawing.labels:
+            if placed.key.startswith("match-"):
+                continue
+            leader = None if placed.leader is None else (feet(placed.leader[:2]), feet(placed.leader[2:]))
+            labels.append(PlanLabel(placed.key, placed.lines, [feet(o) for o in placed.baselines()],
+                                    placed.vertical, leader))
+    return plan.units, grid.scale, labels
 
 
 def placed_labels(sheet: SheetFigure) -> List[Placed]:
