@@ -424,6 +424,10 @@ def plan_labels(source: Source, size: float) -> Tuple[Units, int, List[PlanLabel
     the same placer, sheet by sheet) with letters of `size` points, in plan feet: for CAD,
     whose text then stands where the sheets leave room for it. Returns the units, the scale
     and the labels."""
+    try:
+        import matplotlib  # noqa: F401  (text is measured with its font)
+    except ImportError:
+        raise InputError(PLOT_HINT) from None
     plan = _read(source, {"nodes": [], "pipes": []})
     grid, _ = _chosen(plan, "Plan")
     labels = []
