@@ -329,3 +329,17 @@ def test_report_pdf_without_a_name_writes_the_input_stem(tmp_path, capsys):
     network.write_text(rillwright.demo_project_json())
     assert main(["report", str(network), "--pdf"]) == 0
     assert (tmp_path / "street.pdf").stat().st_size > 0 and (tmp_path / "street.html").exists()
+
+
+def test_every_adverse_pipe_is_drawn_in_a_profile_with_its_fill():
+    from field_network import field_network
+    from rillwright_tools.drawing.profile_sheet import ADVERSE_FILL
+    from rillwright_tools.inputs import resolve
+    from rillwright_tools.submittal.build import build
+
+    content = build(resolve(text=field_network(), format="rwn"))  # two uphill laterals of three pipes
+    pipes = next(t for t in content.tables if t.id == "pipes")
+    adverse = {row[0] for row in pipes.rows if "ADVERSE" in row[-1]}
+    drawn = {p.key for f in content.figures if f.group and any(s.fill == ADVERSE_FILL for s in f.drawing.shapes)
+             for p in f.drawing.labels}
+    assert adverse and adverse <= drawn

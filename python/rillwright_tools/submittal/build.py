@@ -341,9 +341,10 @@ def _profile_figures(series: Any) -> List[Figure]:
     return [Figure(sheet.title, sheet.svg(), sheet.drawing, group) for sheet in profile_sheets(series, "Profile")]
 
 
-def report_paths(shape: Any, min_pipes: int = 4) -> List[List[Any]]:
-    """Every outfall's longest path, then every other branch of at least `min_pipes` pipes
-    down to where it joins a path already drawn."""
+def report_paths(shape: Any, min_pipes: int = 4, shown: Optional[set] = None) -> List[List[Any]]:
+    """Every outfall's longest path, then every other branch of at least `min_pipes` pipes,
+    or with a pipe of `shown` on it (the adverse ones: a reviewer looks for them in a
+    profile), down to where it joins a path already drawn."""
     paths = head_paths(shape)
     order = sorted(range(len(paths)), key=lambda k: -sum(p.length for p in paths[k]))
     covered: set = set()
@@ -355,7 +356,7 @@ def report_paths(shape: Any, min_pipes: int = 4) -> List[List[Any]]:
             if pipe.to_node in covered:
                 break
         first_to_outfall = not covered.intersection(p.to_node for p in paths[k])
-        if first_to_outfall or len(path) >= min_pipes:
+        if first_to_outfall or len(path) >= min_pipes or any(p.id in (shown or ()) for p in path):
             chosen.append(path)
             covered.update(p.from_node for p in path)
             covered.update(p.to_node for p in path)
@@ -458,7 +459,10 @@ def build(source: Source, *, design: Optional[Dict[str, Any]] = None, service: b
         drawings.figures += _plan_figures(source, drawn)
     except ValueError as error:  # no plan coordinates: the report goes on without a plan
         drawings.paragraphs.append(f"No plan view: {error}")
-    paths = report_paths(shape)
+    from ..drawing.profile import ADVERSE_SLOPE
+
+    adverse = {row["id"] for row in result["pipes"] if row.get("slope") is not None and row["slope"] < ADVERSE_SLOPE}
+    paths = report_paths(shape, shown=adverse)
     for k, path in enumerate(paths):
         tick(f"profile {k + 1} of {len(paths)}")
         series = profile_series(path, shape, drawn)
