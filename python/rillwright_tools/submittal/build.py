@@ -410,7 +410,8 @@ def build(source: Source, *, design: Optional[Dict[str, Any]] = None, service: b
     details = grade_line.grade_line_details(source, inlet_aware=bool(inlet_rows)) if grade_line else None
     drawn = grade_line.with_energy(result, details) if grade_line else result
     energy = {n["id"]: n for n in (details or {}).get("nodes", [])}
-    name = result.get("name") or _project(original).get("name") or os.path.basename(source.label)
+    name = (result.get("name") or _project(original).get("name") or
+            ("Unnamed network" if source.label.startswith("<") else os.path.basename(source.label)))
     tick("check")
     found = _findings(source, shape, result, inlet_warnings)
 
