@@ -343,3 +343,25 @@ def test_every_adverse_pipe_is_drawn_in_a_profile_with_its_fill():
     drawn = {p.key for f in content.figures if f.group and any(s.fill == ADVERSE_FILL for s in f.drawing.shapes)
              for p in f.drawing.labels}
     assert adverse and adverse <= drawn
+
+
+def test_pdf_places_every_sheet_at_its_own_size(written):
+    """Upright text of each sheet lands where the sheet puts it, shifted alike: one point of
+    the drawing is one point of the page, so its scale bar is true."""
+    from collections import Counter
+
+    _, content, _, pdf = written
+    reader = pypdf.PdfReader(pdf)
+    pages = {reader.get_destination_page_number(item): item.title for item in reader.outline if not isinstance(item, list)}
+    pages.update({reader.get_destination_page_number(i): i.title for group in reader.outline if isinstance(group, list)
+                  for i in group if not isinstance(i, list)})
+    for figure in content.figures[:3]:
+        number = next(k for k, title in pages.items() if title == figure.title)
+        seen = {}
+        reader.pages[number].extract_text(visitor_text=lambda text, cm, tm, *_: seen.setdefault(
+            text.strip(), (tm[4] * cm[0] + cm[4], tm[5] * cm[3] + cm[5])) if cm[1] == 0 and tm[1] == 0 else None)
+        counts = Counter(t.text for t in figure.drawing.texts)
+        upright = [t for t in figure.drawing.texts
+                   if t.anchor == "start" and not t.vertical and t.text in seen and counts[t.text] == 1]
+        shifts = {(round(seen[t.text][0] - t.x, 1), round(seen[t.text][1] - t.y, 1)) for t in upright}
+        assert len(upright) >= 2 and len(shifts) == 1, figure.title
