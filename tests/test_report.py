@@ -365,3 +365,20 @@ def test_pdf_places_every_sheet_at_its_own_size(written):
                    if t.anchor == "start" and not t.vertical and t.text in seen and counts[t.text] == 1]
         shifts = {(round(seen[t.text][0] - t.x, 1), round(seen[t.text][1] - t.y, 1)) for t in upright}
         assert len(upright) >= 2 and len(shifts) == 1, figure.title
+
+
+@pytest.mark.parametrize("lines", [1, 17, 18, 19, 30, 55, 56, 57, 58, 117, 118, 119, 600])
+def test_pdf_contents_take_the_pages_reserved_for_them(lines):
+    """fpdf2 refuses a document whose contents do not fill exactly the pages reserved."""
+    import io
+
+    from rillwright_tools.submittal import pdf as P
+
+    document = P._document("t")
+    document.add_page()
+    document.add_page()
+    document.insert_toc_placeholder(P._contents, pages=P._contents_layout(document, lines)[1])
+    document.add_page()
+    for k in range(lines):
+        document.start_section(f"Section {k}", level=k % 2)
+    document.output(io.BytesIO())

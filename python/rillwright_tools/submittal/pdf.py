@@ -318,30 +318,54 @@ def _contents(document: Any, outline: List[Any]) -> None:
                                  f"to page {last})", entry.page_number, entry))
             continue
         lines.append((entry.level, entry.name, entry.page_number, entry))
-    size = _contents_size(len(lines))
+    size, _ = _contents_layout(document, len(lines))
     document.set_font(FONT, "", size)
-    height = size * 0.48
+    height = size * CONTENTS_LINE
     for level, name, page, entry in lines:
+        if document.will_page_break(height):
+            # The next reserved page already has its running header (drawn when it was
+            # reserved): the lines go on below it.
+            document.add_page()
+            document.set_y(document.t_margin + HEADER_ROOM)
         document.set_x(document.l_margin + 6 * level)
         link = document.add_link(page=page)
         document.cell(document.epw - 30 - 6 * level, height, name, link=link)
         document.cell(30, height, str(page), align="R", new_x="LMARGIN", new_y="NEXT", link=link)
 
 
-CONTENTS_LINES = {9.0: 40, 6.5: 56}  # lines of each size a contents page holds
+CONTENTS_SIZES = (9.0, 6.5)  # pt: the larger where the contents fit one page
+CONTENTS_LINE = 0.48  # mm of line per pt of font
+HEADER_ROOM = 7.0  # mm the running header takes below the top margin
+CONTENTS_HEADING = 9.0  # mm, the "Contents" line
 
 
-def _contents_size(lines: int) -> float:
-    return 9.0 if lines <= CONTENTS_LINES[9.0] else 6.5
+def _contents_layout(document: Any, lines: int) -> Tuple[float, int]:
+    """The contents' font size and the pages it takes, as fpdf2 breaks them: a line goes on
+    while it ends above the page-break line."""
+    top = document.t_margin + HEADER_ROOM
+    room = document.h - document.b_margin - top
+    for size in CONTENTS_SIZES:
+        height = size * CONTENTS_LINE
+        first = int((room - CONTENTS_HEADING) / height + 1e-9)
+        if lines <= first or size == CONTENTS_SIZES[-1]:
+            break
+    if lines <= first:
+        return size, 1
+    return size, 1 + math.ceil((lines - first) / int(room / height + 1e-9))
 
 
 def _contents_lines(content: Content) -> int:
-    lines = 1
+    """The contents' lines: a bookmark each, the profiles (and their sheets) one line."""
+    lines = 0
+    profiles = False
     for section in content.sections:
         lines += 1 + sum(1 for t in section.tables if t.title != section.title)
-        figures = [f for f in section.figures if not f.title.startswith(PROFILE_PREFIX)]
-        lines += len(figures) + (1 if len(figures) < len(section.figures) else 0)
-    return lines
+        for figure in section.figures:
+            if figure.title.startswith(PROFILE_PREFIX) or figure.group.startswith(PROFILE_PREFIX):
+                profiles = True
+            else:
+                lines += 1
+    return lines + profiles
 
 
 def _section(document: Any, section: Section, tick: Callable[[str], None]) -> None:
@@ -383,8 +407,7 @@ def write_pdf(content: Content, path: str, progress: Optional[Callable[[str], No
         if first.seal:
             _seal(document, first.seal)
     document.add_page()
-    lines = _contents_lines(content)
-    pages = max(1, math.ceil(lines / CONTENTS_LINES[_contents_size(lines)]))
+    _, pages = _contents_layout(document, _contents_lines(content))
     document.insert_toc_placeholder(_contents, pages=pages)
     for section in sections:
         _section(document, section, tick)
