@@ -129,32 +129,69 @@ def draw(document: Any, drawing: Any, x: float, y: float, font: str) -> None:
     base = len(items)
     items += [(t.z, base + k, "text", t) for k, t in enumerate(drawing.texts)]
     items.sort(key=lambda item: (item[0], item[1]))
-    widths: Dict[Tuple[str, bool, float], float] = {}
+    pen = _Pen(document, font)
     from fpdf.enums import StrokeJoinStyle
 
     with document.local_context(stroke_join_style=StrokeJoinStyle.ROUND):
         for _, _, kind, item in items:
             if kind == "shape":
-                _shape(document, item, page(item.points))
+                _shape(document, pen, item, page(item.points))
             elif kind == "line":
-                document.set_draw_color(*_colour(item.colour))
-                document.set_line_width(item.width * MM_PER_PT)
+                pen.draw(item.colour, item.width)
                 for piece in (dashes(item.points, item.dash) if item.dash else (item.points,)):
                     document.polyline(page(piece), style="D")
             else:
-                _text(document, item, x + item.x * MM_PER_PT, y + (h - item.y) * MM_PER_PT, font, widths)
+                _text(document, pen, item, x + item.x * MM_PER_PT, y + (h - item.y) * MM_PER_PT)
 
 
-def _shape(document: Any, shape: Any, points: List[Tuple[float, float]]) -> None:
+class _Pen:
+    """The colours, line width and font last set while drawing a sheet, so that each is set
+    only when it changes (a sheet has thousands of items in a few styles)."""
+
+    def __init__(self, document: Any, font: str) -> None:
+        self.document, self.font = document, font
+        self.state: Dict[str, Any] = {}
+        self.widths: Dict[Tuple[str, bool, float], float] = {}
+
+    def _changed(self, key: str, value: Any) -> bool:
+        if self.state.get(key) == value:
+            return False
+        self.state[key] = value
+        return True
+
+    def draw(self, colour: str, width: float) -> None:
+        if self._changed("draw", colour):
+            self.document.set_draw_color(*_colour(colour))
+        if self._changed("width", width):
+            self.document.set_line_width(width * MM_PER_PT)
+
+    def fill(self, colour: str) -> None:
+        if self._changed("fill", colour):
+            self.document.set_fill_color(*_colour(colour))
+
+    def write(self, colour: str, bold: bool, size: float) -> None:
+        if self._changed("font", (bold, size)):
+            self.document.set_font(self.font, "B" if bold else "", size)
+        if self._changed("text", colour):
+            self.document.set_text_color(*_colour(colour))
+
+    def width_of(self, text: str, bold: bool, size: float) -> float:
+        key = (text, bold, size)
+        width = self.widths.get(key)
+        if width is None:
+            width = self.widths[key] = self.document.get_string_width(text)
+        return width
+
+
+def _shape(document: Any, pen: _Pen, shape: Any, points: List[Tuple[float, float]]) -> None:
     filled = shape.fill != "none"
     edged = shape.edge != "none" and shape.width > 0
     if not (filled or edged):
         return
     if filled:
-        document.set_fill_color(*_colour(shape.fill))
+        pen.fill(shape.fill)
     if edged:
-        document.set_draw_color(*_colour(shape.edge))
-        document.set_line_width(shape.width * MM_PER_PT)
+        pen.draw(shape.edge, shape.width)
     style = "DF" if filled and edged else "F" if filled else "D"
     if filled and shape.opacity < 1:
         with document.local_context(fill_opacity=shape.opacity):
@@ -163,16 +200,11 @@ def _shape(document: Any, shape: Any, points: List[Tuple[float, float]]) -> None
         document.polygon(points, style=style)
 
 
-def _text(document: Any, text: Any, x: float, y: float, font: str,
-          widths: Dict[Tuple[str, bool, float], float]) -> None:
-    document.set_font(font, "B" if text.bold else "", text.size)
-    document.set_text_color(*_colour(text.colour))
+def _text(document: Any, pen: _Pen, text: Any, x: float, y: float) -> None:
+    pen.write(text.colour, text.bold, text.size)
     shift = 0.0
     if text.anchor != "start":
-        key = (text.text, text.bold, text.size)
-        width = widths.get(key)
-        if width is None:
-            width = widths[key] = document.get_string_width(text.text)
+        width = pen.width_of(text.text, text.bold, text.size)
         shift = width if text.anchor == "end" else width / 2
     if text.vertical:  # a quarter turn anticlockwise about its anchor, as the SVG turns it
         with document.rotation(90, x, y):
