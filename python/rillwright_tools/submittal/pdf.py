@@ -1,6 +1,7 @@
 """The report as a PDF laid out with fpdf2: a bookmark for every section, plan sheet and
-profile, a table of contents, tables with their headings repeated on every page, figures
-drawn as vector paths from their SVG, a header and a numbered footer.
+profile (its sheets under it), a table of contents, tables with their headings repeated on
+every page, each drawing sheet at its true size drawn with fpdf2's own lines, shapes and
+text (pdf_svg.draw), a header and a numbered footer.
 
 Tables are laid out row by row with column widths computed once per table and text
 placed with `text()`: fpdf2's own table measures and wraps every cell, which for the
@@ -69,7 +70,7 @@ def _document(title: str) -> Any:
             self.set_text_color(90)
             self.cell(self.epw / 2, 5, f"{title}: design report", align="L")
             self.cell(self.epw / 2, 5, self.section_title, align="R")
-            self.ln(7)
+            self.ln(HEADER_ROOM)
             self.set_text_color(0)
 
         def footer(self) -> None:
