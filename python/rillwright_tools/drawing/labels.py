@@ -183,12 +183,14 @@ class _Raster:
         j = np.clip(np.floor(y0 + t * (y1 - y0)).astype(np.int64) - self.y0, 0, self.ny - 1)
         return not self.layers[layer][j, i].any()
 
-    def free_corners(self, window: Box, width: float, height: float) -> Any:
-        """Lower-left cell corners (x, y) in `window` of every free box of that size."""
+    def free_corners(self, window: Box, width: float, height: float, lines: bool = True) -> Any:
+        """Lower-left cell corners (x, y) in `window` of every free box of that size (free
+        of marks and labels only, without `lines`)."""
         import numpy as np
 
         rows, cols = self._slice(window)
-        taken = self._everything()[rows, cols]
+        taken = (self._everything()[rows, cols] if lines else
+                 self.layers["marks"][rows, cols] | self.layers["labels"][rows, cols])
         w, h = math.ceil(width) + 1, math.ceil(height) + 1
         if taken.shape[0] < h or taken.shape[1] < w:
             return np.empty((0, 2))
@@ -205,8 +207,9 @@ class LabelPlacer:
     given first. Each label goes to the first of its spots that is free; else, on a
     leader, to the nearest free place within `leader_reach` points; else to the first of
     its spots that meets no label or mark, masking the lines it crosses (`over_lines`);
-    else to the nearest free place with its leader passing over other labels; else it is
-    drawn at its first spot regardless (`crowded`)."""
+    else to the nearest free place with its leader passing over other labels; else, on a
+    leader, to the nearest place clear of labels and marks, masking the lines there
+    (`over_lines`); else it is drawn at its first spot regardless (`crowded`)."""
 
     frame: Box
     leader_reach: float = 90.0  # pt: how far a label may move out on its leader
@@ -262,6 +265,15 @@ class LabelPlacer:
             self._raster.take_segment(leader, "marks")
             return self._keep(Placed(key, list(lines), size, _unpadded(box), first_turned, bold, colour, anchor,
                                      leader))
+        # Lines all round (pipes crossing in a tangle): the nearest place clear of labels and
+        # marks, on a leader, its white ground masking the lines under it.
+        found = self._leader_spot(anchor, width + 2 * PAD, height + 2 * PAD,
+                                  self.leader_reach if reach is None else reach, clear=True, lines=False)
+        if found is not None:
+            box, leader, _ = found
+            self._raster.take_segment(leader, "marks")
+            return self._keep(Placed(key, list(lines), size, _unpadded(box), first_turned, bold, colour, anchor,
+                                     leader, over_lines=True))
         box, turned = boxes[0]
         return self._keep(Placed(key, list(lines), size, _unpadded(box), turned, bold, colour, anchor, crowded=True))
 
@@ -272,7 +284,7 @@ class LabelPlacer:
         return label
 
     def _leader_spot(self, anchor: Tuple[float, float], width: float, height: float,
-                     reach: float, clear: bool = True) -> Optional[Tuple[Box, Segment, bool]]:
+                     reach: float, clear: bool = True, lines: bool = True) -> Optional[Tuple[Box, Segment, bool]]:
         """The nearest free place for the box within `reach`, its leader crossing no label
         (`clear`) or, failing that, any. One search serves both."""
         import numpy as np
@@ -281,7 +293,7 @@ class LabelPlacer:
         f = self.frame
         window = (max(ax - reach - width, f[0]), max(ay - reach - height, f[1]),
                   min(ax + reach + width, f[2]), min(ay + reach + height, f[3]))
-        corners = self._raster.free_corners(window, width, height)
+        corners = self._raster.free_corners(window, width, height, lines)
         if not len(corners):
             return None
         x0, y0 = corners[:, 0], corners[:, 1]
