@@ -91,6 +91,13 @@ class Placed:
     leader: Optional[Segment] = None
     crowded: bool = False  # no free spot anywhere: drawn at its first spot regardless
     over_lines: bool = False  # crosses lines (which its white ground masks), no label or mark
+    tangled: bool = False  # on a leader to a place clear only of labels and marks: not clear
+
+    @property
+    def unclear(self) -> bool:
+        """Not set clear of what it names' surroundings: a scale that gives such labels is
+        one to pass over where another gives none."""
+        return self.crowded or self.tangled
 
     def baselines(self) -> List[Tuple[float, float]]:
         """Where each line starts (its left end on the baseline, before turning)."""
@@ -273,7 +280,7 @@ class LabelPlacer:
             box, leader, _ = found
             self._raster.take_segment(leader, "marks")
             return self._keep(Placed(key, list(lines), size, _unpadded(box), first_turned, bold, colour, anchor,
-                                     leader, over_lines=True))
+                                     leader, over_lines=True, tangled=True))
         box, turned = boxes[0]
         return self._keep(Placed(key, list(lines), size, _unpadded(box), turned, bold, colour, anchor, crowded=True))
 
@@ -336,6 +343,10 @@ class LabelPlacer:
     @property
     def crowded(self) -> int:
         return sum(1 for p in self.placed if p.crowded)
+
+    @property
+    def unclear(self) -> int:
+        return sum(1 for p in self.placed if p.unclear)
 
     @property
     def over_lines(self) -> int:

@@ -144,7 +144,8 @@ class _Layout:
         return self.h_fpp / self.v_fpp
 
     def sheet(self, j: int, placer_out: Optional[List[LabelPlacer]] = None, trial: bool = False) -> Tuple[Drawing, int]:
-        """The sheet and its count of crowded labels; a `trial` ends at the first (unfinished)."""
+        """The sheet and its count of crowded labels; a `trial` counts the unclear ones too
+        and ends at the first (unfinished)."""
         s0, s1 = self.ranges[j]
         return _draw_sheet(self, j, s0, s1, placer_out, trial)
 
@@ -242,8 +243,8 @@ def _draw_sheet(layout: _Layout, j: int, s0: float, s1: float,
                               (px, ceiling - 6), [(0, -2, 0.5, 1), (4, -2, 0, 1), (-4, -2, 1, 1)], size=SIZE,
                               bold=True, colour=HGL)
         drawing.label(placed)
-        if trial and placed.crowded:
-            return drawing, placer.crowded
+        if trial and placed.unclear:
+            return drawing, placer.unclear
 
     last = len(series.node_ids) - 1
     owned = [k for k in nodes if s0 - 1e-9 <= series.stations[k] < s1 - 1e-9 or
@@ -260,8 +261,8 @@ def _draw_sheet(layout: _Layout, j: int, s0: float, s1: float,
         placed = placer.place(series.node_ids[k], layout.structure_text[k], (x, y), spots, size=SIZE,
                               colour=ALARM if alarm else "black")
         drawing.label(placed)
-        if trial and placed.crowded:
-            return drawing, placer.crowded
+        if trial and placed.unclear:
+            return drawing, placer.unclear
     pipe_owned = [k for k in pipes if s0 <= (series.stations[k] + series.stations[k + 1]) / 2 < s1 or
                   (j == layout.count - 1 and (series.stations[k] + series.stations[k + 1]) / 2 >= s1)]
     for k in sorted(pipe_owned, key=lambda k: (not series.adverse[k], k)):
@@ -274,13 +275,13 @@ def _draw_sheet(layout: _Layout, j: int, s0: float, s1: float,
         placed = placer.place(pipe.id, layout.pipe_text[k], (X(mid), max(y, FRAME[1] + 2)), spots, size=SIZE,
                               colour=ADVERSE_EDGE if series.adverse[k] else "black")
         drawing.label(placed)
-        if trial and placed.crowded:
-            return drawing, placer.crowded
+        if trial and placed.unclear:
+            return drawing, placer.unclear
 
     _frame_and_title(drawing, layout, j, series)
     if placer_out is not None:
         placer_out.append(placer)
-    return drawing, placer.crowded
+    return drawing, placer.unclear if trial else placer.crowded
 
 
 def _clipped_line(drawing: Drawing, placer: LabelPlacer, points: List[Point], box: Tuple[float, ...],

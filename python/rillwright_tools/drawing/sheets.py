@@ -187,12 +187,12 @@ def _sheet(grid: _Grid, cell: Tuple[int, int], title: str, count: int,
         alarm = nid in plan.flooded
         drawing.label(placer.place(nid, [nid], q, around(4.0), size=size,
                                    bold=True, colour="#7b2cbf" if alarm else "black"))
-        if trial and placer.placed[-1].crowded:
+        if trial and placer.placed[-1].unclear:
             return drawing, placer
     for pid, label, mid, surcharged in middles:
         drawing.label(placer.place(pid, [label], mid, around(2.5), size=size,
                                    colour=SURCHARGED if surcharged else "#333333"))
-        if trial and placer.placed[-1].crowded:
+        if trial and placer.placed[-1].unclear:
             return drawing, placer
     bar_end = _frame(drawing, plan.units, grid.scale, fpp, f"{title} sheet {grid.number[cell]} of {count}")
     _legend(drawing, plan, bar_end)
@@ -371,7 +371,7 @@ def _drawn(grid: _Grid, title: str, give_up: bool) -> Optional[List[Tuple[Tuple[
     drawn = []
     for cell in sorted(grid.cells, key=lambda c: -(len(grid.pipes_in.get(c, [])) + len(grid.nodes_in.get(c, [])))):
         drawing, placer = _sheet(grid, cell, title, count, trial=give_up)
-        if give_up and placer.crowded:
+        if give_up and placer.unclear:
             return None
         drawn.append((cell, drawing, placer.crowded))
     return sorted(drawn, key=lambda item: grid.number[item[0]])
