@@ -58,3 +58,28 @@ def test_profile_dxf_draws_the_path_at_its_stations_and_elevations(tmp_path):
     assert round(2.5 / 25.4 * scale, 6) in heights and ve >= 1
     assert len(space.query("LWPOLYLINE[layer=='PIPES']")) == len(project["pipes"])
     assert len(space.query("LWPOLYLINE[layer=='GRADE-LINE']")) == 1
+
+
+@pytest.mark.parametrize("project_text", [generated(200, 11), generated(40, 5, "si")])
+def test_plan_dxf_labels_each_element_once_at_the_sheets_scale(tmp_path, project_text):
+    """The labels are the plan sheets' (placed by their placer at their scale), 2.5 mm high plotted."""
+    import re
+
+    from rillwright_tools.drawing.sheets import plan_sheets
+    from rillwright_tools.formats.dxf import write_plan_dxf
+    from rillwright_tools.inputs import analyze, resolve
+
+    source = resolve(text=project_text, format="rwproj")
+    write_plan_dxf(source, str(tmp_path / "plan.dxf"))
+    texts = [t for t in ezdxf.readfile(tmp_path / "plan.dxf").modelspace().query("TEXT[layer=='LABELS']")]
+    note = next(t for t in texts if t.dxf.text.startswith("PLAN  SCALE"))
+    project = json.loads(project_text)
+    words = sorted(t.dxf.text.split(" ")[0] for t in texts if t is not note)
+    assert words == sorted([n["id"] for n in project["nodes"]] + [p["id"] for p in project["pipes"]])
+    sheets = plan_sheets(source, analyze(source))
+    title = next(t.text for t in sheets[0].drawing.texts if "key map" in t.text)
+    scale = re.search(r"at (1 in = [0-9]+ ft|1:[0-9,]+)", title).group(1)
+    assert scale in note.dxf.text
+    number = float(scale.split("=")[-1].split()[0] if "=" in scale else scale[2:].replace(",", ""))
+    model_per_plotted_mm = number / 25.4 if "=" in scale else number / 1000.0  # ft per in / 25.4, or m per m
+    assert {round(t.dxf.height, 6) for t in texts if t is not note} == {round(2.5 * model_per_plotted_mm, 6)}

@@ -2,12 +2,13 @@
 text at least 8 pt (2 mm letters), SI drawings without US units."""
 
 import json
+from pathlib import Path
 
 import pytest
 
 import rillwright
 from rillwright_tools import inputs
-from rillwright_tools.drawing.labels import overlaps
+from rillwright_tools.drawing.labels import block_size, overlaps
 from rillwright_tools.drawing.profile import profile_path, profile_series, profile_sheets
 from rillwright_tools.drawing.sheets import plan_sheets
 
@@ -20,12 +21,27 @@ def _source(text):
     return inputs.resolve(text=text, format="rwproj")
 
 
+INLETS = (Path(__file__).resolve().parent.parent / "docs" / "inlets-example.rwproj").read_text()
+
+
+def _boxes_hold_their_text(sheet):
+    """Each label's box is its block of text as it stands (turned or upright), to the
+    placer's rounding up to whole points."""
+    for p in sheet.drawing.labels:
+        width, height = block_size(p.lines, p.size, p.bold)
+        if p.vertical:
+            width, height = height, width
+        if not (-0.01 <= (p.box[2] - p.box[0]) - width <= 2.01 and -0.01 <= (p.box[3] - p.box[1]) - height <= 2.01):
+            return False
+    return True
+
+
 def _clear_labels_never_overlap(sheet):
     boxes = [p.box for p in sheet.drawing.labels if not p.crowded]
     return not any(overlaps(a, b) for i, a in enumerate(boxes) for b in boxes[i + 1:])
 
 
-@pytest.mark.parametrize("text", [rillwright.demo_project_json(), generated(60, 3, "si")])
+@pytest.mark.parametrize("text", [rillwright.demo_project_json(), generated(60, 3, "si"), INLETS])
 def test_profile_sheets_label_every_pipe_and_structure_once(text):
     source = _source(text)
     shape = inputs.geometry(source)
@@ -34,7 +50,7 @@ def test_profile_sheets_label_every_pipe_and_structure_once(text):
     keys = [p.key for s in sheets for p in s.drawing.labels]
     assert sorted(k for k in keys if k in series.node_ids) == sorted(series.node_ids)
     assert sorted(k for k in keys if k in {p.id for p in series.pipes}) == sorted(p.id for p in series.pipes)
-    assert all(_clear_labels_never_overlap(s) for s in sheets)
+    assert all(_clear_labels_never_overlap(s) and _boxes_hold_their_text(s) for s in sheets)
     svg = "".join(s.svg() for s in sheets)
     assert "V.E. " in svg and all(t.size >= 8 for s in sheets for t in s.drawing.texts)
     if json.loads(text).get("units") == "si":
@@ -51,7 +67,7 @@ def test_plan_sheets_key_map_first_and_every_element_labelled(text, many):
     keys = [p.key for s in sheets[1:] for p in s.drawing.labels]
     assert sorted(k for k in keys if not k.startswith("match-")) == sorted(
         [n["id"] for n in project["nodes"]] + [p["id"] for p in project["pipes"]])
-    assert all(_clear_labels_never_overlap(s) for s in sheets[1:])
+    assert all(_clear_labels_never_overlap(s) and _boxes_hold_their_text(s) for s in sheets[1:])
     if many:
         assert any("SEE SHEET" in t.text for s in sheets[1:] for t in s.drawing.texts)
 
@@ -61,3 +77,16 @@ def test_plan_sheets_need_plan_coordinates():
     source = inputs.resolve(text=text, format="rwn")
     with pytest.raises(ValueError, match="no plan coordinates"):
         plan_sheets(source, inputs.analyze(source))
+
+
+def test_a_structure_on_a_match_line_leaves_its_note_readable_at_a_coarse_scale():
+    from field_network import field_network
+    from rillwright_tools.drawing.profile_sheet import choose_layout
+
+    source = inputs.resolve(text=field_network(), format="rwn")  # trunk structures every 150 ft
+    shape = inputs.geometry(source)
+    series = profile_series(profile_path(shape), shape, inputs.analyze(source))
+    layout, sheets = choose_layout(series, "Profile")
+    assert layout.count > 1 and layout.h_fpp > 20.0 / 72 and not any(p.crowded for s in sheets for p in s.drawing.labels)
+    notes = [t.text for s in sheets for t in s.drawing.texts if t.key.startswith("match-")]
+    assert len(notes) == 2 * (layout.count - 1) and all("SEE SHEET" in n for n in notes)

@@ -274,8 +274,52 @@ def test_pdf_bookmarks_every_section_and_figure_with_review_first_up_front(writt
 
     marks = dict(titles(reader.outline, []))
     assert {s.title for s in content.sections} | {f.title for f in content.figures} <= set(marks)
-    assert marks["Review first"] <= 3
+    assert {f.group for f in content.figures if f.group} <= set(marks)  # one per profile, its sheets under it
+    plan = [title for title in marks if title.startswith("Plan sheet ")]
+    assert len(plan) == sum(1 for f in content.figures if f.title.startswith("Plan sheet "))
+    assert (len(plan) > 1) == (content.title != "Demo Trunk Line")
+    assert marks["Review first"] <= 3 and "Review first" in " ".join(p.extract_text() for p in reader.pages[:4])
     assert "Contents" in reader.pages[1].extract_text()
+    # The sheets are drawn, their text as text: match lines and the vertical exaggeration read back.
+    sheet_text = " ".join(reader.pages[marks[f.title]].extract_text() for f in content.figures)
+    assert "V.E. " in sheet_text and ("MATCH LINE" in sheet_text) == (len(plan) > 1)
+
+
+@pytest.mark.parametrize("points, pattern", [([(0, 0), (10, 0)], (3, 1)), ([(0, 0), (7, 0), (7, 5.5)], (10, 3, 2, 3)),
+                                             ([(0, 0), (4, 3), (4, 9), (0, 9)], (1.5,))])
+def test_pdf_dash_pieces_cover_what_the_pattern_leaves_drawn(points, pattern):
+    import math
+
+    from rillwright_tools.submittal.pdf_svg import dashes
+
+    cycle = list(pattern) * (1 if len(pattern) % 2 == 0 else 2)
+    legs = [math.dist(a, b) for a, b in zip(points, points[1:])]
+
+    def drawn(d):  # a point of the path `d` along it: on a dash?
+        d %= sum(cycle)
+        for k, length in enumerate(cycle):
+            if d < length:
+                return k % 2 == 0
+            d -= length
+
+    step = 1e-3
+    expected = sum(step for k in range(int(sum(legs) / step)) if drawn((k + 0.5) * step))
+    pieces = list(dashes(points, pattern))
+    assert sum(math.dist(a, b) for piece in pieces for a, b in zip(piece, piece[1:])) == pytest.approx(expected, abs=0.01)
+    assert all(len(piece) >= 2 for piece in pieces)
+
+
+def test_least_cost_report_shows_the_cost_in_parts_and_per_pipe(tmp_path):
+    text, options = rillwright.demo_project_json(), {"profile": True, "objective": "cost"}
+    content = rwt.report(None, tmp_path / "r.html", text=text, format="rwproj", design=options)
+    designed = rwt.design(text=text, format="rwproj", **options)
+    tables = {t.id: t for t in content.tables}
+    cost = designed["cost"]
+    assert [row[1] for row in tables["design-cost"].rows[:4]] == [
+        f"{cost[k]:,.0f}" for k in ("pipes", "excavation", "structures", "total")]
+    column = tables["design"].keys.index("cost")
+    assert [row[column] for row in tables["design"].rows] == [f"{p['cost']:,.0f}" for p in designed["pipes"]]
+    assert "least cost" in tables["design-cost"].note and f"{cost['shallowest_total']:,.0f}" in tables["design-cost"].rows[4]
 
 
 def test_report_pdf_without_a_name_writes_the_input_stem(tmp_path, capsys):
@@ -285,3 +329,56 @@ def test_report_pdf_without_a_name_writes_the_input_stem(tmp_path, capsys):
     network.write_text(rillwright.demo_project_json())
     assert main(["report", str(network), "--pdf"]) == 0
     assert (tmp_path / "street.pdf").stat().st_size > 0 and (tmp_path / "street.html").exists()
+
+
+def test_every_adverse_pipe_is_drawn_in_a_profile_with_its_fill():
+    from field_network import field_network
+    from rillwright_tools.drawing.profile_sheet import ADVERSE_FILL
+    from rillwright_tools.inputs import resolve
+    from rillwright_tools.submittal.build import build
+
+    content = build(resolve(text=field_network(), format="rwn"))  # two uphill laterals of three pipes
+    pipes = next(t for t in content.tables if t.id == "pipes")
+    adverse = {row[0] for row in pipes.rows if "ADVERSE" in row[-1]}
+    drawn = {p.key for f in content.figures if f.group and any(s.fill == ADVERSE_FILL for s in f.drawing.shapes)
+             for p in f.drawing.labels}
+    assert adverse and adverse <= drawn
+
+
+def test_pdf_places_every_sheet_at_its_own_size(written):
+    """Upright text of each sheet lands where the sheet puts it, shifted alike: one point of
+    the drawing is one point of the page, so its scale bar is true."""
+    from collections import Counter
+
+    _, content, _, pdf = written
+    reader = pypdf.PdfReader(pdf)
+    pages = {reader.get_destination_page_number(item): item.title for item in reader.outline if not isinstance(item, list)}
+    pages.update({reader.get_destination_page_number(i): i.title for group in reader.outline if isinstance(group, list)
+                  for i in group if not isinstance(i, list)})
+    for figure in content.figures[:3]:
+        number = next(k for k, title in pages.items() if title == figure.title)
+        seen = {}
+        reader.pages[number].extract_text(visitor_text=lambda text, cm, tm, *_: seen.setdefault(
+            text.strip(), (tm[4] * cm[0] + cm[4], tm[5] * cm[3] + cm[5])) if cm[1] == 0 and tm[1] == 0 else None)
+        counts = Counter(t.text for t in figure.drawing.texts)
+        upright = [t for t in figure.drawing.texts
+                   if t.anchor == "start" and not t.vertical and t.text in seen and counts[t.text] == 1]
+        shifts = {(round(seen[t.text][0] - t.x, 1), round(seen[t.text][1] - t.y, 1)) for t in upright}
+        assert len(upright) >= 2 and len(shifts) == 1, figure.title
+
+
+@pytest.mark.parametrize("lines", [1, 17, 18, 19, 30, 55, 56, 57, 58, 117, 118, 119, 600])
+def test_pdf_contents_take_the_pages_reserved_for_them(lines):
+    """fpdf2 refuses a document whose contents do not fill exactly the pages reserved."""
+    import io
+
+    from rillwright_tools.submittal import pdf as P
+
+    document = P._document("t")
+    document.add_page()
+    document.add_page()
+    document.insert_toc_placeholder(P._contents, pages=P._contents_layout(document, lines)[1])
+    document.add_page()
+    for k in range(lines):
+        document.start_section(f"Section {k}", level=k % 2)
+    document.output(io.BytesIO())

@@ -70,26 +70,6 @@ def overlaps(a: Box, b: Box) -> bool:
     return a[0] < b[2] and b[0] < a[2] and a[1] < b[3] and b[1] < a[3]
 
 
-def crosses(segment: Segment, box: Box) -> bool:
-    """Whether the segment has a point inside the box (Liang-Barsky clipping)."""
-    x0, y0, x1, y1 = segment
-    dx, dy = x1 - x0, y1 - y0
-    low, high = 0.0, 1.0
-    for p, q in ((-dx, x0 - box[0]), (dx, box[2] - x0), (-dy, y0 - box[1]), (dy, box[3] - y0)):
-        if p == 0:
-            if q < 0:
-                return False
-        else:
-            t = q / p
-            if p < 0:
-                low = max(low, t)
-            else:
-                high = min(high, t)
-            if low > high:
-                return False
-    return True
-
-
 def around(gap: float) -> List[Spot]:
     """The eight spots around a point, the upper right first."""
     return [(gap, gap, 0, 0), (-gap, gap, 1, 0), (gap, -gap, 0, 1), (-gap, -gap, 1, 1),
@@ -111,6 +91,13 @@ class Placed:
     leader: Optional[Segment] = None
     crowded: bool = False  # no free spot anywhere: drawn at its first spot regardless
     over_lines: bool = False  # crosses lines (which its white ground masks), no label or mark
+    tangled: bool = False  # on a leader to a place clear only of labels and marks: not clear
+
+    @property
+    def unclear(self) -> bool:
+        """Not set clear of what it names' surroundings: a scale that gives such labels is
+        one to pass over where another gives none."""
+        return self.crowded or self.tangled
 
     def baselines(self) -> List[Tuple[float, float]]:
         """Where each line starts (its left end on the baseline, before turning)."""
@@ -135,6 +122,11 @@ class _Raster:
         self.nx = math.ceil(frame[2]) + 3 - self.x0
         self.ny = math.ceil(frame[3]) + 3 - self.y0
         self.layers = {name: np.zeros((self.ny, self.nx), dtype=bool) for name in ("lines", "marks", "labels")}
+        # Everything taken as a box test sees it (the lines one cell wider all round, the
+        # marks and labels as they are), kept up to date as marks and labels are taken and
+        # worked out again after lines were (they come first, before the labels).
+        self._taken = np.zeros((self.ny, self.nx), dtype=bool)
+        self._lines_changed = False
 
     def _slice(self, box: Box) -> Tuple[slice, slice]:
         i0 = max(math.floor(box[0]) - self.x0, 0)
@@ -143,8 +135,26 @@ class _Raster:
         j1 = min(math.ceil(box[3]) - self.y0, self.ny)
         return slice(j0, max(j1, j0)), slice(i0, max(i1, i0))
 
+    def _everything(self) -> Any:
+        if self._lines_changed:
+            lines = self.layers["lines"]
+            taken = self.layers["marks"] | self.layers["labels"]
+            for dj in (-1, 0, 1):
+                for di in (-1, 0, 1):
+                    # taken[j, i] |= lines[j + dj, i + di] wherever both are on the raster
+                    taken[max(-dj, 0):self.ny - max(dj, 0), max(-di, 0):self.nx - max(di, 0)] |= \
+                        lines[max(dj, 0):self.ny + min(dj, 0), max(di, 0):self.nx + min(di, 0)]
+            self._taken = taken
+            self._lines_changed = False
+        return self._taken
+
     def take_box(self, box: Box, layer: str) -> None:
-        self.layers[layer][self._slice(box)] = True
+        where = self._slice(box)
+        self.layers[layer][where] = True
+        if layer == "lines":
+            self._lines_changed = True
+        else:
+            self._taken[where] = True
 
     def take_segment(self, segment: Segment, layer: str = "lines") -> None:
         import numpy as np
@@ -156,9 +166,16 @@ class _Raster:
         j = np.floor(y0 + t * (y1 - y0)).astype(np.int64) - self.y0
         keep = (i >= 0) & (i < self.nx) & (j >= 0) & (j < self.ny)
         self.layers[layer][j[keep], i[keep]] = True
+        if layer == "lines":
+            self._lines_changed = True
+        else:
+            self._taken[j[keep], i[keep]] = True
 
     def free(self, box: Box, layers: Sequence[str] = ("lines", "marks", "labels")) -> bool:
         where = self._slice(box)
+        if tuple(layers) == ("lines", "marks", "labels"):
+            # The lines within a cell of the box are the wide lines inside it.
+            return not self._everything()[where].any()
         if "lines" in layers and self.layers["lines"][self._slice((box[0] - 1, box[1] - 1, box[2] + 1, box[3] + 1))].any():
             return False
         return not any(self.layers[name][where].any() for name in layers if name != "lines")
@@ -173,20 +190,14 @@ class _Raster:
         j = np.clip(np.floor(y0 + t * (y1 - y0)).astype(np.int64) - self.y0, 0, self.ny - 1)
         return not self.layers[layer][j, i].any()
 
-    def free_corners(self, window: Box, width: float, height: float) -> Any:
-        """Lower-left cell corners (x, y) in `window` of every free box of that size."""
+    def free_corners(self, window: Box, width: float, height: float, lines: bool = True) -> Any:
+        """Lower-left cell corners (x, y) in `window` of every free box of that size (free
+        of marks and labels only, without `lines`)."""
         import numpy as np
 
         rows, cols = self._slice(window)
-        lines = self.layers["lines"]
-        taken = lines[rows, cols] | self.layers["marks"][rows, cols] | self.layers["labels"][rows, cols]
-        # The lines one cell wider all round, as free() sees them.
-        for dj in (-1, 0, 1):
-            for di in (-1, 0, 1):
-                j0, j1 = max(rows.start + dj, 0), min(rows.stop + dj, self.ny)
-                i0, i1 = max(cols.start + di, 0), min(cols.stop + di, self.nx)
-                taken[j0 - rows.start - dj:j1 - rows.start - dj, i0 - cols.start - di:i1 - cols.start - di] |= \
-                    lines[j0:j1, i0:i1]
+        taken = (self._everything()[rows, cols] if lines else
+                 self.layers["marks"][rows, cols] | self.layers["labels"][rows, cols])
         w, h = math.ceil(width) + 1, math.ceil(height) + 1
         if taken.shape[0] < h or taken.shape[1] < w:
             return np.empty((0, 2))
@@ -203,8 +214,9 @@ class LabelPlacer:
     given first. Each label goes to the first of its spots that is free; else, on a
     leader, to the nearest free place within `leader_reach` points; else to the first of
     its spots that meets no label or mark, masking the lines it crosses (`over_lines`);
-    else to the nearest free place with its leader passing over other labels; else it is
-    drawn at its first spot regardless (`crowded`)."""
+    else to the nearest free place with its leader passing over other labels; else, on a
+    leader, to the nearest place clear of labels and marks, masking the lines there
+    (`over_lines`); else it is drawn at its first spot regardless (`crowded`)."""
 
     frame: Box
     leader_reach: float = 90.0  # pt: how far a label may move out on its leader
@@ -241,14 +253,15 @@ class LabelPlacer:
             if self._inside(box) and self._raster.free(box):
                 return self._keep(Placed(key, list(lines), size, _unpadded(box), turned, bold, colour, anchor))
         assert boxes, "a label needs at least one spot"
-        turned = boxes[0][1]
-        width, height = (upright[1], upright[0]) if turned else upright
+        first_turned = boxes[0][1]  # a label on a leader stands as at its first spot
+        width, height = (upright[1], upright[0]) if first_turned else upright
         found = self._leader_spot(anchor, width + 2 * PAD, height + 2 * PAD,
                                   self.leader_reach if reach is None else reach, clear=False)
         if found is not None and found[2]:
             box, leader, _ = found
             self._raster.take_segment(leader, "marks")
-            return self._keep(Placed(key, list(lines), size, _unpadded(box), turned, bold, colour, anchor, leader))
+            return self._keep(Placed(key, list(lines), size, _unpadded(box), first_turned, bold, colour, anchor,
+                                     leader))
         for box, turned in boxes:
             if self._inside(box) and self._raster.free(box, ("marks", "labels")):
                 return self._keep(Placed(key, list(lines), size, _unpadded(box), turned, bold, colour, anchor,
@@ -257,7 +270,17 @@ class LabelPlacer:
         if found is not None:
             box, leader, _ = found
             self._raster.take_segment(leader, "marks")
-            return self._keep(Placed(key, list(lines), size, _unpadded(box), turned, bold, colour, anchor, leader))
+            return self._keep(Placed(key, list(lines), size, _unpadded(box), first_turned, bold, colour, anchor,
+                                     leader))
+        # Lines all round (pipes crossing in a tangle): the nearest place clear of labels and
+        # marks, on a leader, its white ground masking the lines under it.
+        found = self._leader_spot(anchor, width + 2 * PAD, height + 2 * PAD,
+                                  self.leader_reach if reach is None else reach, clear=True, lines=False)
+        if found is not None:
+            box, leader, _ = found
+            self._raster.take_segment(leader, "marks")
+            return self._keep(Placed(key, list(lines), size, _unpadded(box), first_turned, bold, colour, anchor,
+                                     leader, over_lines=True, tangled=True))
         box, turned = boxes[0]
         return self._keep(Placed(key, list(lines), size, _unpadded(box), turned, bold, colour, anchor, crowded=True))
 
@@ -268,7 +291,7 @@ class LabelPlacer:
         return label
 
     def _leader_spot(self, anchor: Tuple[float, float], width: float, height: float,
-                     reach: float, clear: bool = True) -> Optional[Tuple[Box, Segment, bool]]:
+                     reach: float, clear: bool = True, lines: bool = True) -> Optional[Tuple[Box, Segment, bool]]:
         """The nearest free place for the box within `reach`, its leader crossing no label
         (`clear`) or, failing that, any. One search serves both."""
         import numpy as np
@@ -277,7 +300,7 @@ class LabelPlacer:
         f = self.frame
         window = (max(ax - reach - width, f[0]), max(ay - reach - height, f[1]),
                   min(ax + reach + width, f[2]), min(ay + reach + height, f[3]))
-        corners = self._raster.free_corners(window, width, height)
+        corners = self._raster.free_corners(window, width, height, lines)
         if not len(corners):
             return None
         x0, y0 = corners[:, 0], corners[:, 1]
@@ -291,9 +314,13 @@ class LabelPlacer:
             return None
         # The nearest few in each of sixteen directions, so that a leader can find a gap.
         bearing = np.floor((np.arctan2(ey[usable] - ay, ex[usable] - ax) + math.pi) / (2 * math.pi) * 16)
-        order = usable[np.lexsort((distance[usable], bearing))]
-        first_of = np.r_[True, np.diff(np.sort(bearing)) != 0]
-        nearest = order[first_of]
+        # In each direction the nearest, the first of equals (as a stable sort would give).
+        sector = bearing.astype(np.int64)
+        closest = np.full(17, np.inf)
+        np.minimum.at(closest, sector, distance[usable])
+        ties = np.nonzero(distance[usable] == closest[sector])[0]
+        _, first = np.unique(sector[ties], return_index=True)  # sectors ascending
+        nearest = usable[ties[first]]
         nearest = nearest[np.argsort(distance[nearest], kind="stable")]
         for k in nearest:
             length = float(distance[k])
@@ -316,6 +343,10 @@ class LabelPlacer:
     @property
     def crowded(self) -> int:
         return sum(1 for p in self.placed if p.crowded)
+
+    @property
+    def unclear(self) -> int:
+        return sum(1 for p in self.placed if p.unclear)
 
     @property
     def over_lines(self) -> int:

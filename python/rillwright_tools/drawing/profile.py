@@ -23,31 +23,32 @@ def _reach(length: float) -> float:
     return length if math.isfinite(length) and length > 0 else 0.0
 
 
-def profile_path(geometry: Geometry, start: Optional[str] = None) -> List[PipeGeometry]:
-    """Pipes from `start` down along the longest run that ends at an outfall (the longest
-    run to a dead end only where no outfall can be reached); without `start`, from the
-    upstream end of the longest such flow path of the network. Ties go to the first in
-    input order."""
-    downstream: Dict[str, List[PipeGeometry]] = {}
-    fed = set()
-    for pipe in geometry.pipes:
-        downstream.setdefault(pipe.from_node, []).append(pipe)
-        fed.add(pipe.to_node)
-    if not geometry.pipes:
-        raise InputError("the network has no pipes to draw")
+class _Runs:
+    """The best run from each node down to where the water leaves, worked out once per
+    network and shared by every path asked of it."""
 
-    best: Dict[str, Run] = {}  # the best run from a node down to where the water leaves
+    def __init__(self, geometry: Geometry) -> None:
+        if not geometry.pipes:
+            raise InputError("the network has no pipes to draw")
+        self.geometry = geometry
+        self.downstream: Dict[str, List[PipeGeometry]] = {}
+        self.fed = set()
+        for pipe in geometry.pipes:
+            self.downstream.setdefault(pipe.from_node, []).append(pipe)
+            self.fed.add(pipe.to_node)
+        self.best: Dict[str, Run] = {}
 
-    def ends_here(node: str) -> Run:
-        found = geometry.nodes.get(node)
+    def _ends_here(self, node: str) -> Run:
+        found = self.geometry.nodes.get(node)
         return (found is not None and found.kind == "outfall", 0.0)
 
-    def through(pipe: PipeGeometry) -> Run:
-        reaches, length = best[pipe.to_node]
+    def through(self, pipe: PipeGeometry) -> Run:
+        reaches, length = self.best[pipe.to_node]
         return (reaches, _reach(pipe.length) + length)
 
-    def run_of(node: str) -> Run:
+    def run_of(self, node: str) -> Run:
         # Iterative depth-first walk: networks can be deeper than Python's recursion limit.
+        best, downstream = self.best, self.downstream
         if node in best:
             return best[node]
         stack = [(node, iter(downstream.get(node, [])))]
@@ -64,29 +65,46 @@ def profile_path(geometry: Geometry, start: Optional[str] = None) -> List[PipeGe
                 break
             else:
                 leaving = downstream.get(current, [])
-                best[current] = max((through(p) for p in leaving), default=ends_here(current))
+                best[current] = max((self.through(p) for p in leaving), default=self._ends_here(current))
                 on_path.discard(current)
                 stack.pop()
         return best[node]
 
+    def path_from(self, start: str) -> List[PipeGeometry]:
+        path, node = [], start
+        while node in self.downstream:
+            self.run_of(node)
+            pipe = max(self.downstream[node], key=self.through)
+            path.append(pipe)
+            node = pipe.to_node
+        return path
+
+
+def profile_path(geometry: Geometry, start: Optional[str] = None) -> List[PipeGeometry]:
+    """Pipes from `start` down along the longest run that ends at an outfall (the longest
+    run to a dead end only where no outfall can be reached); without `start`, from the
+    upstream end of the longest such flow path of the network. Ties go to the first in
+    input order."""
+    runs = _Runs(geometry)
     if start is None:
-        heads = [n for n in geometry.node_order if n in downstream and n not in fed]
+        heads = [n for n in geometry.node_order if n in runs.downstream and n not in runs.fed]
         if not heads:
             heads = [p.from_node for p in geometry.pipes]
-        longest = max(run_of(n) for n in heads)
-        start = next(n for n in heads if run_of(n) == longest)
-    elif start not in geometry.nodes and start not in downstream:
+        longest = max(runs.run_of(n) for n in heads)
+        start = next(n for n in heads if runs.run_of(n) == longest)
+    elif start not in geometry.nodes and start not in runs.downstream:
         raise InputError(f"no node `{start}` in the network")
-    elif start not in downstream:
+    elif start not in runs.downstream:
         raise InputError(f"node `{start}` has no pipe downstream of it")
+    return runs.path_from(start)
 
-    path, node = [], start
-    while node in downstream:
-        run_of(node)
-        pipe = max(downstream[node], key=through)
-        path.append(pipe)
-        node = pipe.to_node
-    return path
+
+def head_paths(geometry: Geometry) -> List[List[PipeGeometry]]:
+    """From every structure that no pipe feeds (in pipe order), its path as profile_path
+    gives it, the runs below worked out once for all of them."""
+    runs = _Runs(geometry)
+    heads = [n for n in dict.fromkeys(p.from_node for p in geometry.pipes) if n not in runs.fed]
+    return [runs.path_from(head) for head in heads]
 
 
 def _value(value: Any) -> float:

@@ -82,14 +82,19 @@ def _finite(values: Sequence[float]) -> List[float]:
 class _Layout:
     """What every sheet of one profile shares: the scales and the bands kept for labels."""
 
-    def __init__(self, series: ProfileSeries, title: str, h_fpp: float, h_text: str) -> None:
+    def __init__(self, series: ProfileSeries, title: str, h_fpp: float, h_text: str,
+                 same_texts: Optional["_Layout"] = None) -> None:
         self.series, self.title, self.units = series, title, Units(series.si)
         self.h_fpp, self.h_text = h_fpp, h_text
-        self.structure_text = [structure_lines(series, k, self.units) for k in range(len(series.node_ids))]
-        self.pipe_text = [pipe_lines(series, k, self.units) for k in range(len(series.pipes))]
-        # Room above the ground and below the pipes for the labels stood on end.
-        self.top_band = max((block_size(t, SIZE)[0] for t in self.structure_text), default=0.0) + 2 * GAP
-        self.bottom_band = max((block_size(t, SIZE)[0] for t in self.pipe_text), default=0.0) + 2 * GAP
+        if same_texts is not None:  # another scale of the same profile: the same labels
+            self.structure_text, self.pipe_text = same_texts.structure_text, same_texts.pipe_text
+            self.top_band, self.bottom_band = same_texts.top_band, same_texts.bottom_band
+        else:
+            self.structure_text = [structure_lines(series, k, self.units) for k in range(len(series.node_ids))]
+            self.pipe_text = [pipe_lines(series, k, self.units) for k in range(len(series.pipes))]
+            # Room above the ground and below the pipes for the labels stood on end.
+            self.top_band = max((block_size(t, SIZE)[0] for t in self.structure_text), default=0.0) + 2 * GAP
+            self.bottom_band = max((block_size(t, SIZE)[0] for t in self.pipe_text), default=0.0) + 2 * GAP
         length = series.stations[-1] - series.stations[0]
         span = _usable() * h_fpp
         self.count = max(1, math.ceil(length / span - 1e-9))
@@ -138,9 +143,11 @@ class _Layout:
     def exaggeration(self) -> float:
         return self.h_fpp / self.v_fpp
 
-    def sheet(self, j: int, placer_out: Optional[List[LabelPlacer]] = None) -> Tuple[Drawing, int]:
+    def sheet(self, j: int, placer_out: Optional[List[LabelPlacer]] = None, trial: bool = False) -> Tuple[Drawing, int]:
+        """The sheet and its count of crowded labels; a `trial` counts the unclear ones too
+        and ends at the first (unfinished)."""
         s0, s1 = self.ranges[j]
-        return _draw_sheet(self, j, s0, s1, placer_out)
+        return _draw_sheet(self, j, s0, s1, placer_out, trial)
 
 
 def _exaggeration_text(value: float) -> str:
@@ -149,7 +156,7 @@ def _exaggeration_text(value: float) -> str:
 
 
 def _draw_sheet(layout: _Layout, j: int, s0: float, s1: float,
-                placer_out: Optional[List[LabelPlacer]]) -> Tuple[Drawing, int]:
+                placer_out: Optional[List[LabelPlacer]], trial: bool = False) -> Tuple[Drawing, int]:
     series, units = layout.series, layout.units
     low, _ = layout._levels(s0, s1)
     bottom = low - (layout.bottom_band + GAP) * layout.v_fpp
@@ -213,18 +220,18 @@ def _draw_sheet(layout: _Layout, j: int, s0: float, s1: float,
             drawing.line([(a, ceiling), (b, ceiling)], colour=HGL, width=1.3, dash=(3, 2), z=3.4)
             placer.obstacle_line([(a, ceiling), (b, ceiling)])
 
-    # Match lines, and what lies beyond them: their notes go first, along the line.
+    # Match lines, and what lies beyond them: the note under the frame, beside a tick
+    # under the line, where no structure or grade line can take its place.
     for station, other, side in ((s0, j, 1), (s1, j + 2, -1)):
         if not (1 <= other <= layout.count):
             continue
         x = X(station)
+        note_y = FRAME[1] - 22  # below the station numbers, above the legend
         drawing.line([(x, FRAME[1]), (x, FRAME[3])], colour="black", width=0.9, dash=(8, 2, 2, 2), z=3.6)
+        drawing.line([(x, note_y - 2), (x, note_y + 8)], colour="black", width=0.9, z=3.6)  # clear of the stations
         placer.obstacle_line([(x, FRAME[1]), (x, FRAME[3])])
-        text = f"MATCH LINE STA {units.station_text(station)}  SEE SHEET {other}"
-        fx = 0 if side > 0 else 1
-        spots = [(side * 2, -GAP, fx, 1, True), (side * 2, FRAME[1] + GAP - FRAME[3], fx, 0, True),
-                 (side * 2, (FRAME[1] - FRAME[3]) / 2, fx, 0.5, True)]
-        drawing.label(placer.place(f"match-{other}", [text], (x, FRAME[3]), spots, size=SIZE, bold=True))
+        drawing.text(x + side * 3, note_y, f"MATCH LINE STA {units.station_text(station)}  SEE SHEET {other}",
+                     size=SIZE, bold=True, anchor="start" if side > 0 else "end", key=f"match-{other}")
 
     # Labels: the alarms first, then the structures, the grade line's peaks and the pipes.
     peaks = [(x, y) for x, y in clipped_peaks(series.hgl_x, series.hgl_y, top) if left_station <= x <= right_station]
@@ -236,6 +243,8 @@ def _draw_sheet(layout: _Layout, j: int, s0: float, s1: float,
                               (px, ceiling - 6), [(0, -2, 0.5, 1), (4, -2, 0, 1), (-4, -2, 1, 1)], size=SIZE,
                               bold=True, colour=HGL)
         drawing.label(placed)
+        if trial and placed.unclear:
+            return drawing, placer.unclear
 
     last = len(series.node_ids) - 1
     owned = [k for k in nodes if s0 - 1e-9 <= series.stations[k] < s1 - 1e-9 or
@@ -252,6 +261,8 @@ def _draw_sheet(layout: _Layout, j: int, s0: float, s1: float,
         placed = placer.place(series.node_ids[k], layout.structure_text[k], (x, y), spots, size=SIZE,
                               colour=ALARM if alarm else "black")
         drawing.label(placed)
+        if trial and placed.unclear:
+            return drawing, placer.unclear
     pipe_owned = [k for k in pipes if s0 <= (series.stations[k] + series.stations[k + 1]) / 2 < s1 or
                   (j == layout.count - 1 and (series.stations[k] + series.stations[k + 1]) / 2 >= s1)]
     for k in sorted(pipe_owned, key=lambda k: (not series.adverse[k], k)):
@@ -264,11 +275,13 @@ def _draw_sheet(layout: _Layout, j: int, s0: float, s1: float,
         placed = placer.place(pipe.id, layout.pipe_text[k], (X(mid), max(y, FRAME[1] + 2)), spots, size=SIZE,
                               colour=ADVERSE_EDGE if series.adverse[k] else "black")
         drawing.label(placed)
+        if trial and placed.unclear:
+            return drawing, placer.unclear
 
     _frame_and_title(drawing, layout, j, series)
     if placer_out is not None:
         placer_out.append(placer)
-    return drawing, placer.crowded
+    return drawing, placer.unclear if trial else placer.crowded
 
 
 def _clipped_line(drawing: Drawing, placer: LabelPlacer, points: List[Point], box: Tuple[float, ...],
@@ -386,7 +399,7 @@ def _sheet_title(layout: _Layout, j: int) -> str:
 def _build(layout: _Layout, give_up_above: Optional[int] = None) -> Tuple[List[SheetFigure], int]:
     sheets, crowded = [], 0
     for j in range(layout.count):
-        drawing, count = layout.sheet(j)
+        drawing, count = layout.sheet(j, trial=give_up_above == 0)
         crowded += count
         if give_up_above is not None and crowded > give_up_above:  # cannot beat the best found
             return [], crowded
@@ -399,19 +412,20 @@ def choose_layout(series: ProfileSeries, title: str) -> Tuple[_Layout, List[Shee
     finest scale of the list that needs no more sheets; where every scale crowds some
     label, at the finest of the list (the most room), crowded labels drawn regardless."""
     units = Units(series.si)
-    best: Optional[Tuple[_Layout, List[SheetFigure]]] = None
-    for scale in sorted(units.scales, reverse=True):
-        layout = _Layout(series, title, units.feet_per_point(scale), units.scale_text(scale))
-        if best is not None and layout.count > best[0].count:
-            break  # finer scales only need more sheets
-        sheets, _ = _build(layout, 0)  # a trial ends at its first crowded label
+    # Sheet counts grow as the scale gets finer: the answer is the finest scale without a
+    # crowded label among those needing the fewest sheets at which any scale has none. So
+    # the scales are tried by count, the finest of each count first, and the first that
+    # works is it (a trial ends at its first crowded label).
+    layouts: List[_Layout] = []
+    for scale in sorted(units.scales):
+        layouts.append(_Layout(series, title, units.feet_per_point(scale), units.scale_text(scale),
+                               layouts[0] if layouts else None))
+    for layout in sorted(layouts, key=lambda candidate: candidate.count):  # stable: finest first
+        sheets, _ = _build(layout, 0)
         if sheets:
-            best = (layout, sheets)
-    if best is None:
-        finest = min(units.scales)
-        layout = _Layout(series, title, units.feet_per_point(finest), units.scale_text(finest))
-        return layout, _build(layout)[0]
-    return best
+            return layout, sheets
+    finest = layouts[0]
+    return finest, _build(finest)[0]
 
 
 def layout_sheets(series: ProfileSeries, title: str) -> List[SheetFigure]:

@@ -143,7 +143,10 @@ def _marker(drawing: Drawing, placer: Optional[LabelPlacer], x: float, y: float,
         placer.obstacle_box(box)
 
 
-def _sheet(grid: _Grid, cell: Tuple[int, int], title: str, count: int) -> Tuple[Drawing, LabelPlacer]:
+def _sheet(grid: _Grid, cell: Tuple[int, int], title: str, count: int,
+           trial: bool = False, size: float = SIZE) -> Tuple[Drawing, LabelPlacer]:
+    """The sheet of the cell, its labels `size` points; a `trial` ends at its first crowded
+    label (the drawing unfinished)."""
     plan, fpp = grid.plan, grid.fpp
     i, j = cell
     g = grid.ground(i, j)
@@ -182,13 +185,17 @@ def _sheet(grid: _Grid, cell: Tuple[int, int], title: str, count: int) -> Tuple[
     here.sort(key=lambda item: (plan.kinds[item[0]] != "outfall", item[0] not in plan.flooded))
     for nid, q in here:
         alarm = nid in plan.flooded
-        drawing.label(placer.place(nid, [nid], q, around(4.0), size=SIZE,
+        drawing.label(placer.place(nid, [nid], q, around(4.0), size=size,
                                    bold=True, colour="#7b2cbf" if alarm else "black"))
+        if trial and placer.placed[-1].unclear:
+            return drawing, placer
     for pid, label, mid, surcharged in middles:
-        drawing.label(placer.place(pid, [label], mid, around(2.5), size=SIZE,
+        drawing.label(placer.place(pid, [label], mid, around(2.5), size=size,
                                    colour=SURCHARGED if surcharged else "#333333"))
-    _frame(drawing, plan.units, grid.scale, fpp, f"{title} sheet {grid.number[cell]} of {count}")
-    _legend(drawing, plan)
+        if trial and placer.placed[-1].unclear:
+            return drawing, placer
+    bar_end = _frame(drawing, plan.units, grid.scale, fpp, f"{title} sheet {grid.number[cell]} of {count}")
+    _legend(drawing, plan, bar_end)
     return drawing, placer
 
 
@@ -216,7 +223,8 @@ def _match_line(drawing: Drawing, placer: LabelPlacer, side: str, other: int) ->
     drawing.label(placer.place(f"match-{side}", text, (mx, my), spots, size=SIZE, bold=True, vertical=vertical))
 
 
-def _frame(drawing: Drawing, units: Units, scale: Optional[int], fpp: float, title: str) -> None:
+def _frame(drawing: Drawing, units: Units, scale: Optional[int], fpp: float, title: str) -> float:
+    """The frame, title, scale, scale bar and north arrow; returns where the scale bar's text ends."""
     x0, y0, x1, y1 = MAP
     drawing.line([(x0, y0), (x1, y0), (x1, y1), (x0, y1), (x0, y0)], colour="black", width=0.8, z=6)
     drawing.text(x0, 450, title, size=11, bold=True)
@@ -235,15 +243,17 @@ def _frame(drawing: Drawing, units: Units, scale: Optional[int], fpp: float, tit
         value = length * fraction
         drawing.text(bx + bar * fraction, by + 7, f"{value:g}", size=SIZE, anchor="middle")
     drawing.text(bx + bar + 6, by, unit, size=SIZE)
+    bar_end = bx + bar + 6 + text_width(unit, SIZE)
     # North arrow: plan y is north.
     nx, ny = x1 - 8, 6.0
     drawing.shape([(nx, ny + 24), (nx - 5, ny), (nx, ny + 5)], fill="black", z=6)
     drawing.shape([(nx, ny + 24), (nx + 5, ny), (nx, ny + 5)], fill="white", edge="black", width=0.6, z=6)
     drawing.text(nx, ny + 28, "N", size=10, bold=True, anchor="middle")
+    return bar_end
 
 
-def _legend(drawing: Drawing, plan: _Plan) -> None:
-    x, y = MAP[0] + 150, 26.0
+def _legend(drawing: Drawing, plan: _Plan, after: float) -> None:
+    x, y = max(MAP[0] + 150, after + 14), 26.0
     items = [("line", PART_FULL, "Pipe within capacity")]
     if any(p[4] for p in plan.pipes):
         items.append(("line", SURCHARGED, "Pipe over capacity"))
@@ -284,7 +294,7 @@ def _groups(grid: _Grid) -> List[List[Tuple[int, int]]]:
     return groups
 
 
-def _key_map(plan: _Plan, grid: _Grid, title: str) -> Drawing:
+def _key_map(plan: _Plan, grid: _Grid, title: str, crowded: int = 0) -> Drawing:
     """Every sheet outlined and numbered over the pipes. Groups of sheets far apart get a
     panel each, side by side at one common scale, so that the numbers stay legible."""
     groups = _groups(grid)
@@ -329,6 +339,9 @@ def _key_map(plan: _Plan, grid: _Grid, title: str) -> Drawing:
                          else f"Sheet {numbers[0]}", size=SIZE, bold=True)
     _frame(drawing, plan.units, None, fpp,
            f"{title} key map: {len(grid.cells)} sheets at {plan.units.scale_text(grid.scale)}")
+    if crowded:
+        drawing.text(MAP[0] + 190, 26.0, f"{crowded} labels drawn over others at this scale: every scale of the "
+                                         "list crowds some (pipes cross in a tangle)", size=SIZE, colour="#d7191c")
     return drawing
 
 
@@ -351,20 +364,87 @@ def choose_scale(plan: _Plan) -> int:
     return max(fitting) if fitting else min(plan.units.scales)
 
 
+def _drawn(grid: _Grid, title: str, give_up: bool) -> Optional[List[Tuple[Tuple[int, int], Drawing, int]]]:
+    """Every sheet of the grid with its crowded labels, the fullest drawn first so that a
+    trial (`give_up`) ends at the first sheet that crowds a label (None)."""
+    count = len(grid.cells)
+    drawn = []
+    for cell in sorted(grid.cells, key=lambda c: -(len(grid.pipes_in.get(c, [])) + len(grid.nodes_in.get(c, [])))):
+        drawing, placer = _sheet(grid, cell, title, count, trial=give_up)
+        if give_up and placer.unclear:
+            return None
+        drawn.append((cell, drawing, placer.crowded))
+    return sorted(drawn, key=lambda item: grid.number[item[0]])
+
+
 def plan_sheets(source: Source, result: Dict[str, Any], *, title: str = "Plan") -> List[SheetFigure]:
-    """The key map ("Plan key map"), then every sheet ("Plan sheet k of n")."""
+    """The key map ("Plan key map"), then every sheet ("Plan sheet k of n"): at the
+    coarsest scale of the list, no coarser than choose_scale's, at which no label is
+    crowded (drawn over another for want of any free place); where every scale crowds some
+    (pipes that cross in a tangle), at choose_scale's, the key map saying how many."""
     try:
         import matplotlib  # noqa: F401  (text is measured with its font)
     except ImportError:
         raise InputError(PLOT_HINT) from None
     plan = _read(source, result)
-    grid = _Grid(plan, choose_scale(plan))
+    grid, drawn = _chosen(plan, title)
+    crowded = sum(k for _, _, k in drawn)
     count = len(grid.cells)
-    sheets = [SheetFigure(f"{title} key map", _key_map(plan, grid, title))]
-    for cell in grid.cells:
-        drawing, _ = _sheet(grid, cell, title, count)
-        sheets.append(SheetFigure(f"{title} sheet {grid.number[cell]} of {count}", drawing))
+    sheets = [SheetFigure(f"{title} key map", _key_map(plan, grid, title, crowded))]
+    sheets += [SheetFigure(f"{title} sheet {grid.number[cell]} of {count}", drawing) for cell, drawing, _ in drawn]
     return sheets
+
+
+def _chosen(plan: _Plan, title: str) -> Tuple[_Grid, List[Tuple[Tuple[int, int], Drawing, int]]]:
+    """The grid at the scale plan_sheets tells, with its sheets drawn."""
+    first = choose_scale(plan)
+    for scale in sorted((s for s in plan.units.scales if s <= first), reverse=True):
+        grid = _Grid(plan, scale)
+        drawn = _drawn(grid, title, give_up=True)
+        if drawn is not None:
+            return grid, drawn
+    grid = _Grid(plan, first)
+    return grid, _drawn(grid, title, give_up=False) or []
+
+
+@dataclass
+class PlanLabel:
+    """A label of the plan in plan feet: its lines from their baseline origins, turned a
+    quarter turn when `vertical`, and its leader where it has one."""
+
+    key: str
+    lines: List[str]
+    origins: List[Point]
+    vertical: bool
+    leader: Optional[Tuple[Point, Point]]
+
+
+def plan_labels(source: Source, size: float) -> Tuple[Units, int, List[PlanLabel]]:
+    """The plan's structure and pipe labels placed as on the plan sheets (at their scale, by
+    the same placer, sheet by sheet) with letters of `size` points, in plan feet: for CAD,
+    whose text then stands where the sheets leave room for it. Returns the units, the scale
+    and the labels."""
+    try:
+        import matplotlib  # noqa: F401  (text is measured with its font)
+    except ImportError:
+        raise InputError(PLOT_HINT) from None
+    plan = _read(source, {"nodes": [], "pipes": []})
+    grid, _ = _chosen(plan, "Plan")
+    labels = []
+    for cell in grid.cells:
+        g = grid.ground(*cell)
+
+        def feet(p: Tuple[float, float], g: Tuple[float, ...] = g) -> Point:
+            return g[0] + (p[0] - MAP[0]) * grid.fpp, g[1] + (p[1] - MAP[1]) * grid.fpp
+
+        drawing, _ = _sheet(grid, cell, "Plan", len(grid.cells), size=size)
+        for placed in drawing.labels:
+            if placed.key.startswith("match-"):
+                continue
+            leader = None if placed.leader is None else (feet(placed.leader[:2]), feet(placed.leader[2:]))
+            labels.append(PlanLabel(placed.key, placed.lines, [feet(o) for o in placed.baselines()],
+                                    placed.vertical, leader))
+    return plan.units, grid.scale, labels
 
 
 def placed_labels(sheet: SheetFigure) -> List[Placed]:

@@ -77,14 +77,16 @@ def _text(space: Any, text: str, at: Tuple[float, float], height: float, *, laye
 
 def write_plan_dxf(source: Source, out_path: str) -> None:
     """Every structure as a circle (outfalls on their own layer), every pipe as a line
-    between its structures labelled along it with its id and size, and the catchments, at
-    the project's plan coordinates and the plan sheets' scale."""
-    from ..drawing.sheets import _read, choose_scale
+    between its structures, the catchments, at the project's plan coordinates and the plan
+    sheets' scale; the ids and sizes where the plan sheets' label placer puts them (beside
+    what they name or on a leader, crossing no other label), with letters 2.5 mm high."""
+    from ..drawing.labels import CAP_HEIGHT
+    from ..drawing.sheets import _read, plan_labels
 
     shape = geometry(source)
     plan = _read(source, {"nodes": [], "pipes": []})
-    units = plan.units
-    scale = choose_scale(plan)
+    # The placer sizes labels by their font size: the one whose capitals are TEXT_MM high.
+    units, scale, labels = plan_labels(source, TEXT_MM / 25.4 * 72.0 / CAP_HEIGHT)
     per_mm = model_per_mm(units, units.feet_per_point(scale))
     height, radius = TEXT_MM * per_mm, CIRCLE_MM / 2 * per_mm
     document = _new_document(units.length_unit)
@@ -93,20 +95,18 @@ def write_plan_dxf(source: Source, out_path: str) -> None:
     for nid, centre in where.items():
         layer = "OUTFALLS" if plan.kinds[nid] == "outfall" else "STRUCTURES"
         space.add_circle(centre, radius, dxfattribs={"layer": layer})
-        _text(space, nid, (centre[0] + 1.2 * radius, centre[1] + 1.2 * radius), height)
     for pipe in shape.pipes:
         if pipe.from_node not in where or pipe.to_node not in where:
             continue  # the analysis refuses such a network before a drawing is asked for
-        (x0, y0), (x1, y1) = where[pipe.from_node], where[pipe.to_node]
-        space.add_line((x0, y0), (x1, y1), dxfattribs={"layer": "PIPES"})
-        angle = math.degrees(math.atan2(y1 - y0, x1 - x0))
-        if angle > 90 or angle < -90:
-            angle -= math.copysign(180, angle)  # labels read from the left or from below
-        # Half a letter clear of the line, on its upper side.
-        nx, ny = -math.sin(math.radians(angle)), math.cos(math.radians(angle))
-        at = ((x0 + x1) / 2 + 0.5 * height * nx, (y0 + y1) / 2 + 0.5 * height * ny)
-        _text(space, f"{pipe.id} {units.size_text(pipe.shape, pipe.rise, pipe.span)}", at, height,
-              rotation=angle, align="BOTTOM_CENTER")
+        space.add_line(where[pipe.from_node], where[pipe.to_node], dxfattribs={"layer": "PIPES"})
+    for label in labels:
+        for line, (x, y) in zip(label.lines, label.origins):
+            _text(space, line, (units.length(x), units.length(y)), height, rotation=90.0 if label.vertical else 0.0,
+                  align="LEFT")  # at the baseline
+        if label.leader is not None:
+            (x0, y0), (x1, y1) = label.leader
+            space.add_line((units.length(x0), units.length(y0)), (units.length(x1), units.length(y1)),
+                           dxfattribs={"layer": "LABELS"})
     for ring in plan.rings:
         points = [(units.length(x), units.length(y)) for x, y in ring]
         space.add_lwpolyline(points, close=True, dxfattribs={"layer": "CATCHMENTS"})

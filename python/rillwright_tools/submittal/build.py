@@ -6,7 +6,6 @@ from __future__ import annotations
 
 import datetime
 import hashlib
-import io
 import json
 import os
 from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple
@@ -16,25 +15,13 @@ import rillwright
 from .. import _core
 from ..check import SEVERITIES, pipe_marks, result_findings
 from ..inputs import Geometry, InputError, Source, analyze, geometry, records
-from ..drawing.profile import profile_path, profile_series, profile_title
+from ..drawing.profile import head_paths, profile_series, profile_title
 from .. import tables as T
 from .content import Content, Figure, Section, Table, table
 from .review import findings_by_kind, review_first
 
 REPORT_HINT = 'the report needs its libraries: pip install "rillwright[report]"'
 Progress = Callable[[str], None]
-
-
-def _svg(figure: Any) -> str:
-    import matplotlib
-
-    out = io.StringIO()
-    # Text stays text (in the report's embedded font): under half the size of glyph outlines,
-    # searchable in the HTML, and set by the PDF's own font. The figure is saved at its own
-    # size: a tight bounding box would draw it twice.
-    with matplotlib.rc_context({"svg.fonttype": "none", "svg.hashsalt": "rillwright"}):
-        figure.savefig(out, format="svg")
-    return out.getvalue()
 
 
 def _project(source: Source) -> Dict[str, Any]:
@@ -177,6 +164,9 @@ DESIGN_OPTIONS: Dict[str, Tuple[str, Optional[T.Measure], str]] = {
     "min_full_velocity": ("least full-pipe velocity", T.VELOCITY, "none"),
     "max_depth": ("greatest structure depth", T.HEIGHT, "none"),
     "fixed_inverts": ("structures that keep their given invert", None, "none"),
+    "objective": ("objective of the profile design", None, "shallowest"),
+    "invert_step": ("invert grid of the least-cost design", T.HEIGHT, "0.01 in the project's length unit"),
+    "cost": ("cost model", None, "the default prices"),
 }
 
 
@@ -204,7 +194,10 @@ def design_criteria(design: Dict[str, Any], si: bool) -> List[List[str]]:
 def design_criteria_text(design: Dict[str, Any], si: bool) -> str:
     chosen = [f"{DESIGN_OPTIONS[k][0]} {_option_value(v, DESIGN_OPTIONS[k][1], si)}"
               for k, v in design.items() if k in DESIGN_OPTIONS and v is not None]
-    return ("every pipe sized from the catalogue as the smallest that carries its design flow"
+    least_cost = design.get("objective") == "cost"
+    return (("sizes and inverts chosen together as the least-cost design whose inverts lie on the grid and "
+             "that meets every rule (exact for the design flows)" if least_cost else
+             "every pipe sized from the catalogue as the smallest that carries its design flow")
             + ("; " + "; ".join(chosen) if chosen else "") + " (the full list with defaults is in the Design section).")
 
 
@@ -331,23 +324,28 @@ def _grade_line_module() -> Any:
 
 
 def _plan_figures(source: Source, result: Dict[str, Any]) -> List[Figure]:
-    try:
-        from ..drawing.sheets import plan_sheets
-    except ImportError:
-        from ..drawing.plan import plan_figure
+    """The key map, then every plan sheet, each from its own drawing (text stays text)."""
+    from ..drawing.sheets import plan_sheets
 
-        return [Figure("Plan", _svg(plan_figure(source, result, title="Plan")))]
-    return [Figure(sheet.title, _svg(sheet.figure)) for sheet in plan_sheets(source, result, title="Plan")]
+    sheets = plan_sheets(source, result, title="Plan")
+    if len(sheets) == 2:  # one sheet: its key map would show nothing more
+        sheets = sheets[1:]
+    return [Figure(sheet.title, sheet.svg(), sheet.drawing) for sheet in sheets]
 
 
-def report_paths(shape: Any, min_pipes: int = 4) -> List[List[Any]]:
-    """Every outfall's longest path, then every other branch of at least `min_pipes` pipes
-    down to where it joins a path already drawn."""
-    fed = set()
-    for pipe in shape.pipes:
-        fed.add(pipe.to_node)
-    heads = [n for n in dict.fromkeys([p.from_node for p in shape.pipes]) if n not in fed]
-    paths = [profile_path(shape, head) for head in heads]
+def _profile_figures(series: Any) -> List[Figure]:
+    """The profile's sheets ("Profile: N1 to OUT (sheet 2 of 3)"), each from its own drawing."""
+    from ..drawing.profile import profile_sheets
+
+    group = profile_title(series, "Profile")
+    return [Figure(sheet.title, sheet.svg(), sheet.drawing, group) for sheet in profile_sheets(series, "Profile")]
+
+
+def report_paths(shape: Any, min_pipes: int = 4, shown: Optional[set] = None) -> List[List[Any]]:
+    """Every outfall's longest path, then every other branch of at least `min_pipes` pipes,
+    or with a pipe of `shown` on it (the adverse ones: a reviewer looks for them in a
+    profile), down to where it joins a path already drawn."""
+    paths = head_paths(shape)
     order = sorted(range(len(paths)), key=lambda k: -sum(p.length for p in paths[k]))
     covered: set = set()
     chosen = []
@@ -358,7 +356,7 @@ def report_paths(shape: Any, min_pipes: int = 4) -> List[List[Any]]:
             if pipe.to_node in covered:
                 break
         first_to_outfall = not covered.intersection(p.to_node for p in paths[k])
-        if first_to_outfall or len(path) >= min_pipes:
+        if first_to_outfall or len(path) >= min_pipes or any(p.id in (shown or ()) for p in path):
             chosen.append(path)
             covered.update(p.from_node for p in path)
             covered.update(p.to_node for p in path)
@@ -379,10 +377,10 @@ def _findings(source: Source, shape: Geometry, result: Dict[str, Any],
 
 def build(source: Source, *, design: Optional[Dict[str, Any]] = None, service: bool = False,
           progress: Optional[Progress] = None) -> Content:
-    try:
-        from matplotlib.figure import Figure as _MplFigure  # noqa: F401
-    except ImportError:
-        raise InputError(REPORT_HINT) from None
+    import importlib.util
+
+    if importlib.util.find_spec("matplotlib") is None:  # its font measures the drawings' labels
+        raise InputError(REPORT_HINT)
     from ..design import design as run_design
 
     tick = progress or (lambda text: None)
@@ -412,7 +410,8 @@ def build(source: Source, *, design: Optional[Dict[str, Any]] = None, service: b
     details = grade_line.grade_line_details(source, inlet_aware=bool(inlet_rows)) if grade_line else None
     drawn = grade_line.with_energy(result, details) if grade_line else result
     energy = {n["id"]: n for n in (details or {}).get("nodes", [])}
-    name = result.get("name") or _project(original).get("name") or os.path.basename(source.label)
+    name = (result.get("name") or _project(original).get("name") or
+            ("Unnamed network" if source.label.startswith("<") else os.path.basename(source.label)))
     tick("check")
     found = _findings(source, shape, result, inlet_warnings)
 
@@ -461,28 +460,63 @@ def build(source: Source, *, design: Optional[Dict[str, Any]] = None, service: b
         drawings.figures += _plan_figures(source, drawn)
     except ValueError as error:  # no plan coordinates: the report goes on without a plan
         drawings.paragraphs.append(f"No plan view: {error}")
-    paths = report_paths(shape)
-    from ..drawing.profile import profile_figure
+    from ..drawing.profile import ADVERSE_SLOPE
 
+    adverse = {row["id"] for row in result["pipes"] if row.get("slope") is not None and row["slope"] < ADVERSE_SLOPE}
+    paths = report_paths(shape, shown=adverse)
     for k, path in enumerate(paths):
         tick(f"profile {k + 1} of {len(paths)}")
         series = profile_series(path, shape, drawn)
         series.dead_end = series.dead_end and k == 0
-        name_of = f"Profile: {series.node_ids[0]} to {series.node_ids[-1]}"
-        if series.dead_end:
-            name_of += f" (ends at dead end {series.node_ids[-1]}, not an outfall)"
-        drawings.figures.append(Figure(name_of, _svg(profile_figure(series, name))))
+        drawings.figures += _profile_figures(series)
     sections.append(drawings)
     return Content(name, sections, si)
+
+
+def _amount(value: Any) -> str:
+    """A cost in the cost model's own currency (none is named), to the whole unit."""
+    return "-" if value is None else f"{value:,.0f}"
+
+
+COST_COLUMN: T.Column = ("Cost", "", "cost", _amount, True)
+OBJECTIVES = {"cost": "least cost (exact on the invert grid for the design flows)",
+              "shallowest": "shallowest trench, pipe by pipe from upstream"}
+
+
+def cost_rows(cost: Dict[str, Any]) -> List[Dict[str, Any]]:
+    """The design's cost in parts and its total, and beside a least-cost design the
+    shallowest-first design's total with the saving."""
+    rows = [{"part": label, "cost": cost.get(key)} for key, label in
+            (("pipes", "Pipes (length x price)"), ("excavation", "Trench excavation"),
+             ("structures", "Structures (each and by depth)"), ("total", "Total"))]
+    shallowest = cost.get("shallowest_total")
+    if shallowest is not None and cost.get("objective") == "cost":
+        saving = (f", saving {100 * (shallowest - cost['total']) / shallowest:.1f} %" if shallowest > 0 else "")
+        rows.append({"part": f"Shallowest-first design of the same network{saving}", "cost": shallowest})
+    return rows
 
 
 def design_section(designed: Dict[str, Any], options: Dict[str, Any], si: bool) -> Section:
     rows = [dict(r, size=T._size_change(r, si)) for r in designed["pipes"]]
     profile = bool(rows) and "invert_up" in rows[0]
+    cost = designed.get("cost")
+    columns = tuple(T.design_columns(si, profile)) + ((COST_COLUMN,) if cost else ())
     changed = sum(1 for r in rows if "->" in r["size"])
     section = Section("Design", "design-section", pairs=design_criteria(options, si))
-    section.tables.append(table("Designed pipes", "design", rows, T.design_columns(si, profile),
+    section.tables.append(table("Designed pipes", "design", rows, columns,
                                 f"{changed} of {len(rows)} pipes resized (given -> chosen)."))
+    if cost:
+        objective = cost.get("objective", "shallowest")
+        rounds = designed.get("rounds")
+        note = (f"Objective: {OBJECTIVES.get(objective, objective)}. Costs in the cost model's currency and "
+                f"{'per m and m³' if si else 'per ft and ft³'} prices, given or the defaults; a pipe costs its length "
+                "times its price plus its trench excavation, a structure that is not an outfall its price each "
+                "plus its price by depth.")
+        if rounds:
+            note += (f" Design and analysis ran {rounds} round{'s' if rounds != 1 else ''}"
+                     + ("" if cost.get("flows_repeat", True) else ", the flows still changing at the last") + ".")
+        section.tables.append(table("Design cost", "design-cost", cost_rows(cost),
+                                    (T.text("Part", "part"), COST_COLUMN), note))
     violations = designed["violations"]
     if violations:
         section.tables.append(table("Design violations", "design-violations", violations,

@@ -23,8 +23,10 @@ class Table:
 
 @dataclass
 class Figure:
-    title: str  # also its PDF bookmark: "Plan sheet 3 of 12", "Profile: N1 to OUT"
+    title: str  # also its PDF bookmark: "Plan sheet 3 of 12", "Profile: N1 to OUT (sheet 2 of 3)"
     svg: str  # standalone SVG text
+    drawing: Any = field(default=None, repr=False, compare=False)  # the sheet's Drawing, which the PDF draws
+    group: str = ""  # the drawing it is a sheet of ("Profile: N1 to OUT"), for the PDF's bookmarks
 
 
 @dataclass

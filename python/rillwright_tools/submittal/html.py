@@ -4,7 +4,7 @@ the subset of the font that the page uses."""
 from __future__ import annotations
 
 import re
-from dataclasses import asdict
+from dataclasses import fields
 
 from ..inputs import InputError
 from .build import REPORT_HINT, Content
@@ -21,10 +21,12 @@ def render_html(content: Content) -> str:
         raise InputError(REPORT_HINT) from None
     environment = Environment(loader=PackageLoader("rillwright_tools.submittal", "templates"),
                               autoescape=select_autoescape(["html", "j2"]))
-    data = asdict(content)
-    for section in data["sections"]:
-        for figure in section["figures"]:
-            figure["svg"] = _PROLOGUE.sub("", figure["svg"], count=1)
+    # Sections as shallow dicts (a figure's Drawing stays out of the page's data).
+    data = {"title": content.title, "sections": []}
+    for section in content.sections:
+        entry = {f.name: getattr(section, f.name) for f in fields(section)}
+        entry["figures"] = [{"title": f.title, "svg": _PROLOGUE.sub("", f.svg, count=1)} for f in section.figures]
+        data["sections"].append(entry)
     page = environment.get_template("report.html.j2").render(content=data, fonts=_FONT_RULES)
     # Every character of the page (markup included: a superset of the text) is in the subset.
     return page.replace(_FONT_RULES, font_face_css(set(page)), 1)

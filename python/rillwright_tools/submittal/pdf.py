@@ -1,6 +1,7 @@
 """The report as a PDF laid out with fpdf2: a bookmark for every section, plan sheet and
-profile, a table of contents, tables with their headings repeated on every page, figures
-drawn as vector paths from their SVG, a header and a numbered footer.
+profile (its sheets under it), a table of contents, tables with their headings repeated on
+every page, each drawing sheet at its true size drawn with fpdf2's own lines, shapes and
+text (pdf_svg.draw), a header and a numbered footer.
 
 Tables are laid out row by row with column widths computed once per table and text
 placed with `text()`: fpdf2's own table measures and wraps every cell, which for the
@@ -15,12 +16,13 @@ from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple
 from ..inputs import InputError
 from .build import REPORT_HINT, Content, Figure, Section, Table
 from .fonts import FAMILY as FONT, font_files
-from .pdf_svg import drawable
+from .pdf_svg import MM_PER_PT, draw, drawable
 
 BLUE = (31, 78, 156)
 HEADING_FILL = (232, 238, 248)
 STRIPE_FILL = (246, 246, 246)
 PAD = 1.2  # mm of space either side of a cell's text
+FIT = 1e-6  # mm: a text as wide as its column (to rounding) fits it
 LINE = 1.18  # line height over font size
 TABLE_SIZES = (8.0, 7.0, 6.5, 6.0, 5.5, 5.0)  # font sizes tried, largest first, until a table fits the page
 PROFILE_PREFIX = "Profile: "
@@ -68,7 +70,7 @@ def _document(title: str) -> Any:
             self.set_text_color(90)
             self.cell(self.epw / 2, 5, f"{title}: design report", align="L")
             self.cell(self.epw / 2, 5, self.section_title, align="R")
-            self.ln(7)
+            self.ln(HEADER_ROOM)
             self.set_text_color(0)
 
         def footer(self) -> None:
@@ -162,13 +164,18 @@ def _wrap(text: str, width: float, measure: Callable[[str], float]) -> List[str]
 def _fit(document: Any, table: Table) -> Tuple[float, List[float]]:
     """The largest font size at which the table fits the page width, and its column widths:
     each column as wide as its widest cell, text columns narrowed (to wrap) when needed."""
+    # Widths grow in proportion to the font size (fpdf2 sums the glyphs' advances): every
+    # cell is measured once, at the first size.
+    reference = TABLE_SIZES[0]
+    bold, plain = _Widths(document, "B", reference), _Widths(document, "", reference)
+    widest_at_reference, word_at_reference = [], []
+    for k, (heading, unit) in enumerate(zip(table.headings, table.units)):
+        cells = {row[k] for row in table.rows}
+        widest_at_reference.append(max([bold(heading), plain(unit), *(plain(text) for text in cells)]))
+        words = {word for text in cells for word in text.split(" ")} | set(heading.split(" "))
+        word_at_reference.append(max([plain(word) for word in words] + [0.0]))
     for size in TABLE_SIZES:
-        bold, plain = _Widths(document, "B", size), _Widths(document, "", size)
-        natural = []
-        for k, (heading, unit) in enumerate(zip(table.headings, table.units)):
-            longest = sorted((row[k] for row in table.rows), key=len)[-3:]
-            widest = max([bold(heading), plain(unit), *(plain(text) for text in longest)])
-            natural.append(widest + 2 * PAD)
+        natural = [widest * size / reference + 2 * PAD for widest in widest_at_reference]
         room = document.epw
         if sum(natural) <= room:
             return size, natural
@@ -178,7 +185,12 @@ def _fit(document: Any, table: Table) -> Tuple[float, List[float]]:
         if fixed + floor * len(texts) > room and size != TABLE_SIZES[-1]:
             continue
         cap = _water_level(texts, room - fixed, floor)
-        return size, [w if numeric else min(w, cap) for w, numeric in zip(natural, table.numeric)]
+        widths = [w if numeric else min(w, cap) for w, numeric in zip(natural, table.numeric)]
+        cuts_words = any(w < word * size / reference + 2 * PAD
+                         for w, word, numeric in zip(widths, word_at_reference, table.numeric) if not numeric)
+        if cuts_words and size != TABLE_SIZES[-1]:
+            continue  # a smaller size, before a word is cut in two
+        return size, widths
     raise AssertionError("unreachable")
 
 
@@ -236,8 +248,8 @@ def _table(document: Any, table: Table, heading: Optional[str]) -> None:
     for index, cells in enumerate(table.rows):
         wrapped = None
         for k, text in enumerate(cells):
-            if not table.numeric[k] and measure(text) > widths[k] - 2 * PAD:
-                wrapped = [_wrap(t, widths[k] - 2 * PAD, measure) for t in cells]
+            if not table.numeric[k] and measure(text) > widths[k] - 2 * PAD + FIT:
+                wrapped = [_wrap(t, widths[j] - 2 * PAD + FIT, measure) for j, t in enumerate(cells)]
                 break
         height = line * (max(len(lines) for lines in wrapped) if wrapped else 1)
         y = document.get_y()
@@ -262,8 +274,22 @@ def _table(document: Any, table: Table, heading: Optional[str]) -> None:
     document.ln(2)
 
 
-def _figure(document: Any, figure: Figure) -> None:
-    document.add_page()
+def _figure(document: Any, figure: Figure, first_of_group: bool) -> None:
+    if figure.drawing is None or document.get_y() + figure.drawing.height * MM_PER_PT > _bottom(document):
+        document.add_page()
+    if figure.drawing is not None:
+        # A sheet: drawn at its true size (its scale bar is true), its own title on it.
+        if figure.group and figure.group != figure.title:
+            if first_of_group:
+                document.start_section(figure.group, level=1)
+            document.start_section(figure.title, level=2)
+        else:
+            document.start_section(figure.title, level=1)
+        width = figure.drawing.width * MM_PER_PT
+        top = document.get_y()
+        draw(document, figure.drawing, document.l_margin + max(0.0, (document.epw - width) / 2), top, FONT)
+        document.set_y(top + figure.drawing.height * MM_PER_PT)
+        return
     document.start_section(figure.title, level=1)
     document.set_font(FONT, "B", 11)
     document.cell(0, 6, figure.title, new_x="LMARGIN", new_y="NEXT")
@@ -277,45 +303,70 @@ def _figure(document: Any, figure: Figure) -> None:
 def _contents(document: Any, outline: List[Any]) -> None:
     """The table of contents: every section and plan sheet, and the profiles as one line
     with their pages (each has its own bookmark)."""
+    document.set_x(document.l_margin)  # drawn at the end, wherever the last page left off
     document.set_font(FONT, "B", 14)
     document.set_text_color(*BLUE)
     document.cell(0, 9, "Contents", new_x="LMARGIN", new_y="NEXT")
     document.set_text_color(0)
     document.set_x(document.l_margin)
-    profiles = [entry for entry in outline if entry.name.startswith(PROFILE_PREFIX)]
+    profiles = [entry for entry in outline if entry.name.startswith(PROFILE_PREFIX) and entry.level == 1]
     lines = []
     for entry in outline:
         if entry.name.startswith(PROFILE_PREFIX):
-            if entry is profiles[0]:
-                last = profiles[-1].page_number
+            if profiles and entry is profiles[0]:
+                last = max(e.page_number for e in outline if e.name.startswith(PROFILE_PREFIX))
                 lines.append((1, f"Profiles ({len(profiles)}, one bookmark each, "
                                  f"to page {last})", entry.page_number, entry))
             continue
         lines.append((entry.level, entry.name, entry.page_number, entry))
-    size = _contents_size(len(lines))
+    size, _ = _contents_layout(document, len(lines))
     document.set_font(FONT, "", size)
-    height = size * 0.48
+    height = size * CONTENTS_LINE
     for level, name, page, entry in lines:
+        if document.will_page_break(height):
+            # The next reserved page already has its running header (drawn when it was
+            # reserved): the lines go on below it.
+            document.add_page()
+            document.set_y(document.t_margin + HEADER_ROOM)
         document.set_x(document.l_margin + 6 * level)
         link = document.add_link(page=page)
         document.cell(document.epw - 30 - 6 * level, height, name, link=link)
         document.cell(30, height, str(page), align="R", new_x="LMARGIN", new_y="NEXT", link=link)
 
 
-CONTENTS_LINES = {9.0: 40, 6.5: 56}  # lines of each size a contents page holds
+CONTENTS_SIZES = (9.0, 6.5)  # pt: the larger where the contents fit one page
+CONTENTS_LINE = 0.48  # mm of line per pt of font
+HEADER_ROOM = 7.0  # mm the running header takes below the top margin
+CONTENTS_HEADING = 9.0  # mm, the "Contents" line
 
 
-def _contents_size(lines: int) -> float:
-    return 9.0 if lines <= CONTENTS_LINES[9.0] else 6.5
+def _contents_layout(document: Any, lines: int) -> Tuple[float, int]:
+    """The contents' font size and the pages it takes, as fpdf2 breaks them: a line goes on
+    while it ends above the page-break line."""
+    top = document.t_margin + HEADER_ROOM
+    room = document.h - document.b_margin - top
+    for size in CONTENTS_SIZES:
+        height = size * CONTENTS_LINE
+        first = int((room - CONTENTS_HEADING) / height + 1e-9)
+        if lines <= first or size == CONTENTS_SIZES[-1]:
+            break
+    if lines <= first:
+        return size, 1
+    return size, 1 + math.ceil((lines - first) / int(room / height + 1e-9))
 
 
 def _contents_lines(content: Content) -> int:
-    lines = 1
+    """The contents' lines: a bookmark each, the profiles (and their sheets) one line."""
+    lines = 0
+    profiles = False
     for section in content.sections:
         lines += 1 + sum(1 for t in section.tables if t.title != section.title)
-        figures = [f for f in section.figures if not f.title.startswith(PROFILE_PREFIX)]
-        lines += len(figures) + (1 if len(figures) < len(section.figures) else 0)
-    return lines
+        for figure in section.figures:
+            if figure.title.startswith(PROFILE_PREFIX) or figure.group.startswith(PROFILE_PREFIX):
+                profiles = True
+            else:
+                lines += 1
+    return lines + profiles
 
 
 def _section(document: Any, section: Section, tick: Callable[[str], None]) -> None:
@@ -335,7 +386,7 @@ def _section(document: Any, section: Section, tick: Callable[[str], None]) -> No
         _seal(document, section.seal)
     for k, figure in enumerate(section.figures):
         tick(f"PDF: figure {k + 1} of {len(section.figures)}")
-        _figure(document, figure)
+        _figure(document, figure, k == 0 or figure.group != section.figures[k - 1].group)
 
 
 def write_pdf(content: Content, path: str, progress: Optional[Callable[[str], None]] = None) -> None:
@@ -357,8 +408,7 @@ def write_pdf(content: Content, path: str, progress: Optional[Callable[[str], No
         if first.seal:
             _seal(document, first.seal)
     document.add_page()
-    lines = _contents_lines(content)
-    pages = max(1, math.ceil(lines / CONTENTS_LINES[_contents_size(lines)]))
+    _, pages = _contents_layout(document, _contents_lines(content))
     document.insert_toc_placeholder(_contents, pages=pages)
     for section in sections:
         _section(document, section, tick)

@@ -1,5 +1,8 @@
-"""matplotlib's SVG made drawable by fpdf2's SVG reader, which differs from browsers in two
-places the report's figures meet:
+"""Figures into the PDF. A sheet (a `Drawing` of the plan or a profile) is drawn with
+fpdf2's own primitives, item by item at its true size, so that its scale bar stays true,
+its text stays text in the report's font, and fills, dashes and turned text come out as
+the SVG shows them (`draw`). Any other figure's SVG goes through fpdf2's SVG reader, which
+differs from browsers in three places matplotlib's SVG meets:
 
 * font sizes: matplotlib writes them in px, which in SVG are user units (here points);
   fpdf2 scales px by 0.75 as CSS does for page text, so the text would come out a quarter
@@ -15,7 +18,12 @@ from __future__ import annotations
 
 import base64
 import io
+import math
 import re
+from typing import Any, Dict, Iterator, List, Sequence, Tuple
+
+MM_PER_PT = 25.4 / 72.0
+_NAMED = {"black": (0, 0, 0), "white": (255, 255, 255)}
 
 _FONT_SIZE = re.compile(r"font-size:\s*([0-9.]+)px")
 _IMAGE = re.compile(r"<image\b[^>]*>")
@@ -64,3 +72,142 @@ def _unflipped(match: "re.Match[str]") -> str:
     tag = re.sub(_ATTRIBUTE.format("y"), f'y="{top:.6g}"', tag, count=1)
     return _DATA.sub(lambda m: f'{m.group(1)}="data:image/png;base64,{base64.b64encode(out.getvalue()).decode()}"',
                      tag, count=1)
+
+
+def _colour(name: str) -> Tuple[int, int, int]:
+    if name.startswith("#") and len(name) == 7:
+        return int(name[1:3], 16), int(name[3:5], 16), int(name[5:7], 16)
+    try:
+        return _NAMED[name]
+    except KeyError:
+        raise ValueError(f"drawing colour {name!r} is neither #rrggbb nor one of {sorted(_NAMED)}") from None
+
+
+def dashes(points: Sequence[Tuple[float, float]], pattern: Sequence[float]) -> Iterator[List[Tuple[float, float]]]:
+    """The pieces a dash pattern (on, off, on, off, ... in the points' unit) leaves drawn
+    of a polyline, each a polyline of its own; the pattern runs on across the corners."""
+    if not pattern or sum(pattern) <= 0:
+        yield list(points)
+        return
+    cycle = list(pattern) if len(pattern) % 2 == 0 else list(pattern) * 2  # SVG repeats an odd list
+    k, left, on = 0, cycle[0], True
+    piece: List[Tuple[float, float]] = [points[0]]
+    for (x0, y0), (x1, y1) in zip(points, points[1:]):
+        length = math.hypot(x1 - x0, y1 - y0)
+        done = 0.0
+        while length - done > left:
+            done += left
+            t = done / length
+            cut = (x0 + t * (x1 - x0), y0 + t * (y1 - y0))
+            if on:
+                piece.append(cut)
+                if len(piece) >= 2:
+                    yield piece
+            piece = [cut]
+            k = (k + 1) % len(cycle)
+            left, on = cycle[k], not on
+        left -= length - done
+        if on:
+            piece.append((x1, y1))
+        else:
+            piece = [(x1, y1)]
+    if on and len(piece) >= 2:
+        yield piece
+
+
+def draw(document: Any, drawing: Any, x: float, y: float, font: str) -> None:
+    """The drawing (points, origin lower left) with its upper left corner at (x, y) mm of the
+    page, at its own size: items in the order the SVG stacks them (by z, then as added)."""
+    h = drawing.height
+
+    def page(points: Sequence[Tuple[float, float]]) -> List[Tuple[float, float]]:
+        return [(x + px * MM_PER_PT, y + (h - py) * MM_PER_PT) for px, py in points]
+
+    items: List[Tuple[float, int, str, Any]] = [(s.z, k, "shape", s) for k, s in enumerate(drawing.shapes)]
+    base = len(items)
+    items += [(ln.z, base + k, "line", ln) for k, ln in enumerate(drawing.lines)]
+    base = len(items)
+    items += [(t.z, base + k, "text", t) for k, t in enumerate(drawing.texts)]
+    items.sort(key=lambda item: (item[0], item[1]))
+    pen = _Pen(document, font)
+    from fpdf.enums import StrokeJoinStyle
+
+    with document.local_context(stroke_join_style=StrokeJoinStyle.ROUND):
+        for _, _, kind, item in items:
+            if kind == "shape":
+                _shape(document, pen, item, page(item.points))
+            elif kind == "line":
+                pen.draw(item.colour, item.width)
+                for piece in (dashes(item.points, item.dash) if item.dash else (item.points,)):
+                    document.polyline(page(piece), style="D")
+            else:
+                _text(document, pen, item, x + item.x * MM_PER_PT, y + (h - item.y) * MM_PER_PT)
+
+
+class _Pen:
+    """The colours, line width and font last set while drawing a sheet, so that each is set
+    only when it changes (a sheet has thousands of items in a few styles)."""
+
+    def __init__(self, document: Any, font: str) -> None:
+        self.document, self.font = document, font
+        self.state: Dict[str, Any] = {}
+        self.widths: Dict[Tuple[str, bool, float], float] = {}
+
+    def _changed(self, key: str, value: Any) -> bool:
+        if self.state.get(key) == value:
+            return False
+        self.state[key] = value
+        return True
+
+    def draw(self, colour: str, width: float) -> None:
+        if self._changed("draw", colour):
+            self.document.set_draw_color(*_colour(colour))
+        if self._changed("width", width):
+            self.document.set_line_width(width * MM_PER_PT)
+
+    def fill(self, colour: str) -> None:
+        if self._changed("fill", colour):
+            self.document.set_fill_color(*_colour(colour))
+
+    def write(self, colour: str, bold: bool, size: float) -> None:
+        if self._changed("font", (bold, size)):
+            self.document.set_font(self.font, "B" if bold else "", size)
+        if self._changed("text", colour):
+            self.document.set_text_color(*_colour(colour))
+
+    def width_of(self, text: str, bold: bool, size: float) -> float:
+        key = (text, bold, size)
+        width = self.widths.get(key)
+        if width is None:
+            width = self.widths[key] = self.document.get_string_width(text)
+        return width
+
+
+def _shape(document: Any, pen: _Pen, shape: Any, points: List[Tuple[float, float]]) -> None:
+    filled = shape.fill != "none"
+    edged = shape.edge != "none" and shape.width > 0
+    if not (filled or edged):
+        return
+    if filled:
+        pen.fill(shape.fill)
+    if edged:
+        pen.draw(shape.edge, shape.width)
+    style = "DF" if filled and edged else "F" if filled else "D"
+    if filled and shape.opacity < 1:
+        with document.local_context(fill_opacity=shape.opacity):
+            document.polygon(points, style=style)
+    else:
+        document.polygon(points, style=style)
+
+
+def _text(document: Any, pen: _Pen, text: Any, x: float, y: float) -> None:
+    pen.write(text.colour, text.bold, text.size)
+    shift = 0.0
+    if text.anchor != "start":
+        width = pen.width_of(text.text, text.bold, text.size)
+        shift = width if text.anchor == "end" else width / 2
+    if text.vertical:  # a quarter turn anticlockwise about its anchor, as the SVG turns it
+        with document.rotation(90, x, y):
+            document.text(x - shift, y, text.text)
+    else:
+        document.text(x - shift, y, text.text)
