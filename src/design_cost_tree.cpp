@@ -85,6 +85,32 @@ long long highest_with(double feet, double step, LengthUnit unit, Ok ok) {
     return k;
 }
 
+// For a test true on [0, last] and false after it (last >= from, -1 when
+// none): `last`, found from `from` by doubling steps and then halving them, so
+// a frontier that moves little from one start to the next costs few tests.
+template <class Test>
+int last_true(int from, int count, Test test) {
+    int step = 1, good = from;
+    int bad = count;
+    while (good + step < count && test(good + step)) {
+        good += step;
+        step *= 2;
+    }
+    bad = std::min(count, good + step);
+    while (bad - good > 1) {
+        const int mid = good + (bad - good) / 2;
+        (test(mid) ? good : bad) = mid;
+    }
+    return good;
+}
+
+// For a test false below `first` and true from it on (count when never): `first`, searched from `from`.
+template <class Test>
+int first_true(int from, int count, Test test) {
+    if (from >= count || test(from)) return from;
+    return last_true(from, count, [&](int k) { return !test(k); }) + 1;
+}
+
 struct SizeOption {
     int step = -1;  // -1: the pipe keeps its size
     PipeShape shape;
@@ -433,44 +459,73 @@ void TreeDesigner::pipe_stage(std::size_t p, const std::vector<std::vector<doubl
             pipe.invert_dn = end;
             return design_pipe(net_, topo_, p, flows_.total_ca[p], flows_.rainfall[p]).velocity <= *opt_.max_velocity;
         };
-        // Monotone in the end: true at and below Dhigh. A flat pipe's own slope stands in for its used slope here.
-        const auto high_ok = [&](double start, double end) {
-            if (!(rim_dn - (end + size.rise) >= limit)) return false;
-            const PipeSlopes sl = slopes_of(start, end);
-            if (opt_.min_slope && !(sl.slope >= *opt_.min_slope)) return false;
-            if (sl.slope >= capacity.ok) return true;
-            if (sl.slope <= capacity.bad) return false;
-            const bool ok = carries(sl.slope);
-            (ok ? capacity.ok : capacity.bad) = sl.slope;
+        const auto slope_at = [&](int j, int k) {
+            return pipe.length > 0.0 ? (up.feet_at(j) - dn.feet_at(k)) / pipe.length : 0.0;
+        };
+        // Capacity (and min_full_velocity): met from a slope up.
+        const auto carries_at = [&](int j, int k) {
+            const double s = slope_at(j, k);
+            if (s >= capacity.ok) return true;
+            if (s <= capacity.bad) return false;
+            const bool ok = carries(s);
+            (ok ? capacity.ok : capacity.bad) = s;
             return ok;
         };
-        // Monotone in the end: true at and above Dlow.
-        const auto low_ok = [&](double start, double end) {
-            const PipeSlopes sl = slopes_of(start, end);
-            if (opt_.max_slope && !(sl.slope <= *opt_.max_slope)) return false;
-            if (!opt_.max_velocity) return true;
+        // max_velocity at the design flow: met up to a slope. Flat pipes are not cached (their used slope differs).
+        const auto slow_enough_at = [&](int j, int k, const PipeSlopes& sl) {
             if (sl.slope <= velocity.ok) return true;
             if (sl.slope >= velocity.bad) return false;
-            const bool ok = fast_enough_ok(start, end);
+            const bool ok = fast_enough_ok(up.feet_at(j), dn.feet_at(k));
             if (sl.used_slope == sl.slope) (ok ? velocity.ok : velocity.bad) = sl.slope;
             return ok;
         };
+        // Monotone in the end: true at and below Dhigh. A flat pipe's own slope stands in for its used slope here.
+        const auto high_ok = [&](int j, int k) {
+            const double end = dn.feet_at(k);
+            if (!(rim_dn - (end + size.rise) >= limit)) return false;
+            const PipeSlopes sl = slopes_of(up.feet_at(j), end);
+            if (opt_.min_slope && !(sl.slope >= *opt_.min_slope)) return false;
+            return carries_at(j, k);
+        };
+        // Monotone in the end: true at and above Dlow.
+        const auto low_ok = [&](int j, int k) {
+            const PipeSlopes sl = slopes_of(up.feet_at(j), dn.feet_at(k));
+            if (opt_.max_slope && !(sl.slope <= *opt_.max_slope)) return false;
+            if (!opt_.max_velocity) return true;
+            return slow_enough_at(j, k, sl);
+        };
         // The whole rule set on the used slope, for flat ends.
+        int flat_meets = -1;  // unknown, no, yes
         const auto meets = [&](double start, double end) {
             if (!(rim_dn - (end + size.rise) >= limit)) return false;
             const PipeSlopes sl = slopes_of(start, end);
             if (opt_.min_slope && !(sl.slope >= *opt_.min_slope)) return false;
             if (opt_.max_slope && !(sl.slope <= *opt_.max_slope)) return false;
-            if (!carries(sl.used_slope)) return false;
-            return !opt_.max_velocity || fast_enough_ok(start, end);
+            // Only the flat pipe's used slope (the project's minimum) enters the hydraulics:
+            // the same for every flat pair of this size, judged once.
+            if (sl.used_slope == sl.slope) {
+                if (!carries(sl.used_slope)) return false;
+                return !opt_.max_velocity || fast_enough_ok(start, end);
+            }
+            if (flat_meets == -1) {
+                flat_meets = carries(sl.used_slope) && (!opt_.max_velocity || fast_enough_ok(start, end)) ? 1 : 0;
+            }
+            return flat_meets == 1;
         };
+        // The steepest and the flattest pair of the windows judged first: when a
+        // rule holds (or fails) at both, every pair between is known without judging
+        // it, instead of one judgment per start as each start's steepest pair
+        // becomes the steepest seen so far.
+        for (const auto& [j, k] : {std::pair<int, int>{j_last, 0}, std::pair<int, int>{j_first, K - 1}}) {
+            high_ok(j, k);
+            low_ok(j, k);
+        }
         int h = -1, l = 0;
         std::fill(high.begin(), high.end(), -1);
         std::fill(low.begin(), low.end(), K);
         for (int j = j_first; j <= j_last; ++j) {
-            const double start = up.feet_at(j);
-            while (h + 1 < K && high_ok(start, dn.feet_at(h + 1))) ++h;
-            while (l < K && !low_ok(start, dn.feet_at(l))) ++l;
+            h = last_true(h, K, [&](int k) { return high_ok(j, k); });
+            l = first_true(l, K, [&](int k) { return low_ok(j, k); });
             high[j] = h;
             low[j] = l;
         }
