@@ -328,6 +328,18 @@ std::vector<std::vector<double>> TreeDesigner::join(std::size_t v, const std::ve
                 finite[si].second = k;
             }
         }
+        // The entering sizes cheapest first by their least cost at any end: once a
+        // size's least cost is above the best found at every start, no later size
+        // can better any of them. Ties go to the first size in catalogue order, as
+        // a scan in that order would give.
+        std::vector<double> least(entering.R.size(), kInf);
+        for (std::size_t si = 0; si < entering.R.size(); ++si) {
+            for (int k = finite[si].first; k <= finite[si].second; ++k) least[si] = std::fmin(least[si], entering.R[si][k]);
+        }
+        std::vector<std::size_t> cheapest_first(entering.R.size());
+        for (std::size_t si = 0; si < cheapest_first.size(); ++si) cheapest_first[si] = si;
+        std::stable_sort(cheapest_first.begin(), cheapest_first.end(),
+                         [&](std::size_t a, std::size_t b) { return least[a] < least[b]; });
         bool any = false;
         for (int s = 0; s < S; ++s) {
             std::fill(best.begin(), best.end(), kInf);
@@ -336,7 +348,14 @@ std::vector<std::vector<double>> TreeDesigner::join(std::size_t v, const std::ve
             while (j_first < J && H[s][j_first] == kInf) ++j_first;
             while (j_last >= j_first && H[s][j_last] == kInf) --j_last;
             const double rise_out = out_sizes ? (*out_sizes)[s].rise : 0.0;
-            for (std::size_t si = 0; si < entering.sizes.size(); ++si) {
+            for (const std::size_t si : cheapest_first) {
+                if (least[si] == kInf) break;
+                // The starts this size might better: from the first to the last whose best is not below its least.
+                const auto open = [&](int j) { return H[s][j] < kInf && best[j] >= least[si]; };
+                int ja = j_first, jb = j_last;
+                while (ja <= jb && !open(ja)) ++ja;
+                if (ja > jb) break;
+                while (!open(jb)) --jb;
                 const double rise_in = entering.sizes[si].rise;
                 if (out_sizes && opt_.no_smaller_downstream && !(rise_out >= rise_in)) continue;
                 const std::vector<double>& R = entering.R[si];
@@ -351,12 +370,19 @@ std::vector<std::vector<double>> TreeDesigner::join(std::size_t v, const std::ve
                 const auto upper_ok = [&](double start, double end) {
                     return !(end - node_invert(start) > *opt_.max_drop);
                 };
-                // Below k_first every end costs infinity, so the lower bound may start there.
+                // Below k_first every end costs infinity, so the lower bound may start
+                // there; for the first start it is found by doubling and halving steps.
                 int lo = k_first, hi = k_first - 1;
+                bool first = true;
                 window.clear();
-                for (int j = j_first; j <= j_last; ++j) {
+                for (int j = ja; j <= jb; ++j) {
                     if (H[s][j] == kInf) continue;
                     const double start = levels.feet_at(j);
+                    if (first) {
+                        lo = first_true(lo, k_last + 1, [&](int k) { return lower_ok(start, levels.feet_at(k)); });
+                        hi = lo - 1;  // the ends below lo are below it for every higher start too
+                        first = false;
+                    }
                     while (lo <= k_last && !lower_ok(start, levels.feet_at(lo))) ++lo;
                     if (lo > k_last) break;  // no end left for this start or any higher one
                     double value = kInf;
@@ -379,7 +405,7 @@ std::vector<std::vector<double>> TreeDesigner::join(std::size_t v, const std::ve
                             value = R[at];
                         }
                     }
-                    if (value < best[j]) {
+                    if (value < best[j] || (value == best[j] && value < kInf && static_cast<std::int32_t>(si) < best_size[j])) {
                         best[j] = value;
                         best_size[j] = static_cast<std::int32_t>(si);
                         best_end[j] = at;
@@ -443,10 +469,12 @@ void TreeDesigner::pipe_stage(std::size_t p, const std::vector<std::vector<doubl
         if (j_first > j_last) continue;  // no start: every end costs infinity
         SlopeCache capacity;
         SlopeCache velocity{-kInf, kInf};  // here the largest slope known fast enough, the smallest known too fast
+        // pipe_slopes' own arithmetic on these inverts, inline: it is judged for every pair tested.
         const auto slopes_of = [&](double start, double end) {
-            pipe.invert_up = start;
-            pipe.invert_dn = end;
-            return pipe_slopes(net_, topo_, p);
+            PipeSlopes sl;
+            sl.slope = pipe.length > 0.0 ? (start - end) / pipe.length : 0.0;
+            sl.used_slope = std::fabs(sl.slope) < kFlatSlope ? net_.settings.min_slope : sl.slope;
+            return sl;
         };
         // Capacity and min_full_velocity on a slope, the analysis' own way.
         const auto carries = [&](double used_slope) {
@@ -471,12 +499,63 @@ void TreeDesigner::pipe_stage(std::size_t p, const std::vector<std::vector<doubl
             (ok ? capacity.ok : capacity.bad) = s;
             return ok;
         };
-        // max_velocity at the design flow: met up to a slope. Flat pipes are not cached (their used slope differs).
-        const auto slow_enough_at = [&](int j, int k, const PipeSlopes& sl) {
+        // max_velocity at the design flow: met up to a slope. Flat pipes are not
+        // cached (their used slope differs). One pair judged, cached by its slope.
+        const auto judge_velocity = [&](int j, int k) {
+            const PipeSlopes sl = slopes_of(up.feet_at(j), dn.feet_at(k));
             if (sl.slope <= velocity.ok) return true;
             if (sl.slope >= velocity.bad) return false;
             const bool ok = fast_enough_ok(up.feet_at(j), dn.feet_at(k));
             if (sl.used_slope == sl.slope) (ok ? velocity.ok : velocity.bad) = sl.slope;
+            return ok;
+        };
+        // The pair of (j, k)'s drop (same grid steps between start and end) with the greatest or least slope.
+        const auto extreme_of_drop = [&](int j, int k, bool steepest) {
+            int at_j = j;
+            double extreme = slope_at(j, k);
+            for (int jj = j_first; jj <= j_last; ++jj) {
+                const int kk = k + (jj - j);
+                if (kk < 0 || kk >= K) continue;
+                const double other = slope_at(jj, kk);
+                if (steepest ? other > extreme : other < extreme) {
+                    extreme = other;
+                    at_j = jj;
+                }
+            }
+            return std::pair<int, int>{at_j, k + (at_j - j)};
+        };
+        // A judgment between the known bounds narrows them to two neighbouring
+        // drops: halving along the starts at this end (steeper upward), then the
+        // steepest pair of the drop met and the flattest of the drop failed, whose
+        // slopes the later starts repeat to the last bits. A few solutions of the
+        // normal depth per size instead of one per start.
+        const auto slow_enough_at = [&](int j, int k, const PipeSlopes& sl) {
+            if (sl.slope <= velocity.ok) return true;
+            if (sl.slope >= velocity.bad) return false;
+            const bool ok = judge_velocity(j, k);
+            if (sl.used_slope != sl.slope || up.fixed || dn.fixed) return ok;
+            int good = ok ? j : j_first - 1, bad = ok ? j_last + 1 : j;  // along the starts at end k
+            if (!ok) {
+                // Down to a start that meets it (or none).
+                int step = 1;
+                while (bad - step >= j_first && !judge_velocity(bad - step, k)) {
+                    bad -= step;
+                    step *= 2;
+                }
+                good = std::max(j_first - 1, bad - step);
+            }
+            while (bad - good > 1) {
+                const int mid = good + (bad - good) / 2;
+                (judge_velocity(mid, k) ? good : bad) = mid;
+            }
+            if (good >= j_first) {
+                const auto [jj, kk] = extreme_of_drop(good, k, true);
+                judge_velocity(jj, kk);
+            }
+            if (bad <= j_last) {
+                const auto [jj, kk] = extreme_of_drop(bad, k, false);
+                judge_velocity(jj, kk);
+            }
             return ok;
         };
         // Monotone in the end: true at and below Dhigh. A flat pipe's own slope stands in for its used slope here.
