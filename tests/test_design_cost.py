@@ -268,3 +268,12 @@ def test_designs_on_a_fine_grid_stay_as_recorded(case):
     join or rule judgment must give the same sizes, inverts and cost, bit for bit."""
     recorded = json.loads((Path(__file__).parent / "data" / "least_cost_designs.json").read_text())
     assert fine_design(*case) == recorded[f"{case[0]}-{case[1]}"]
+
+
+@pytest.mark.parametrize("min_freeboard", [3.2, 5.0])
+def test_freeboard_short_of_min_freeboard_is_a_violation_at_every_such_structure(demo_text, min_freeboard):
+    result = rwt.design(text=demo_text, format="rwproj", profile=True, objective="cost", min_freeboard=min_freeboard)
+    rims = {node["id"]: node["rim"] for node in json.loads(demo_text)["nodes"] if node["kind"] != "outfall"}
+    short = {row["id"] for row in result["nodes"] if row["id"] in rims and rims[row["id"]] - row["hgl"] < min_freeboard}
+    assert short and {v["id"] for v in result["violations"] if v["kind"] == "freeboard"} == short
+    assert result["pipes"] and result["cost"]["total"] > 0
