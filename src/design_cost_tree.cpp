@@ -625,8 +625,10 @@ void TreeDesigner::pipe_stage(std::size_t p, const std::vector<std::vector<doubl
             R[k] = A[j] + model_.excavation_per_cuft * trench_volume(model_, pipe.length, size.span, 0.0, depth);
             from_start[k] = j;
         }
-        // Flat ends: the analysis takes the project's minimum slope for them.
-        for (int j = j_first; j <= j_last; ++j) {
+        // Flat ends: the analysis takes the project's minimum slope for them. A
+        // min_slope of at least the flat limit refuses every flat pair.
+        const bool flat_refused = opt_.min_slope && *opt_.min_slope >= kFlatSlope;
+        for (int j = j_first; j <= j_last && !flat_refused; ++j) {
             if (A[j] == kInf) continue;
             const double start = up.feet_at(j);
             // The end levels nearest the start: the grid index of the start, and one either side.
