@@ -603,8 +603,8 @@ void TreeDesigner::pipe_stage(std::size_t p, const std::vector<std::vector<doubl
         std::fill(high.begin(), high.end(), -1);
         std::fill(low.begin(), low.end(), K);
         for (int j = j_first; j <= j_last; ++j) {
-            h = last_true(h, K, [&](int k) { return high_ok(j, k); });
-            l = first_true(l, K, [&](int k) { return low_ok(j, k); });
+            while (h + 1 < K && high_ok(j, h + 1)) ++h;
+            while (l < K && !low_ok(j, l)) ++l;
             high[j] = h;
             low[j] = l;
         }
