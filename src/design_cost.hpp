@@ -34,9 +34,14 @@ Outcome<CostModel> cost_model(const Options& options, const SizeTables& tables, 
 // A pipe's width for its trench: its span, in ft.
 double section_span(const PipeShape& shape);
 // The trench of a pipe: length x (span + 2 x side) x its mean depth (rim - invert at its ends).
-double trench_volume(const CostModel& model, double length, double span, double depth_up, double depth_dn);
+// (Inline: the least-cost design prices every grid level of every size with it.)
+inline double trench_volume(const CostModel& model, double length, double span, double depth_up, double depth_dn) {
+    return length * (span + 2.0 * model.trench_side_ft) * ((depth_up + depth_dn) / 2.0);
+}
 // A structure that is not an outfall: each + per ft of depth (rim - its lowest invert).
-double structure_cost(const CostModel& model, double depth);
+inline double structure_cost(const CostModel& model, double depth) {
+    return model.structure_each + model.structure_per_ft * depth;
+}
 
 struct CostSummary {
     double total = 0.0;

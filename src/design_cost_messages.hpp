@@ -85,7 +85,8 @@ inline std::string no_arrival(std::string_view node) {
 }
 inline std::string flows_do_not_repeat(int rounds) {
     return "the design flows did not repeat within " + std::to_string(rounds) +
-           " rounds; the least cost holds for the flows of the last round";
+           " rounds (a tree's flows came back to those of an earlier round, or the rounds ran out); "
+           "the least cost holds for the flows the last round was designed for";
 }
 inline std::string freeboard_not_designed() {
     return "the least-cost design reports freeboard but does not design for it";

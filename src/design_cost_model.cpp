@@ -106,14 +106,6 @@ double section_span(const PipeShape& shape) {
     }, shape);
 }
 
-double trench_volume(const CostModel& model, double length, double span, double depth_up, double depth_dn) {
-    return length * (span + 2.0 * model.trench_side_ft) * ((depth_up + depth_dn) / 2.0);
-}
-
-double structure_cost(const CostModel& model, double depth) {
-    return model.structure_each + model.structure_per_ft * depth;
-}
-
 Outcome<CostModel> cost_model(const Options& options, const SizeTables& tables, const std::vector<Role>& roles,
                               const Network& network, LengthUnit unit) {
     using Result = Outcome<CostModel>;

@@ -6,6 +6,7 @@
 // the rounds run out. A tree with no grid design keeps its shallowest-first design.
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 #include "design_cost.hpp"
 #include "design_cost_messages.hpp"
@@ -14,8 +15,8 @@ namespace rillwright::design {
 
 namespace {
 
-// Flows cycle only on a knife's edge of the rational method; the rounds stop
-// here and say so instead of looping.
+// Flows that neither repeat nor return to an earlier round's stop the rounds
+// here, and the result says so.
 constexpr int kMaxRounds = 20;
 
 RoundFlows round_flows(const Network& network, const Topology& topology) {
@@ -31,8 +32,27 @@ RoundFlows round_flows(const Network& network, const Topology& topology) {
     return round;
 }
 
-bool same_flows(const RoundFlows& a, const RoundFlows& b) {
-    return a.total_ca == b.total_ca && a.rainfall == b.rainfall;
+// The flows of the pipes leaving the tree's structures, C*A and rainfall by turns.
+std::vector<double> tree_flows(const RoundFlows& flows, const Topology& topology, const std::vector<std::size_t>& nodes) {
+    std::vector<double> out;
+    for (const std::size_t v : nodes) {
+        for (const PipeLink& link : topology.outgoing[v]) {
+            out.push_back(flows.total_ca[link.pipe]);
+            out.push_back(flows.rainfall[link.pipe]);
+        }
+    }
+    return out;
+}
+
+// The flows of the pipes leaving the tree's structures are the same in both rounds.
+bool same_tree_flows(const RoundFlows& a, const RoundFlows& b, const Topology& topology,
+                     const std::vector<std::size_t>& nodes) {
+    for (const std::size_t v : nodes) {
+        for (const PipeLink& out : topology.outgoing[v]) {
+            if (a.total_ca[out.pipe] != b.total_ca[out.pipe] || a.rainfall[out.pipe] != b.rainfall[out.pipe]) return false;
+        }
+    }
+    return true;
 }
 
 // The nodes of each tree in topological order, the tree's end last; trees without pipes left out.
@@ -90,23 +110,45 @@ CostRun run_cost_design(const Network& start, const Topology& topology, const Si
     RoundFlows flows = round_flows(shallowest.network, topology);
     Network network = start;
     std::vector<PipeChoice> choices(start.pipes.size());
+    // A tree's flows depend on its own design only: a tree whose flows repeated
+    // keeps its design, and only the others are designed again.
+    std::vector<std::optional<Infeasible>> none(forest.size());
+    std::vector<std::size_t> pending(forest.size());
+    for (std::size_t t = 0; t < forest.size(); ++t) pending[t] = t;
+    // Per tree still in the rounds: the flows of its pipes it was designed for before.
+    std::vector<std::vector<std::vector<double>>> history(forest.size());
     int rounds = 0;
     for (;;) {
         ++rounds;
-        out.infeasible.clear();
-        for (const std::vector<std::size_t>& nodes : forest) {
-            if (auto none = least_cost_tree(network, topology, plan, model, flows, nodes, choices)) {
-                out.infeasible.push_back(std::move(*none));
-                keep_shallowest(network, choices, shallowest, topology, nodes);
-            }
+        for (const std::size_t t : pending) {
+            none[t] = least_cost_tree(network, topology, plan, model, flows, forest[t], choices);
+            if (none[t]) keep_shallowest(network, choices, shallowest, topology, forest[t]);
         }
         RoundFlows next = round_flows(network, topology);
-        if (same_flows(next, flows)) break;
+        std::vector<std::size_t> changed;
+        for (const std::size_t t : pending) {
+            if (same_tree_flows(next, flows, topology, forest[t])) continue;
+            // Flows of an earlier round again: the rounds would only go round the same designs.
+            const std::vector<double> now = tree_flows(next, topology, forest[t]);
+            const auto& before = history[t];
+            const bool cycles = std::find(before.begin(), before.end(), now) != before.end();
+            if (cycles) {
+                out.flows_repeat = false;
+            } else {
+                changed.push_back(t);
+            }
+        }
+        if (changed.empty()) break;
         if (rounds == kMaxRounds) {
             out.flows_repeat = false;
             break;
         }
+        for (const std::size_t t : changed) history[t].push_back(tree_flows(flows, topology, forest[t]));
         flows = std::move(next);
+        pending = std::move(changed);
+    }
+    for (std::optional<Infeasible>& tree : none) {
+        if (tree) out.infeasible.push_back(std::move(*tree));
     }
     const DesignFlows design = design_flows(network, topology);
     const GradeLine grade = grade_line(network, topology, design);

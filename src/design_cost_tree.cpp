@@ -85,6 +85,32 @@ long long highest_with(double feet, double step, LengthUnit unit, Ok ok) {
     return k;
 }
 
+// For a test true on [0, last] and false after it (last >= from, -1 when
+// none): `last`, found from `from` by doubling steps and then halving them, so
+// a frontier that moves little from one start to the next costs few tests.
+template <class Test>
+int last_true(int from, int count, Test test) {
+    int step = 1, good = from;
+    int bad = count;
+    while (good + step < count && test(good + step)) {
+        good += step;
+        step *= 2;
+    }
+    bad = std::min(count, good + step);
+    while (bad - good > 1) {
+        const int mid = good + (bad - good) / 2;
+        (test(mid) ? good : bad) = mid;
+    }
+    return good;
+}
+
+// For a test false below `first` and true from it on (count when never): `first`, searched from `from`.
+template <class Test>
+int first_true(int from, int count, Test test) {
+    if (from >= count || test(from)) return from;
+    return last_true(from, count, [&](int k) { return !test(k); }) + 1;
+}
+
 struct SizeOption {
     int step = -1;  // -1: the pipe keeps its size
     PipeShape shape;
@@ -302,6 +328,18 @@ std::vector<std::vector<double>> TreeDesigner::join(std::size_t v, const std::ve
                 finite[si].second = k;
             }
         }
+        // The entering sizes cheapest first by their least cost at any end: once a
+        // size's least cost is above the best found at every start, no later size
+        // can better any of them. Ties go to the first size in catalogue order, as
+        // a scan in that order would give.
+        std::vector<double> least(entering.R.size(), kInf);
+        for (std::size_t si = 0; si < entering.R.size(); ++si) {
+            for (int k = finite[si].first; k <= finite[si].second; ++k) least[si] = std::fmin(least[si], entering.R[si][k]);
+        }
+        std::vector<std::size_t> cheapest_first(entering.R.size());
+        for (std::size_t si = 0; si < cheapest_first.size(); ++si) cheapest_first[si] = si;
+        std::stable_sort(cheapest_first.begin(), cheapest_first.end(),
+                         [&](std::size_t a, std::size_t b) { return least[a] < least[b]; });
         bool any = false;
         for (int s = 0; s < S; ++s) {
             std::fill(best.begin(), best.end(), kInf);
@@ -310,7 +348,14 @@ std::vector<std::vector<double>> TreeDesigner::join(std::size_t v, const std::ve
             while (j_first < J && H[s][j_first] == kInf) ++j_first;
             while (j_last >= j_first && H[s][j_last] == kInf) --j_last;
             const double rise_out = out_sizes ? (*out_sizes)[s].rise : 0.0;
-            for (std::size_t si = 0; si < entering.sizes.size(); ++si) {
+            for (const std::size_t si : cheapest_first) {
+                if (least[si] == kInf) break;
+                // The starts this size might better: from the first to the last whose best is not below its least.
+                const auto open = [&](int j) { return H[s][j] < kInf && best[j] >= least[si]; };
+                int ja = j_first, jb = j_last;
+                while (ja <= jb && !open(ja)) ++ja;
+                if (ja > jb) break;
+                while (!open(jb)) --jb;
                 const double rise_in = entering.sizes[si].rise;
                 if (out_sizes && opt_.no_smaller_downstream && !(rise_out >= rise_in)) continue;
                 const std::vector<double>& R = entering.R[si];
@@ -325,12 +370,19 @@ std::vector<std::vector<double>> TreeDesigner::join(std::size_t v, const std::ve
                 const auto upper_ok = [&](double start, double end) {
                     return !(end - node_invert(start) > *opt_.max_drop);
                 };
-                // Below k_first every end costs infinity, so the lower bound may start there.
+                // Below k_first every end costs infinity, so the lower bound may start
+                // there; for the first start it is found by doubling and halving steps.
                 int lo = k_first, hi = k_first - 1;
+                bool first = true;
                 window.clear();
-                for (int j = j_first; j <= j_last; ++j) {
+                for (int j = ja; j <= jb; ++j) {
                     if (H[s][j] == kInf) continue;
                     const double start = levels.feet_at(j);
+                    if (first) {
+                        lo = first_true(lo, k_last + 1, [&](int k) { return lower_ok(start, levels.feet_at(k)); });
+                        hi = lo - 1;  // the ends below lo are below it for every higher start too
+                        first = false;
+                    }
                     while (lo <= k_last && !lower_ok(start, levels.feet_at(lo))) ++lo;
                     if (lo > k_last) break;  // no end left for this start or any higher one
                     double value = kInf;
@@ -353,7 +405,7 @@ std::vector<std::vector<double>> TreeDesigner::join(std::size_t v, const std::ve
                             value = R[at];
                         }
                     }
-                    if (value < best[j]) {
+                    if (value < best[j] || (value == best[j] && value < kInf && static_cast<std::int32_t>(si) < best_size[j])) {
                         best[j] = value;
                         best_size[j] = static_cast<std::int32_t>(si);
                         best_end[j] = at;
@@ -417,10 +469,12 @@ void TreeDesigner::pipe_stage(std::size_t p, const std::vector<std::vector<doubl
         if (j_first > j_last) continue;  // no start: every end costs infinity
         SlopeCache capacity;
         SlopeCache velocity{-kInf, kInf};  // here the largest slope known fast enough, the smallest known too fast
+        // pipe_slopes' own arithmetic on these inverts, inline: it is judged for every pair tested.
         const auto slopes_of = [&](double start, double end) {
-            pipe.invert_up = start;
-            pipe.invert_dn = end;
-            return pipe_slopes(net_, topo_, p);
+            PipeSlopes sl;
+            sl.slope = pipe.length > 0.0 ? (start - end) / pipe.length : 0.0;
+            sl.used_slope = std::fabs(sl.slope) < kFlatSlope ? net_.settings.min_slope : sl.slope;
+            return sl;
         };
         // Capacity and min_full_velocity on a slope, the analysis' own way.
         const auto carries = [&](double used_slope) {
@@ -433,44 +487,124 @@ void TreeDesigner::pipe_stage(std::size_t p, const std::vector<std::vector<doubl
             pipe.invert_dn = end;
             return design_pipe(net_, topo_, p, flows_.total_ca[p], flows_.rainfall[p]).velocity <= *opt_.max_velocity;
         };
-        // Monotone in the end: true at and below Dhigh. A flat pipe's own slope stands in for its used slope here.
-        const auto high_ok = [&](double start, double end) {
-            if (!(rim_dn - (end + size.rise) >= limit)) return false;
-            const PipeSlopes sl = slopes_of(start, end);
-            if (opt_.min_slope && !(sl.slope >= *opt_.min_slope)) return false;
-            if (sl.slope >= capacity.ok) return true;
-            if (sl.slope <= capacity.bad) return false;
-            const bool ok = carries(sl.slope);
-            (ok ? capacity.ok : capacity.bad) = sl.slope;
+        const auto slope_at = [&](int j, int k) {
+            return pipe.length > 0.0 ? (up.feet_at(j) - dn.feet_at(k)) / pipe.length : 0.0;
+        };
+        // Capacity (and min_full_velocity): met from a slope up.
+        const auto carries_at = [&](int j, int k) {
+            const double s = slope_at(j, k);
+            if (s >= capacity.ok) return true;
+            if (s <= capacity.bad) return false;
+            const bool ok = carries(s);
+            (ok ? capacity.ok : capacity.bad) = s;
             return ok;
         };
-        // Monotone in the end: true at and above Dlow.
-        const auto low_ok = [&](double start, double end) {
-            const PipeSlopes sl = slopes_of(start, end);
-            if (opt_.max_slope && !(sl.slope <= *opt_.max_slope)) return false;
-            if (!opt_.max_velocity) return true;
+        // max_velocity at the design flow: met up to a slope. Flat pipes are not
+        // cached (their used slope differs). One pair judged, cached by its slope.
+        const auto judge_velocity = [&](int j, int k) {
+            const PipeSlopes sl = slopes_of(up.feet_at(j), dn.feet_at(k));
             if (sl.slope <= velocity.ok) return true;
             if (sl.slope >= velocity.bad) return false;
-            const bool ok = fast_enough_ok(start, end);
+            const bool ok = fast_enough_ok(up.feet_at(j), dn.feet_at(k));
             if (sl.used_slope == sl.slope) (ok ? velocity.ok : velocity.bad) = sl.slope;
             return ok;
         };
+        // The pair of (j, k)'s drop (same grid steps between start and end) with the greatest or least slope.
+        const auto extreme_of_drop = [&](int j, int k, bool steepest) {
+            int at_j = j;
+            double extreme = slope_at(j, k);
+            for (int jj = j_first; jj <= j_last; ++jj) {
+                const int kk = k + (jj - j);
+                if (kk < 0 || kk >= K) continue;
+                const double other = slope_at(jj, kk);
+                if (steepest ? other > extreme : other < extreme) {
+                    extreme = other;
+                    at_j = jj;
+                }
+            }
+            return std::pair<int, int>{at_j, k + (at_j - j)};
+        };
+        // A judgment between the known bounds narrows them to two neighbouring
+        // drops: halving along the starts at this end (steeper upward), then the
+        // steepest pair of the drop met and the flattest of the drop failed, whose
+        // slopes the later starts repeat to the last bits. A few solutions of the
+        // normal depth per size instead of one per start.
+        const auto slow_enough_at = [&](int j, int k, const PipeSlopes& sl) {
+            if (sl.slope <= velocity.ok) return true;
+            if (sl.slope >= velocity.bad) return false;
+            const bool ok = judge_velocity(j, k);
+            if (sl.used_slope != sl.slope || up.fixed || dn.fixed) return ok;
+            int good = ok ? j : j_first - 1, bad = ok ? j_last + 1 : j;  // along the starts at end k
+            if (!ok) {
+                // Down to a start that meets it (or none).
+                int step = 1;
+                while (bad - step >= j_first && !judge_velocity(bad - step, k)) {
+                    bad -= step;
+                    step *= 2;
+                }
+                good = std::max(j_first - 1, bad - step);
+            }
+            while (bad - good > 1) {
+                const int mid = good + (bad - good) / 2;
+                (judge_velocity(mid, k) ? good : bad) = mid;
+            }
+            if (good >= j_first) {
+                const auto [jj, kk] = extreme_of_drop(good, k, true);
+                judge_velocity(jj, kk);
+            }
+            if (bad <= j_last) {
+                const auto [jj, kk] = extreme_of_drop(bad, k, false);
+                judge_velocity(jj, kk);
+            }
+            return ok;
+        };
+        // Monotone in the end: true at and below Dhigh. A flat pipe's own slope stands in for its used slope here.
+        const auto high_ok = [&](int j, int k) {
+            const double end = dn.feet_at(k);
+            if (!(rim_dn - (end + size.rise) >= limit)) return false;
+            const PipeSlopes sl = slopes_of(up.feet_at(j), end);
+            if (opt_.min_slope && !(sl.slope >= *opt_.min_slope)) return false;
+            return carries_at(j, k);
+        };
+        // Monotone in the end: true at and above Dlow.
+        const auto low_ok = [&](int j, int k) {
+            const PipeSlopes sl = slopes_of(up.feet_at(j), dn.feet_at(k));
+            if (opt_.max_slope && !(sl.slope <= *opt_.max_slope)) return false;
+            if (!opt_.max_velocity) return true;
+            return slow_enough_at(j, k, sl);
+        };
         // The whole rule set on the used slope, for flat ends.
+        int flat_meets = -1;  // unknown, no, yes
         const auto meets = [&](double start, double end) {
             if (!(rim_dn - (end + size.rise) >= limit)) return false;
             const PipeSlopes sl = slopes_of(start, end);
             if (opt_.min_slope && !(sl.slope >= *opt_.min_slope)) return false;
             if (opt_.max_slope && !(sl.slope <= *opt_.max_slope)) return false;
-            if (!carries(sl.used_slope)) return false;
-            return !opt_.max_velocity || fast_enough_ok(start, end);
+            // Only the flat pipe's used slope (the project's minimum) enters the hydraulics:
+            // the same for every flat pair of this size, judged once.
+            if (sl.used_slope == sl.slope) {
+                if (!carries(sl.used_slope)) return false;
+                return !opt_.max_velocity || fast_enough_ok(start, end);
+            }
+            if (flat_meets == -1) {
+                flat_meets = carries(sl.used_slope) && (!opt_.max_velocity || fast_enough_ok(start, end)) ? 1 : 0;
+            }
+            return flat_meets == 1;
         };
+        // The steepest and the flattest pair of the windows judged first: when a
+        // rule holds (or fails) at both, every pair between is known without judging
+        // it, instead of one judgment per start as each start's steepest pair
+        // becomes the steepest seen so far.
+        for (const auto& [j, k] : {std::pair<int, int>{j_last, 0}, std::pair<int, int>{j_first, K - 1}}) {
+            high_ok(j, k);
+            low_ok(j, k);
+        }
         int h = -1, l = 0;
         std::fill(high.begin(), high.end(), -1);
         std::fill(low.begin(), low.end(), K);
         for (int j = j_first; j <= j_last; ++j) {
-            const double start = up.feet_at(j);
-            while (h + 1 < K && high_ok(start, dn.feet_at(h + 1))) ++h;
-            while (l < K && !low_ok(start, dn.feet_at(l))) ++l;
+            while (h + 1 < K && high_ok(j, h + 1)) ++h;
+            while (l < K && !low_ok(j, l)) ++l;
             high[j] = h;
             low[j] = l;
         }
@@ -491,8 +625,10 @@ void TreeDesigner::pipe_stage(std::size_t p, const std::vector<std::vector<doubl
             R[k] = A[j] + model_.excavation_per_cuft * trench_volume(model_, pipe.length, size.span, 0.0, depth);
             from_start[k] = j;
         }
-        // Flat ends: the analysis takes the project's minimum slope for them.
-        for (int j = j_first; j <= j_last; ++j) {
+        // Flat ends: the analysis takes the project's minimum slope for them. A
+        // min_slope of at least the flat limit refuses every flat pair.
+        const bool flat_refused = opt_.min_slope && *opt_.min_slope >= kFlatSlope;
+        for (int j = j_first; j <= j_last && !flat_refused; ++j) {
             if (A[j] == kInf) continue;
             const double start = up.feet_at(j);
             // The end levels nearest the start: the grid index of the start, and one either side.

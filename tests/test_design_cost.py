@@ -6,6 +6,7 @@ import itertools
 import json
 import math
 import random
+from pathlib import Path
 
 import pytest
 
@@ -222,3 +223,57 @@ def test_the_command_prints_the_cost_beside_the_shallowest_first(tmp_path, capsy
                  "--catalogue", str(catalogue), "--invert-step", "0.05"]) in (0, 1)
     out = capsys.readouterr().out
     assert "Cost " in out and "The shallowest-first design costs" in out and " %" in out
+
+
+def generated_tree(seed, pipes):
+    """A tree of `pipes` pipes on ground rising upstream, steep enough in places that
+    max_velocity binds and gentle enough in others that capacity does."""
+    rng = random.Random(seed)
+    nodes = [{"id": "OUT", "kind": "outfall", "x": 0, "y": 0, "invert": 100.0, "rim": 110.0, "area_ac": 0, "c": 0,
+              "tc_inlet": 0}]
+    links = []
+    for i in range(1, pipes + 1):
+        parent = nodes[rng.randrange(max(0, i - 3), i)]
+        length = round(rng.uniform(60.0, 300.0), 1)
+        ground = rng.uniform(0.04, 0.09) if rng.random() < 0.3 else rng.uniform(0.002, 0.02)
+        nodes.append({"id": f"N{i}", "kind": "inlet", "x": i, "y": 0, "invert": 0.0,
+                      "rim": round(parent["rim"] + ground * length, 2), "area_ac": round(rng.uniform(0.2, 1.5), 2),
+                      "c": 0.7, "tc_inlet": 5.0})
+        links.append({"id": f"P{i}", "from": f"N{i}", "to": parent["id"], "length": length, "diameter": 1.0,
+                      "n": 0.013})
+    return {"name": "generated", "idf_a": 120.0, "idf_b": 10.0, "idf_c": 0.8, "min_tc": 10.0, "junction_k": 0.5,
+            "nodes": nodes, "pipes": links}
+
+
+FINE_CASES = [  # seed, pipes, step, rules: designs recorded in tests/data/least_cost_designs.json
+    (1, 12, 0.01, {}),
+    (2, 12, 0.01, {"match": "0.8", "max_drop": 1.0}),
+    (3, 10, 0.01, {"match": "invert", "min_drop": 0.0, "max_slope": 0.05, "min_full_velocity": 2.5}),
+    (4, 12, 0.02, {"max_depth": 16.0, "max_velocity": 15.0, "no_smaller_downstream": False}),
+    (5, 10, 0.01, {"min_slope": 0.004, "max_drop": 0.6, "max_fill": 0.8}),
+]
+
+
+def fine_design(seed, pipes, step, rules):
+    result = rwt.design(text=json.dumps(generated_tree(seed, pipes)), format="rwproj", profile=True,
+                        objective="cost", invert_step=step, **rules)
+    return {"total": result["cost"]["total"], "violations": [v["kind"] for v in result["violations"]],
+            "pipes": [[row["rise"], row["span"], row["invert_up"], row["invert_dn"]] for row in result["pipes"]]}
+
+
+@pytest.mark.parametrize("case", FINE_CASES, ids=lambda case: f"seed{case[0]}")
+def test_designs_on_a_fine_grid_stay_as_recorded(case):
+    """The designs the plain dynamic programming (a size pair at a time, every rule
+    judged at every grid pair) gave on these trees, recorded once: every faster
+    join or rule judgment must give the same sizes, inverts and cost, bit for bit."""
+    recorded = json.loads((Path(__file__).parent / "data" / "least_cost_designs.json").read_text())
+    assert fine_design(*case) == recorded[f"{case[0]}-{case[1]}"]
+
+
+@pytest.mark.parametrize("min_freeboard", [3.2, 5.0])
+def test_freeboard_short_of_min_freeboard_is_a_violation_at_every_such_structure(demo_text, min_freeboard):
+    result = rwt.design(text=demo_text, format="rwproj", profile=True, objective="cost", min_freeboard=min_freeboard)
+    rims = {node["id"]: node["rim"] for node in json.loads(demo_text)["nodes"] if node["kind"] != "outfall"}
+    short = {row["id"] for row in result["nodes"] if row["id"] in rims and rims[row["id"]] - row["hgl"] < min_freeboard}
+    assert short and {v["id"] for v in result["violations"] if v["kind"] == "freeboard"} == short
+    assert result["pipes"] and result["cost"]["total"] > 0
