@@ -19,10 +19,10 @@ double velocity_head_at_depth(const PipeShape& shape, double q, double depth, do
     return velocity * velocity / kVelocityHeadDivisor;
 }
 
-Outcome<EnergyLine> energy_line(const Network& network) {
+Outcome<AnalysisWithEnergy> analyse_with_energy(const Network& network) {
     Outcome<Topology> topology = build_topology(network);
-    if (!topology.ok()) return Outcome<EnergyLine>::failure(std::move(topology.error));
-    if (auto problem = check_values(network)) return Outcome<EnergyLine>::failure(std::move(*problem));
+    if (!topology.ok()) return Outcome<AnalysisWithEnergy>::failure(std::move(topology.error));
+    if (auto problem = check_values(network)) return Outcome<AnalysisWithEnergy>::failure(std::move(*problem));
 
     const DesignFlows design = design_flows(network, *topology.value);
     GradeLineDetails details;
@@ -38,7 +38,8 @@ Outcome<EnergyLine> energy_line(const Network& network) {
             s.egl = s.hgl + s.velocity_head.value_or(0.0);
         }
     }
-    return Outcome<EnergyLine>::success(std::move(line));
+    AnalysisResult result = assemble_result(network, *topology.value, design, grade);
+    return Outcome<AnalysisWithEnergy>::success(AnalysisWithEnergy{std::move(result), std::move(line)});
 }
 
 }  // namespace rillwright

@@ -55,8 +55,13 @@ struct GradeLineDetails {
 // to no less than `smallest_depth`; 0 without flow or area.
 double velocity_head_at_depth(const PipeShape& shape, double q, double depth, double smallest_depth);
 
-// One analysis of the network (the same stages analyze_network runs), with the
-// energy line recorded by its grade-line pass.
-Outcome<EnergyLine> energy_line(const Network& network);
+// One analysis of the network (the same stages analyze_network runs, so the same
+// result), with the energy line its grade-line pass recorded: a report needs both
+// and so analyses once.
+struct AnalysisWithEnergy {
+    AnalysisResult result;
+    EnergyLine line;
+};
+Outcome<AnalysisWithEnergy> analyse_with_energy(const Network& network);
 
 }  // namespace rillwright

@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
+#include "inlet_pass.hpp"
 #include "network_source.hpp"
 #include "network_trees.hpp"
 #include "python_support.hpp"
@@ -49,6 +51,9 @@ PyObject* pair_of(PyObject* first, PyObject* second);
 // A list of tree indices into `out`, nothing for None (or no argument); false
 // with TypeError or ValueError set otherwise.
 bool convert_trees(PyObject* value, std::optional<std::vector<std::uint32_t>>* out);
+
+// The inlet sheet of a pass ({"inlets", "warnings"}) as JSON text.
+std::string inlet_sheet_json(const inlets::InletPass& pass);
 
 // Entry points, in the order of the module's table.
 PyObject* py_tools_network_records(PyObject* module, PyObject* args, PyObject* kwargs);

@@ -68,12 +68,13 @@ std::string details_json(const Network& network, const EnergyLine& line) {
 
 PyObject* py_tools_grade_line_details(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
-        const char* const names[] = {"text", "format", "inlet_aware", nullptr};
+        const char* const names[] = {"text", "format", "inlet_aware", "rows", nullptr};
         PyObject* text;
         PyObject* format;
         int inlet_aware = 0;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|p:grade_line_details", const_cast<char**>(names), &text,
-                                         &format, &inlet_aware))
+        int rows = 0;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|pp:grade_line_details", const_cast<char**>(names), &text,
+                                         &format, &inlet_aware, &rows))
             return nullptr;
         LoadedNetwork loaded;
         if (!load_source(text, format, "grade_line_details", &loaded)) return nullptr;
@@ -86,9 +87,23 @@ PyObject* py_tools_grade_line_details(PyObject*, PyObject* args, PyObject* kwarg
             pass = std::move(*outcome.value);
             network = &pass->network;
         }
-        Outcome<EnergyLine> line = energy_line(*network);
-        if (!line.ok()) return raise_value_error(analysis_failed(line.error));
-        return json_text(details_json(*network, *line.value));
+        Outcome<AnalysisWithEnergy> analysed = analyse_with_energy(*network);
+        if (!analysed.ok()) return raise_value_error(analysis_failed(analysed.error));
+        PyObject* details = json_text(details_json(*network, analysed.value->line));
+        if (!rows) return details;
+        // The analysis itself too, so that whoever needs both analyses once.
+        PyObject* both = pair_of(details, to_python(loaded.project ? std::string_view(loaded.project->name) : std::string_view(),
+                                                   analysed.value->result));
+        if (both == nullptr || !pass) return both;
+        PyObject* sheet = json_text(inlet_sheet_json(*pass));
+        if (sheet == nullptr) {
+            Py_DECREF(both);
+            return nullptr;
+        }
+        PyObject* three = PyTuple_Pack(3, PyTuple_GetItem(both, 0), PyTuple_GetItem(both, 1), sheet);
+        Py_DECREF(both);
+        Py_DECREF(sheet);
+        return three;
     });
 }
 

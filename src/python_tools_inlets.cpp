@@ -65,7 +65,9 @@ bool bind_inlet(PyObject* args, PyObject* kwargs, const char* format, const char
     return read_inlet(type, grate, function, inlet);
 }
 
-std::string rows_json(const InletPass& pass) {
+}  // namespace
+
+std::string inlet_sheet_json(const InletPass& pass) {
     JsonWriter w(JsonWriter::Style::compact);
     w.begin_object();
     w.key("inlets");
@@ -114,8 +116,6 @@ std::string rows_json(const InletPass& pass) {
     return w.take();
 }
 
-}  // namespace
-
 PyObject* py_tools_inlets(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         LoadedNetwork loaded;
@@ -125,7 +125,7 @@ PyObject* py_tools_inlets(PyObject*, PyObject* args, PyObject* kwargs) {
         if (!pass.ok()) return raise_value_error(pass.error);
         Outcome<AnalysisResult> result = analyze_network(pass.value->network);
         if (!result.ok()) return raise_value_error(analysis_failed(result.error));
-        return pair_of(json_text(rows_json(*pass.value)), to_python(loaded.project->name, *result.value));
+        return pair_of(json_text(inlet_sheet_json(*pass.value)), to_python(loaded.project->name, *result.value));
     });
 }
 

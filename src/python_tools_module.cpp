@@ -76,10 +76,12 @@ PyMethodDef kFunctions[] = {
      "The HEC-22 inlet pass of a project: (JSON text of the inlet rows and warnings, the module's\n"
      "result dict of the pipes carrying what the inlets intercept)."},
     {"grade_line_details", as_cfunction(py_tools_grade_line_details), kKeywordCall,
-     "grade_line_details(text, format, inlet_aware=False)\n--\n\n"
+     "grade_line_details(text, format, inlet_aware=False, rows=False)\n--\n\n"
      "The grade-line pass's own energy line, as JSON text: {pipes: [velocity heads, egl at both ends],\n"
      "nodes: [method, coefficients, structure_loss, velocity_head, hgl, egl]}, in the analysis' order;\n"
-     "inlet_aware runs the inlet pass of a project first and analyses what its inlets intercept."},
+     "inlet_aware runs the inlet pass of a project first and analyses what its inlets intercept.\n"
+     "rows=True returns (details, the analysis as model_rows gives it) from the same pass, and\n"
+     "with the inlet pass also its sheet as inlets gives it: (details, rows, sheet)."},
     {"model_open", as_cfunction(py_tools_model_open), kKeywordCall,
      "model_open(text, format, path=None)\n--\n\n"
      "A network read once, from the text or, when text is None, from the file at path, and kept\n"

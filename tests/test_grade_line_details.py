@@ -81,3 +81,18 @@ def test_junction_loss_is_k_times_velocity_head():
     assert b["structure_loss"] == pytest.approx(0.7 * v * v / 64.4, rel=1e-12)
     assert details["pipes"][1]["structure_loss"] == b["structure_loss"]
     assert details["nodes"][2]["velocity_head"] is None  # the outfall
+
+
+
+@pytest.mark.parametrize("inlet_aware", [False, True])
+def test_a_models_details_come_from_the_pass_of_its_analysis(inlet_aware):
+    import rillwright_tools as rwt
+
+    text = INLETS.read_text()
+    model = rwt.open(text=text, format="rwproj")
+    details = model.grade_line_details(inlet_aware)  # asked first: its pass is the analysis, cached
+    assert details == grade_line_details(Source("<text>", "project", text), inlet_aware=inlet_aware)
+    if inlet_aware:  # the inlet pass as a separate run gives it
+        assert model.inlet_pass() == rwt.open(text=text, format="rwproj").inlet_pass()
+    else:
+        assert model.rows() == rw.analyze_project(text)

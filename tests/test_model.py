@@ -176,7 +176,7 @@ def test_a_report_reads_and_analyses_the_network_once(tmp_path, monkeypatch, sma
     calls = {"parses": 0, "analyses": 0}
     takes_text = {"network_records", "network_findings", "design", "analyze", "max_capacities", "scenario_sample",
                   "service_plan", "inlets"}
-    analyses = {"model_rows", "model_columns", "analyze", "inlets", "scenario_sample"}
+    analyses = {"model_rows", "model_columns", "analyze", "inlets", "scenario_sample", "grade_line_details"}
 
     def counted(name, function):
         def call(*args, **kwargs):
@@ -196,6 +196,9 @@ def test_a_report_reads_and_analyses_the_network_once(tmp_path, monkeypatch, sma
     path = tmp_path / f"net{suffix}"
     path.write_text(text, encoding="utf-8")
     rwt.open(path).report(html=tmp_path / "net.html")
+    assert calls == {"parses": 1, "analyses": 1}
+    calls.update(parses=0, analyses=0)
+    rwt.report(path, html=tmp_path / "net.html")  # the free function (and the command) read it into a model too
     assert calls == {"parses": 1, "analyses": 1}
     calls.update(parses=0, analyses=0)
     rwt.check(path)  # the network's analysis, and the inlet pass's only where there is an inlet

@@ -16,7 +16,7 @@ import json
 from typing import Any, Dict, List, cast
 
 from . import _core
-from .inputs import Source
+from .inputs import Source, raise_with_loops
 
 PIPE_KEYS = ("id", "velocity_head_up", "velocity_head_dn", "egl_up", "egl_dn", "structure_loss")
 NODE_KEYS = ("id", "method", "coefficients", "structure_loss", "velocity_head", "hgl", "egl")
@@ -33,7 +33,12 @@ def grade_line_details(source: Source, *, inlet_aware: bool = False) -> Dict[str
     pipe without flow) structure_loss is 0 and the coefficients are empty.
     With inlet_aware, a project's inlet pass runs first and the analysis is of what its
     inlets intercept (as `inlets` reports it). Raises ValueError as the analysis does."""
-    text = _core.grade_line_details(source.core, source.format, inlet_aware=bool(inlet_aware))
+    if source.model is not None:  # the model's own, from the pass of its analysis where it can
+        return cast(Dict[str, List[Dict[str, Any]]], source.model.grade_line_details(inlet_aware))
+    try:
+        text = _core.grade_line_details(source.core, source.format, inlet_aware=bool(inlet_aware))
+    except ValueError as error:
+        raise_with_loops(error, source.core, source.format)
     return cast(Dict[str, List[Dict[str, Any]]], json.loads(text))
 
 

@@ -61,6 +61,7 @@ class Model:
         self._rows: Optional[Dict[str, Any]] = None
         self._records: Optional[Dict[str, Any]] = None
         self._inlet_pass: Optional[Tuple[Dict[str, Any], List[Dict[str, str]]]] = None
+        self._details: Dict[bool, Dict[str, List[Dict[str, Any]]]] = {}  # by inlet_aware
 
     def __repr__(self) -> str:
         return (f"<rillwright_tools.Model {self.name or self._label!r}: {self.node_count} nodes, "
@@ -183,10 +184,31 @@ class Model:
         sheet, warnings = self._inlet_pass
         return dict(sheet), list(warnings)
 
-    def _analysed(self, entry: Any, *args: Any) -> Any:
+    def grade_line_details(self, inlet_aware: bool = False) -> Dict[str, List[Dict[str, Any]]]:
+        """The energy line behind the analysis (grade_line.grade_line_details), computed once.
+        With inlet_aware (and inlet data) it is that of the inlet pass's analysis. Where that
+        analysis is not cached yet, the one pass gives both and caches the analysis too, so a
+        report that asks for the details first analyses once."""
+        inlet_aware = bool(inlet_aware) and self._format == "rwproj" and bool(self._inlet_data)
+        if inlet_aware not in self._details:
+            analysed = (self._inlet_pass if inlet_aware else self._rows) is not None
+            got = self._analysed(_core.grade_line_details, self._format, inlet_aware=inlet_aware, rows=not analysed)
+            if analysed:
+                text = got
+            elif inlet_aware:
+                text, result, sheet_text = got
+                sheet = json.loads(sheet_text)
+                self._inlet_pass = ({"inlets": sheet["inlets"], "pipes": result["pipes"], "nodes": result["nodes"]},
+                                    sheet["warnings"])
+            else:
+                text, self._rows = got
+            self._details[inlet_aware] = json.loads(text)
+        return self._details[inlet_aware]
+
+    def _analysed(self, entry: Any, *args: Any, **kwargs: Any) -> Any:
         """`entry(handle, *args)` of the core, a refusal of a cycle naming the loops' pipes."""
         try:
-            return entry(self._handle, *args)
+            return entry(self._handle, *args, **kwargs)
         except ValueError as error:
             raise_with_loops(error, self._handle, self._format)
 

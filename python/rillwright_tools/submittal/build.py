@@ -397,7 +397,11 @@ def build(source: Source, *, design: Optional[Dict[str, Any]] = None, service: b
     inlet_rows: List[Dict[str, Any]] = []
     inlet_warnings: List[Dict[str, str]] = []
     tick("analysis")
-    if has_inlets(source):
+    grade_line = _grade_line_module()
+    inlet_aware = has_inlets(source)
+    # The details first: from a model, their pass is the analysis, cached for what follows.
+    details = grade_line.grade_line_details(source, inlet_aware=inlet_aware) if grade_line else None
+    if inlet_aware:
         # Pipes carry what the inlets catch: the inlet-aware analysis is the one reported.
         from ..inlets import inlet_pass
 
@@ -406,8 +410,6 @@ def build(source: Source, *, design: Optional[Dict[str, Any]] = None, service: b
         result["name"] = project.get("name", "")
     else:
         result = analyze(source)
-    grade_line = _grade_line_module()
-    details = grade_line.grade_line_details(source, inlet_aware=bool(inlet_rows)) if grade_line else None
     drawn = grade_line.with_energy(result, details) if grade_line else result
     energy = {n["id"]: n for n in (details or {}).get("nodes", [])}
     name = (result.get("name") or _project(original).get("name") or

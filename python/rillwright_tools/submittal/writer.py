@@ -26,6 +26,10 @@ def write_report(source: Source, html: Optional[Union[str, "os.PathLike[str]"]],
                  pdf: Optional[Union[str, "os.PathLike[str]"]], *, design: Optional[Dict[str, Any]] = None,
                  service: bool = False, progress: Optional[Progress] = None) -> Content:
     """The one path of `rwt.report` and `rillwright report`."""
+    if source.model is None:  # read once into the core: tables, check and drawings share one analysis
+        from ..model import open as open_model
+
+        source = open_model(source).source
     content = build(source, design=design, service=service, progress=progress)
     if html is not None:
         from .html import write_html
