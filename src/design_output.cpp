@@ -17,17 +17,6 @@ namespace {
 
 bool same_double(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
 
-// Rise and span in ft; a circle's span is its diameter.
-double shape_span(const PipeShape& shape) {
-    return std::visit([](const auto& s) {
-        if constexpr (std::is_same_v<std::decay_t<decltype(s)>, Circular>) {
-            return s.diameter;
-        } else {
-            return s.span;
-        }
-    }, shape);
-}
-
 // The profile's keys of a pipe row: inverts given and designed, slope, cover.
 void write_pipe_profile(JsonWriter& w, const Network& given, const Run& run, const Topology& topology, std::size_t p) {
     const PipeInverts before = pipe_inverts(given, topology, p);
@@ -51,9 +40,9 @@ void write_pipe(JsonWriter& w, const Pipe& given, const Pipe& sized, const PipeR
     w.text("id", sized.id);
     w.text("shape", kShapeNames[sized.shape.index()]);
     w.number("given_rise", shape_rise(given.shape));
-    w.number("given_span", shape_span(given.shape));
+    w.number("given_span", section_span(given.shape));
     w.number("rise", shape_rise(sized.shape));
-    w.number("span", shape_span(sized.shape));
+    w.number("span", section_span(sized.shape));
     w.number("design_q", result.design_q);
     w.number("capacity", result.capacity);
     w.number("pct_full", result.pct_full);
