@@ -92,16 +92,22 @@ bool read_catalogue(PyObject* value, std::optional<std::vector<design::Catalogue
     return true;
 }
 
-bool read_fixed(PyObject* value, std::vector<std::string>* out) {
+// Each item of a sequence into `out`, read by `read_one`; false with the exception set.
+template <typename T, typename ReadOne>
+bool read_each(PyObject* value, std::vector<T>* out, ReadOne read_one) {
     const Py_ssize_t count = PySequence_Size(value);
     if (count < 0) return false;
     for (Py_ssize_t k = 0; k < count; ++k) {
-        Owned id(PySequence_GetItem(value, k));
-        if (!id.get()) return false;
+        Owned item(PySequence_GetItem(value, k));
+        if (!item.get()) return false;
         out->emplace_back();
-        if (!text_of(id.get(), &out->back())) return false;
+        if (!read_one(item.get(), &out->back())) return false;
     }
     return true;
+}
+
+bool read_fixed(PyObject* value, std::vector<std::string>* out) {
+    return read_each(value, out, [](PyObject* id, std::string* text) { return text_of(id, text); });
 }
 
 // One (key, number) pair.
@@ -113,15 +119,7 @@ bool read_pair(PyObject* item, std::pair<std::string, double>* out) {
 }
 
 bool read_pairs(PyObject* value, std::vector<std::pair<std::string, double>>* out) {
-    const Py_ssize_t count = PySequence_Size(value);
-    if (count < 0) return false;
-    for (Py_ssize_t k = 0; k < count; ++k) {
-        Owned item(PySequence_GetItem(value, k));
-        if (!item.get()) return false;
-        out->emplace_back();
-        if (!read_pair(item.get(), &out->back())) return false;
-    }
-    return true;
+    return read_each(value, out, read_pair);
 }
 
 // The cost model as [(key, number)] and [(shape, [(size key, price)])]; None for the default model.
