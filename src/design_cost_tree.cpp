@@ -24,56 +24,16 @@
 // design meets what the design met. Memory: per pipe, the argument of each
 // minimum (sizes x window), dropped with the tree.
 #include <algorithm>
-#include <cmath>
-#include <cstdint>
 #include <deque>
-#include <limits>
 
-#include "design_cost.hpp"
 #include "design_cost_messages.hpp"
-#include "project.hpp"
+#include "design_cost_tree.hpp"
 
 namespace rillwright::design {
 
+namespace cost_tree {
+
 namespace {
-
-constexpr double kInf = std::numeric_limits<double>::infinity();
-
-struct Levels {
-    bool fixed = false;
-    Level fixed_level;
-    long long k0 = 0;
-    int count = 0;
-    double step = 0.01;
-    LengthUnit unit = LengthUnit::rwn_feet;
-
-    std::vector<double> feet;  // of every level, while the tree is designed
-
-    double feet_at(int j) const { return feet[static_cast<std::size_t>(j)]; }
-    Level at(int j) const {
-        if (fixed) return fixed_level;
-        const double written = static_cast<double>(k0 + j) * step;
-        const double feet = unit == LengthUnit::project_metres ? project_length_feet(written, UnitSystem::si) : written;
-        return Level{feet, written};
-    }
-};
-
-Level grid_level(long long k, double step, LengthUnit unit) {
-    Levels one;
-    one.k0 = k;
-    one.step = step;
-    one.unit = unit;
-    return one.at(0);
-}
-
-// The grid index of the lowest level at or above `feet`.
-long long lowest_at_or_above(double feet, double step, LengthUnit unit) {
-    const double per = unit == LengthUnit::project_metres ? project_length_feet(1.0, UnitSystem::si) : 1.0;
-    auto k = static_cast<long long>(std::floor(feet / per / step));
-    while (grid_level(k, step, unit).feet < feet) ++k;
-    while (grid_level(k - 1, step, unit).feet >= feet) --k;
-    return k;
-}
 
 // The grid index of the highest level with `ok`, searching down from near `feet`.
 template <class Ok>
@@ -85,97 +45,7 @@ long long highest_with(double feet, double step, LengthUnit unit, Ok ok) {
     return k;
 }
 
-// For a test true on [0, last] and false after it (last >= from, -1 when
-// none): `last`, found from `from` by doubling steps and then halving them, so
-// a frontier that moves little from one start to the next costs few tests.
-template <class Test>
-int last_true(int from, int count, Test test) {
-    int step = 1, good = from;
-    int bad = count;
-    while (good + step < count && test(good + step)) {
-        good += step;
-        step *= 2;
-    }
-    bad = std::min(count, good + step);
-    while (bad - good > 1) {
-        const int mid = good + (bad - good) / 2;
-        (test(mid) ? good : bad) = mid;
-    }
-    return good;
-}
-
-// For a test false below `first` and true from it on (count when never): `first`, searched from `from`.
-template <class Test>
-int first_true(int from, int count, Test test) {
-    if (from >= count || test(from)) return from;
-    return last_true(from, count, [&](int k) { return !test(k); }) + 1;
-}
-
-struct SizeOption {
-    int step = -1;  // -1: the pipe keeps its size
-    PipeShape shape;
-    double diameter = 0.0;
-    double rise = 0.0;
-    double span = 0.0;
-    double price = 0.0;
-    FullSection full;
-};
-
-// The slope bounds judged once per size: the smallest slope known to meet the
-// rule and the largest known to fail it (each rule's quantity grows with the slope).
-struct SlopeCache {
-    double ok = kInf;
-    double bad = -kInf;
-};
-
-struct PipeTables {
-    std::vector<SizeOption> sizes;
-    std::vector<std::vector<double>> R;       // per size, per level of the downstream window
-    std::vector<std::vector<std::int32_t>> start;  // per size, per end level: the start level of the minimum
-    // Filled at the downstream structure's join: per (size of the pipe leaving
-    // it, its start level), this pipe's chosen size and end level.
-    std::vector<std::int32_t> chosen_size;
-    std::vector<std::int32_t> chosen_end;
-};
-
-struct Failure {
-    std::size_t pipe = 0;
-    std::string reason;
-};
-
-class TreeDesigner {
-public:
-    TreeDesigner(Network& network, const Topology& topology, const SizingPlan& plan, const CostModel& model,
-                 const RoundFlows& flows, const std::vector<std::size_t>& nodes)
-        : net_(network), topo_(topology), plan_(plan), opt_(plan.options), model_(model), flows_(flows),
-          nodes_(nodes), tables_(network.pipes.size()), levels_(network.nodes.size()) {}
-
-    std::optional<Infeasible> run(std::vector<PipeChoice>& choices);
-
-private:
-    Network& net_;
-    const Topology& topo_;
-    const SizingPlan& plan_;
-    const Options& opt_;
-    const CostModel& model_;
-    const RoundFlows& flows_;
-    const std::vector<std::size_t>& nodes_;
-    std::vector<PipeTables> tables_;  // per pipe of the network; only the tree's are filled
-    std::vector<Levels> levels_;      // per node
-    std::optional<Failure> failure_;
-
-    double cover() const { return opt_.min_cover.value_or(kDefaultProfileCover); }
-    double q_of(std::size_t p) const { return flows_.total_ca[p] * flows_.rainfall[p]; }
-    void set_windows(std::size_t root);
-    std::vector<SizeOption> size_options(std::size_t p) const;
-    std::vector<std::vector<double>> join(std::size_t v, const std::vector<SizeOption>* out_sizes);
-    void pipe_stage(std::size_t p, const std::vector<std::vector<double>>& H);
-    void fail(std::size_t pipe, std::string reason) {
-        if (!failure_) failure_ = Failure{pipe, std::move(reason)};
-    }
-    std::size_t out_pipe(std::size_t v) const { return topo_.outgoing[v].front().pipe; }
-    void drop_sizes_too_small(std::size_t p);
-};
+}  // namespace
 
 // A size that cannot carry the flow even on the steepest slope the two windows
 // allow (the highest start to the lowest end, or max_slope) has no design: the
@@ -192,7 +62,7 @@ void TreeDesigner::drop_sizes_too_small(std::size_t p) {
     const PipeSlopes steepest = pipe_slopes(net_, topo_, p);
     if (!(steepest.slope > 0.0) || steepest.used_slope != steepest.slope) return;
     const double slope = opt_.max_slope ? std::fmin(steepest.slope, *opt_.max_slope) : steepest.slope;
-    const double q = q_of(p);
+    const double q = flows_.total_ca[p] * flows_.rainfall[p];
     std::vector<SizeOption> kept;
     for (SizeOption& size : sizes) {
         if (q <= opt_.max_fill * full_capacity(pipe.n, size.full, slope)) kept.push_back(std::move(size));
@@ -281,15 +151,9 @@ std::vector<std::vector<double>> TreeDesigner::join(std::size_t v, const std::ve
     std::vector<std::vector<double>> H(static_cast<std::size_t>(S), std::vector<double>(static_cast<std::size_t>(J), 0.0));
 
     // The structure itself: cover of the leaving pipe, depth, cost.
-    for (int s = 0; s < S; ++s) {
-        for (int j = 0; j < J; ++j) {
-            const double level = levels.feet_at(j);
-            double& h = H[s][j];
-            const double invert = levels.fixed ? std::fmin(node.invert, level) : level;
-            if (out_sizes && !(node.rim - (level + (*out_sizes)[s].rise) >= cover())) h = kInf;
-            if (opt_.max_depth && node.rim - (levels.fixed || is_outfall ? node.invert : level) > *opt_.max_depth) h = kInf;
-            if (!is_outfall && h == 0.0) h = structure_cost(model_, node.rim - invert);
-        }
+    for (int t = 0; t < S; ++t) {
+        const double* rise = out_sizes ? &(*out_sizes)[t].rise : nullptr;
+        for (int j = 0; j < J; ++j) H[t][j] = structure_at(v, j, rise);
     }
     const auto node_invert = [&](double level) { return levels.fixed || is_outfall ? node.invert : level; };
     std::vector<double> best(static_cast<std::size_t>(J));
@@ -298,8 +162,7 @@ std::vector<std::vector<double>> TreeDesigner::join(std::size_t v, const std::ve
     for (const PipeLink& in : topo_.incoming[v]) {
         PipeTables& entering = tables_[in.pipe];
         const int K = J;  // the entering pipe ends on this structure's levels
-        entering.chosen_size.assign(static_cast<std::size_t>(S) * J, -1);
-        entering.chosen_end.assign(static_cast<std::size_t>(S) * J, -1);
+        entering.chosen.assign(static_cast<std::size_t>(S), std::vector<Choice>(static_cast<std::size_t>(J)));
         // Suffix minima of each size's ends, for the join without max_drop.
         std::vector<std::vector<double>> suffix;
         std::vector<std::vector<std::int32_t>> suffix_at;
@@ -415,8 +278,7 @@ std::vector<std::vector<double>> TreeDesigner::join(std::size_t v, const std::ve
             for (int j = 0; j < J; ++j) {
                 H[s][j] += best[j];
                 if (best[j] < kInf) any = true;
-                entering.chosen_size[static_cast<std::size_t>(s) * J + j] = best_size[j];
-                entering.chosen_end[static_cast<std::size_t>(s) * J + j] = best_end[j];
+                entering.chosen[s][j] = Choice{best_size[j], best_end[j]};
             }
         }
         entering.R.clear();
@@ -437,9 +299,7 @@ void TreeDesigner::pipe_stage(std::size_t p, const std::vector<std::vector<doubl
     const Levels& dn = levels_[to];
     const int J = up.count, K = dn.count;
     Pipe& pipe = net_.pipes[p];
-    const double q = q_of(p);
     const double rim_up = net_.nodes[from].rim, rim_dn = net_.nodes[to].rim;
-    const double limit = cover();
     tables.R.assign(tables.sizes.size(), std::vector<double>());
     tables.start.assign(tables.sizes.size(), std::vector<std::int32_t>());
     std::vector<double> A(static_cast<std::size_t>(J));
@@ -450,13 +310,12 @@ void TreeDesigner::pipe_stage(std::size_t p, const std::vector<std::vector<doubl
         const SizeOption& size = tables.sizes[s];
         pipe.shape = size.shape;
         pipe.diameter = size.diameter;
-        const double width_cost = model_.excavation_per_cuft;
         // The pipe's cost split between its ends, each half of the trench at the depth of one end.
         for (int j = 0; j < J; ++j) {
             const double depth = rim_up - up.feet_at(j);
             A[j] = H[s][j] == kInf ? kInf
-                                   : H[s][j] + (pipe.length * size.price +
-                                                width_cost * trench_volume(model_, pipe.length, size.span, depth, 0.0));
+                                   : H[s][j] + (pipe.length * size.price + model_.excavation_per_cuft *
+                                                                               trench_volume(model_, pipe.length, size.span, depth, 0.0));
             if (A[j] < kInf) any_start = true;
         }
         int j_first = 0, j_last = J - 1;
@@ -467,144 +326,14 @@ void TreeDesigner::pipe_stage(std::size_t p, const std::vector<std::vector<doubl
         R.assign(static_cast<std::size_t>(K), kInf);
         from_start.assign(static_cast<std::size_t>(K), -1);
         if (j_first > j_last) continue;  // no start: every end costs infinity
-        SlopeCache capacity;
-        SlopeCache velocity{-kInf, kInf};  // here the largest slope known fast enough, the smallest known too fast
-        // pipe_slopes' own arithmetic on these inverts, inline: it is judged for every pair tested.
-        const auto slopes_of = [&](double start, double end) {
-            PipeSlopes sl;
-            sl.slope = pipe.length > 0.0 ? (start - end) / pipe.length : 0.0;
-            sl.used_slope = std::fabs(sl.slope) < kFlatSlope ? net_.settings.min_slope : sl.slope;
-            return sl;
-        };
-        // Capacity and min_full_velocity on a slope, the analysis' own way.
-        const auto carries = [&](double used_slope) {
-            const double full = full_capacity(pipe.n, size.full, used_slope);
-            if (!(q <= opt_.max_fill * full)) return false;
-            return !opt_.min_full_velocity || full / size.full.area >= *opt_.min_full_velocity;
-        };
-        const auto fast_enough_ok = [&](double start, double end) {
-            pipe.invert_up = start;
-            pipe.invert_dn = end;
-            return design_pipe(net_, topo_, p, flows_.total_ca[p], flows_.rainfall[p]).velocity <= *opt_.max_velocity;
-        };
-        const auto slope_at = [&](int j, int k) {
-            return pipe.length > 0.0 ? (up.feet_at(j) - dn.feet_at(k)) / pipe.length : 0.0;
-        };
-        // Capacity (and min_full_velocity): met from a slope up.
-        const auto carries_at = [&](int j, int k) {
-            const double s = slope_at(j, k);
-            if (s >= capacity.ok) return true;
-            if (s <= capacity.bad) return false;
-            const bool ok = carries(s);
-            (ok ? capacity.ok : capacity.bad) = s;
-            return ok;
-        };
-        // max_velocity at the design flow: met up to a slope. Flat pipes are not
-        // cached (their used slope differs). One pair judged, cached by its slope.
-        const auto judge_velocity = [&](int j, int k) {
-            const PipeSlopes sl = slopes_of(up.feet_at(j), dn.feet_at(k));
-            if (sl.slope <= velocity.ok) return true;
-            if (sl.slope >= velocity.bad) return false;
-            const bool ok = fast_enough_ok(up.feet_at(j), dn.feet_at(k));
-            if (sl.used_slope == sl.slope) (ok ? velocity.ok : velocity.bad) = sl.slope;
-            return ok;
-        };
-        // The pair of (j, k)'s drop (same grid steps between start and end) with the greatest or least slope.
-        const auto extreme_of_drop = [&](int j, int k, bool steepest) {
-            int at_j = j;
-            double extreme = slope_at(j, k);
-            for (int jj = j_first; jj <= j_last; ++jj) {
-                const int kk = k + (jj - j);
-                if (kk < 0 || kk >= K) continue;
-                const double other = slope_at(jj, kk);
-                if (steepest ? other > extreme : other < extreme) {
-                    extreme = other;
-                    at_j = jj;
-                }
-            }
-            return std::pair<int, int>{at_j, k + (at_j - j)};
-        };
-        // A judgment between the known bounds narrows them to two neighbouring
-        // drops: halving along the starts at this end (steeper upward), then the
-        // steepest pair of the drop met and the flattest of the drop failed, whose
-        // slopes the later starts repeat to the last bits. A few solutions of the
-        // normal depth per size instead of one per start.
-        const auto slow_enough_at = [&](int j, int k, const PipeSlopes& sl) {
-            if (sl.slope <= velocity.ok) return true;
-            if (sl.slope >= velocity.bad) return false;
-            const bool ok = judge_velocity(j, k);
-            if (sl.used_slope != sl.slope || up.fixed || dn.fixed) return ok;
-            int good = ok ? j : j_first - 1, bad = ok ? j_last + 1 : j;  // along the starts at end k
-            if (!ok) {
-                // Down to a start that meets it (or none).
-                int step = 1;
-                while (bad - step >= j_first && !judge_velocity(bad - step, k)) {
-                    bad -= step;
-                    step *= 2;
-                }
-                good = std::max(j_first - 1, bad - step);
-            }
-            while (bad - good > 1) {
-                const int mid = good + (bad - good) / 2;
-                (judge_velocity(mid, k) ? good : bad) = mid;
-            }
-            if (good >= j_first) {
-                const auto [jj, kk] = extreme_of_drop(good, k, true);
-                judge_velocity(jj, kk);
-            }
-            if (bad <= j_last) {
-                const auto [jj, kk] = extreme_of_drop(bad, k, false);
-                judge_velocity(jj, kk);
-            }
-            return ok;
-        };
-        // Monotone in the end: true at and below Dhigh. A flat pipe's own slope stands in for its used slope here.
-        const auto high_ok = [&](int j, int k) {
-            const double end = dn.feet_at(k);
-            if (!(rim_dn - (end + size.rise) >= limit)) return false;
-            const PipeSlopes sl = slopes_of(up.feet_at(j), end);
-            if (opt_.min_slope && !(sl.slope >= *opt_.min_slope)) return false;
-            return carries_at(j, k);
-        };
-        // Monotone in the end: true at and above Dlow.
-        const auto low_ok = [&](int j, int k) {
-            const PipeSlopes sl = slopes_of(up.feet_at(j), dn.feet_at(k));
-            if (opt_.max_slope && !(sl.slope <= *opt_.max_slope)) return false;
-            if (!opt_.max_velocity) return true;
-            return slow_enough_at(j, k, sl);
-        };
-        // The whole rule set on the used slope, for flat ends.
-        int flat_meets = -1;  // unknown, no, yes
-        const auto meets = [&](double start, double end) {
-            if (!(rim_dn - (end + size.rise) >= limit)) return false;
-            const PipeSlopes sl = slopes_of(start, end);
-            if (opt_.min_slope && !(sl.slope >= *opt_.min_slope)) return false;
-            if (opt_.max_slope && !(sl.slope <= *opt_.max_slope)) return false;
-            // Only the flat pipe's used slope (the project's minimum) enters the hydraulics:
-            // the same for every flat pair of this size, judged once.
-            if (sl.used_slope == sl.slope) {
-                if (!carries(sl.used_slope)) return false;
-                return !opt_.max_velocity || fast_enough_ok(start, end);
-            }
-            if (flat_meets == -1) {
-                flat_meets = carries(sl.used_slope) && (!opt_.max_velocity || fast_enough_ok(start, end)) ? 1 : 0;
-            }
-            return flat_meets == 1;
-        };
-        // The steepest and the flattest pair of the windows judged first: when a
-        // rule holds (or fails) at both, every pair between is known without judging
-        // it, instead of one judgment per start as each start's steepest pair
-        // becomes the steepest seen so far.
-        for (const auto& [j, k] : {std::pair<int, int>{j_last, 0}, std::pair<int, int>{j_first, K - 1}}) {
-            high_ok(j, k);
-            low_ok(j, k);
-        }
+        PairRules rules(net_, topo_, opt_, flows_, p, size, up, dn, cover(), j_first, j_last, true);
+        rules.judge_extremes();
         int h = -1, l = 0;
         std::fill(high.begin(), high.end(), -1);
         std::fill(low.begin(), low.end(), K);
         for (int j = j_first; j <= j_last; ++j) {
-            while (h + 1 < K && high_ok(j, h + 1)) ++h;
-            while (l < K && !low_ok(j, l)) ++l;
+            while (h + 1 < K && rules.high_ok(j, h + 1)) ++h;
+            while (l < K && !rules.low_ok(j, l)) ++l;
             high[j] = h;
             low[j] = l;
         }
@@ -631,19 +360,13 @@ void TreeDesigner::pipe_stage(std::size_t p, const std::vector<std::vector<doubl
         for (int j = j_first; j <= j_last && !flat_refused; ++j) {
             if (A[j] == kInf) continue;
             const double start = up.feet_at(j);
-            // The end levels nearest the start: the grid index of the start, and one either side.
-            int centre = 0;
-            if (!dn.fixed && !up.fixed) {
-                centre = static_cast<int>((up.k0 + j) - dn.k0);
-            } else if (!dn.fixed) {
-                centre = static_cast<int>(lowest_at_or_above(start, dn.step, dn.unit) - dn.k0);
-            }
+            const int centre = flat_centre(up, dn, j);
             for (int k = std::max(0, centre - 1); k <= std::min(K - 1, centre + 1); ++k) {
                 const double end = dn.feet_at(k);
-                const PipeSlopes sl = slopes_of(start, end);
+                const PipeSlopes sl = rules.slopes_of(start, end);
                 if (sl.used_slope == sl.slope) continue;
                 if (k >= low[j] && k <= high[j]) continue;  // already among the candidates
-                if (!meets(start, end)) continue;
+                if (!rules.meets(start, end)) continue;
                 const double value = A[j] + model_.excavation_per_cuft *
                                                 trench_volume(model_, pipe.length, size.span, 0.0, rim_dn - end);
                 if (value < R[k]) {
@@ -656,18 +379,68 @@ void TreeDesigner::pipe_stage(std::size_t p, const std::vector<std::vector<doubl
             if (R[k] < kInf) any_end = true;
         }
     }
-    if (tables.sizes.empty()) {
+    check_pipe(p, any_start, any_end);
+}
+
+void TreeDesigner::check_pipe(std::size_t p, bool any_start, bool any_end) {
+    const auto [from, to] = topo_.pipe_ends[p];
+    if (tables_[p].sizes.empty()) {
         fail(p, messages::no_slope());
     } else if (!any_start) {
-        fail(p, J == 0 ? messages::no_room(net_.nodes[from].id) : messages::no_size_at_cover());
+        fail(p, levels_[from].count == 0 ? messages::no_room(net_.nodes[from].id) : messages::no_size_at_cover());
     } else if (!any_end) {
-        fail(p, K == 0 ? messages::no_room(net_.nodes[to].id) : messages::no_slope());
+        fail(p, levels_[to].count == 0 ? messages::no_room(net_.nodes[to].id) : messages::no_slope());
+    }
+}
+
+double TreeDesigner::structure_at(std::size_t v, int j, const double* rise) const {
+    const Node& node = net_.nodes[v];
+    const Levels& levels = levels_[v];
+    const bool is_outfall = node.kind == NodeKind::Outfall;
+    const double level = levels.feet_at(j);
+    if (rise && !(node.rim - (level + *rise) >= cover())) return kInf;
+    if (opt_.max_depth && node.rim - (levels.fixed || is_outfall ? node.invert : level) > *opt_.max_depth) return kInf;
+    if (is_outfall) return 0.0;
+    return structure_cost(model_, node.rim - (levels.fixed ? std::fmin(node.invert, level) : level));
+}
+
+void TreeDesigner::set_pipe(std::size_t p, const SizeOption& option, const Level& up, const Level& dn,
+                            std::vector<PipeChoice>& choices) const {
+    Pipe& pipe = net_.pipes[p];
+    pipe.shape = option.shape;
+    pipe.diameter = option.diameter;
+    pipe.invert_up = up.feet;
+    pipe.invert_dn = dn.feet;
+    PipeChoice& choice = choices[p];
+    choice.step = option.step;
+    choice.governed = option.step < 0 ? (plan_.roles[p] == Role::fixed ? Governor::fixed : Governor::no_size_fits)
+                                      : Governor::least_cost;
+    choice.written_up = up.written;
+    choice.written_dn = dn.written;
+    choice.slope_governed = SlopeGovernor::least_cost;
+}
+
+// Each structure's invert: the lowest of the pipes at it, unless it keeps its own.
+void TreeDesigner::set_structure_inverts() {
+    for (const std::size_t v : nodes_) {
+        if (plan_.fixed_nodes[v]) continue;
+        double lowest = kInf;
+        for (const PipeLink& in : topo_.incoming[v]) lowest = std::fmin(lowest, *net_.pipes[in.pipe].invert_dn);
+        for (const PipeLink& out : topo_.outgoing[v]) lowest = std::fmin(lowest, *net_.pipes[out.pipe].invert_up);
+        if (std::isfinite(lowest)) net_.nodes[v].invert = lowest;
     }
 }
 
 std::optional<Infeasible> TreeDesigner::run(std::vector<PipeChoice>& choices) {
+    set_windows(nodes_.back());
+    // Without max_drop a higher end is never dearer for what lies below it, so
+    // each structure's cost above it is a few steps: the frontier carries them
+    // alone. With max_drop an end may have to be lower: every level is kept.
+    return opt_.max_drop ? run_grid(choices) : run_frontier(choices);
+}
+
+std::optional<Infeasible> TreeDesigner::run_grid(std::vector<PipeChoice>& choices) {
     const std::size_t root = nodes_.back();
-    set_windows(root);
     for (const std::size_t v : nodes_) {
         if (v == root) break;
         const std::size_t p = out_pipe(v);
@@ -696,55 +469,29 @@ std::optional<Infeasible> TreeDesigner::run(std::vector<PipeChoice>& choices) {
         int level;  // its start level
     };
     std::vector<Pending> stack{{root, 0, best}};
-    std::vector<Level> node_level(net_.nodes.size());
-    node_level[root] = levels_[root].at(best);
     while (!stack.empty()) {
         const Pending at = stack.back();
         stack.pop_back();
-        const int J = levels_[at.node].count;
         for (const PipeLink& in : topo_.incoming[at.node]) {
             PipeTables& tables = tables_[in.pipe];
-            const std::size_t index = static_cast<std::size_t>(at.size) * J + at.level;
-            const int size = tables.chosen_size[index];
-            const int end = tables.chosen_end[index];
-            const int start = tables.start[size][end];
-            const SizeOption& option = tables.sizes[size];
-            Pipe& pipe = net_.pipes[in.pipe];
-            pipe.shape = option.shape;
-            pipe.diameter = option.diameter;
-            const Level up = levels_[topo_.pipe_ends[in.pipe].first].at(start);
-            const Level dn = levels_[at.node].at(end);
-            pipe.invert_up = up.feet;
-            pipe.invert_dn = dn.feet;
-            PipeChoice& choice = choices[in.pipe];
-            choice.step = option.step;
-            choice.governed = option.step < 0 ? (plan_.roles[in.pipe] == Role::fixed ? Governor::fixed
-                                                                                     : Governor::no_size_fits)
-                                              : Governor::least_cost;
-            choice.written_up = up.written;
-            choice.written_dn = dn.written;
-            choice.slope_governed = SlopeGovernor::least_cost;
-            stack.push_back({topo_.pipe_ends[in.pipe].first, size, start});
+            const Choice chosen = tables.chosen[at.size][at.level];
+            const int start = tables.start[chosen.size][chosen.end];
+            const std::size_t from = topo_.pipe_ends[in.pipe].first;
+            set_pipe(in.pipe, tables.sizes[chosen.size], levels_[from].at(start), levels_[at.node].at(chosen.end), choices);
+            stack.push_back({from, chosen.size, start});
         }
     }
-    // Each structure's invert: the lowest of the pipes at it, unless it keeps its own.
-    for (const std::size_t v : nodes_) {
-        if (plan_.fixed_nodes[v]) continue;
-        double lowest = kInf;
-        for (const PipeLink& in : topo_.incoming[v]) lowest = std::fmin(lowest, *net_.pipes[in.pipe].invert_dn);
-        for (const PipeLink& out : topo_.outgoing[v]) lowest = std::fmin(lowest, *net_.pipes[out.pipe].invert_up);
-        if (std::isfinite(lowest)) net_.nodes[v].invert = lowest;
-    }
+    set_structure_inverts();
     return std::nullopt;
 }
 
-}  // namespace
+}  // namespace cost_tree
 
 std::optional<Infeasible> least_cost_tree(Network& network, const Topology& topology, const SizingPlan& plan,
                                           const CostModel& model, const RoundFlows& flows,
                                           const std::vector<std::size_t>& tree_nodes,
                                           std::vector<PipeChoice>& choices) {
-    TreeDesigner designer(network, topology, plan, model, flows, tree_nodes);
+    cost_tree::TreeDesigner designer(network, topology, plan, model, flows, tree_nodes);
     return designer.run(choices);
 }
 

@@ -178,11 +178,11 @@ def test_the_least_cost_is_the_minimum_of_every_grid_design(shape, seed, sizes, 
             assert row[key] / STEP == pytest.approx(round(row[key] / STEP), abs=1e-9)
 
 
-@pytest.mark.parametrize("units", ["us", "si"])
-def test_the_designed_project_analyses_to_the_design_and_designs_to_itself(units):
+@pytest.mark.parametrize("units, max_drop", [("us", 1.0), ("si", 1.0), ("us", None)])
+def test_the_designed_project_analyses_to_the_design_and_designs_to_itself(units, max_drop):
     project = tree("five", 11)
     project.update(idf_a=120.0, idf_c=0.8)  # flows that follow the design: rounds until they repeat
-    options = dict(profile=True, objective="cost", min_slope=0.002, max_drop=1.0, invert_step=0.01)
+    options = dict(profile=True, objective="cost", min_slope=0.002, max_drop=max_drop, invert_step=0.01)
     if units == "si":
         project["units"] = "si"
         project["idf_a"] = 120 * 25.4
@@ -268,6 +268,38 @@ def test_designs_on_a_fine_grid_stay_as_recorded(case):
     join or rule judgment must give the same sizes, inverts and cost, bit for bit."""
     recorded = json.loads((Path(__file__).parent / "data" / "least_cost_designs.json").read_text())
     assert fine_design(*case) == recorded[f"{case[0]}-{case[1]}"]
+
+
+PATH_CASES = [  # seed, pipes, step, units, rules, whether a grid design exists
+    # a slope of one grid step meets max_velocity where the flat pair beside it fails it
+    (235, 12, 0.02, "us", {"max_velocity": 3.0, "max_slope": 0.01, "min_slope": 0.0}, True),
+    (7, 25, 0.01, "us", {"max_velocity": 6.0, "match": "0.8"}, False),
+    (11, 12, 0.05, "us", {"max_slope": 0.03, "no_smaller_downstream": False, "max_depth": 14.0}, True),
+    (19, 25, 0.02, "si", {"min_slope": 0.002, "match": "invert", "min_drop": 0.0, "fixed_inverts": ["N4", "N9"]}, False),
+]
+
+
+@pytest.mark.parametrize("case", PATH_CASES, ids=lambda case: f"seed{case[0]}")
+def test_a_max_drop_no_pipe_reaches_changes_nothing(case):
+    """Without max_drop the structures join on the steps of their costs alone; with
+    it every level of the grid is kept. A max_drop that never binds gives the same
+    design, bit for bit, and both find the design that exists."""
+    seed, pipes, step, units, rules, exists = case
+    project = generated_tree(seed, pipes)
+    if units == "si":
+        project.update(units="si", idf_a=120 * 25.4)
+    for node in project["nodes"]:
+        if node["id"] in rules.get("fixed_inverts", []):
+            node["invert"] = round(node["rim"] - 6.0, 2)
+    text = json.dumps(project)
+    designs = [rwt.design(text=text, format="rwproj", profile=True, objective="cost", invert_step=step, **rules,
+                          **extra) for extra in ({}, {"max_drop": 1e9})]
+    frontier, grid = ({"cost": d["cost"], "violations": d["violations"],
+                       "pipes": [[row["rise"], row["span"], row["invert_up"], row["invert_dn"]] for row in d["pipes"]]}
+                      for d in designs)
+    assert frontier == grid
+    if exists is not None:
+        assert exists == (not [v for v in frontier["violations"] if v["kind"] == "infeasible"])
 
 
 @pytest.mark.parametrize("min_freeboard", [3.2, 5.0])
