@@ -325,18 +325,9 @@ std::optional<Infeasible> TreeDesigner::run_frontier(std::vector<PipeChoice>& ch
         failure_.reset();
         return run_frontier(choices);
     }
-    if (best < 0) {
-        const std::size_t pipe = failure_ ? failure_->pipe : topo_.incoming[root].front().pipe;
-        return Infeasible{net_.pipes[pipe].id,
-                          failure_ ? failure_->reason : messages::no_arrival(net_.nodes[root].id)};
-    }
+    if (best < 0) return no_design(root);
     // Down from the end of the tree: on each structure's step at the level chosen,
     // each entering pipe's size and end, then its start.
-    struct Pending {
-        std::size_t node;
-        std::size_t size;  // of the pipe leaving it (0 at the end of the tree)
-        int level;         // its start level
-    };
     std::vector<Pending> stack{{root, 0, best}};
     while (!stack.empty()) {
         const Pending at = stack.back();

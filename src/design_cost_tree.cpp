@@ -420,6 +420,11 @@ void TreeDesigner::set_pipe(std::size_t p, const SizeOption& option, const Level
     choice.slope_governed = SlopeGovernor::least_cost;
 }
 
+Infeasible TreeDesigner::no_design(std::size_t root) const {
+    const std::size_t pipe = failure_ ? failure_->pipe : topo_.incoming[root].front().pipe;
+    return Infeasible{net_.pipes[pipe].id, failure_ ? failure_->reason : messages::no_arrival(net_.nodes[root].id)};
+}
+
 // Each structure's invert: the lowest of the pipes at it, unless it keeps its own.
 void TreeDesigner::set_structure_inverts() {
     for (const std::size_t v : nodes_) {
@@ -456,29 +461,21 @@ std::optional<Infeasible> TreeDesigner::run_grid(std::vector<PipeChoice>& choice
     for (int j = 0; j < static_cast<int>(totals.size()); ++j) {
         if (totals[j] < kInf && (best < 0 || totals[j] < totals[best])) best = j;
     }
-    if (best < 0) {
-        const std::size_t pipe = failure_ ? failure_->pipe : topo_.incoming[root].front().pipe;
-        return Infeasible{net_.pipes[pipe].id,
-                          failure_ ? failure_->reason : messages::no_arrival(net_.nodes[root].id)};
-    }
+    if (best < 0) return no_design(root);
 
     // Down from the end of the tree: each entering pipe's size and end, then its start.
-    struct Pending {
-        std::size_t node;
-        int size;   // of the pipe leaving it (0 at the end of the tree)
-        int level;  // its start level
-    };
     std::vector<Pending> stack{{root, 0, best}};
     while (!stack.empty()) {
         const Pending at = stack.back();
         stack.pop_back();
         for (const PipeLink& in : topo_.incoming[at.node]) {
             PipeTables& tables = tables_[in.pipe];
-            const Choice chosen = tables.chosen[at.size][at.level];
-            const int start = tables.start[chosen.size][chosen.end];
+            const Choice chosen = tables.chosen[at.size][static_cast<std::size_t>(at.level)];
+            const auto size = static_cast<std::size_t>(chosen.size);
+            const int start = tables.start[size][static_cast<std::size_t>(chosen.end)];
             const std::size_t from = topo_.pipe_ends[in.pipe].first;
-            set_pipe(in.pipe, tables.sizes[chosen.size], levels_[from].at(start), levels_[at.node].at(chosen.end), choices);
-            stack.push_back({from, chosen.size, start});
+            set_pipe(in.pipe, tables.sizes[size], levels_[from].at(start), levels_[at.node].at(chosen.end), choices);
+            stack.push_back({from, size, start});
         }
     }
     set_structure_inverts();

@@ -324,6 +324,13 @@ struct Failure {
     std::string reason;
 };
 
+// A structure reached on the way down from the end of the tree: the size and start level of the pipe leaving it.
+struct Pending {
+    std::size_t node;
+    std::size_t size;  // 0 at the end of the tree
+    int level;
+};
+
 class TreeDesigner {
 public:
     TreeDesigner(Network& network, const Topology& topology, const SizingPlan& plan, const CostModel& model,
@@ -362,6 +369,8 @@ private:
     void set_pipe(std::size_t p, const SizeOption& option, const Level& up, const Level& dn,
                   std::vector<PipeChoice>& choices) const;
     void set_structure_inverts();
+    // The tree without a design: the first pipe, upstream to downstream, left without one, and the rule.
+    Infeasible no_design(std::size_t root) const;
 
     // On the grid of every level (the joins with max_drop).
     std::vector<std::vector<double>> join(std::size_t v, const std::vector<SizeOption>* out_sizes);
