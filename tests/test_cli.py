@@ -196,6 +196,9 @@ def test_demo_command_writes_a_project_that_runs(tmp_path, capsys):
     ("orphan.rwn", "NODE A inlet 0 0 1 2 1 1\nPIPE P A Z 10 1 0.013\n",
      "{path}: analysis failed: pipe references unknown node 'Z'"),
     ("latin1.rwn", b"# caf\xe9\n", "cannot read {path}: not UTF-8 text"),
+    ("model.inp", "[TITLE]\n", "{path} is a SWMM model: convert it into a project first, rillwright convert {path} -o "
+                                "model.rwproj"),
+    ("plan.dxf", "0\nEOF\n", "{path} is a DXF drawing, which rillwright writes but does not read"),
 ])
 def test_bad_input_is_one_line_and_status_1(tmp_path, capsys, file, content, message):
     path = tmp_path / file

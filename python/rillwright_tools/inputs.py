@@ -83,7 +83,19 @@ def kind_of(path: str, text: str) -> str:
     return "project" if text.lstrip().startswith("{") else "rwn"
 
 
+# Files the commands take only through `rillwright convert`, and what they are.
+CONVERTED_ONLY = {".inp": "a SWMM model", ".geojson": "a GeoJSON layer", ".gpkg": "a GeoPackage",
+                  ".xml": "a LandXML file"}
+
+
 def read_source(path: str) -> Source:
+    extension = os.path.splitext(path)[1].lower()
+    if extension in CONVERTED_ONLY:
+        stem = os.path.splitext(os.path.basename(path))[0]
+        raise InputError(f"{path} is {CONVERTED_ONLY[extension]}: convert it into a project first, "
+                         f"rillwright convert {path} -o {stem}.rwproj")
+    if extension == ".dxf":
+        raise InputError(f"{path} is a DXF drawing, which rillwright writes but does not read")
     try:
         with open(path, encoding="utf-8") as handle:
             text = handle.read()
