@@ -92,12 +92,18 @@ class Placed:
     crowded: bool = False  # no free spot anywhere: drawn at its first spot regardless
     over_lines: bool = False  # crosses lines (which its white ground masks), no label or mark
     tangled: bool = False  # on a leader to a place clear only of labels and marks: not clear
+    leader_over: bool = False  # clear itself, its leader passing over other labels
 
     @property
     def unclear(self) -> bool:
         """Not set clear of what it names' surroundings: a scale that gives such labels is
         one to pass over where another gives none."""
         return self.crowded or self.tangled
+
+    @property
+    def clear(self) -> bool:
+        """Clear of every other label, mark and line, its leader (if any) crossing no label."""
+        return not (self.crowded or self.tangled or self.over_lines or self.leader_over)
 
     def baselines(self) -> List[Tuple[float, float]]:
         """Where each line starts (its left end on the baseline, before turning)."""
@@ -240,6 +246,20 @@ class LabelPlacer:
     def place(self, key: str, lines: Sequence[str], anchor: Tuple[float, float], spots: Sequence[Spot], *,
               size: float = 8.0, vertical: bool = False, bold: bool = False, colour: str = "black",
               reach: Optional[float] = None) -> Placed:
+        placed = self._place(key, lines, anchor, spots, size, vertical, bold, colour, reach, False)
+        assert placed is not None
+        return placed
+
+    def place_clear(self, key: str, lines: Sequence[str], anchor: Tuple[float, float], spots: Sequence[Spot], *,
+                    size: float = 8.0, vertical: bool = False, bold: bool = False, colour: str = "black",
+                    reach: Optional[float] = None) -> Optional[Placed]:
+        """The label where place() puts it if that is clear (at a spot or on a leader that
+        crosses no label); else None, and nothing taken."""
+        return self._place(key, lines, anchor, spots, size, vertical, bold, colour, reach, True)
+
+    def _place(self, key: str, lines: Sequence[str], anchor: Tuple[float, float], spots: Sequence[Spot],
+               size: float, vertical: bool, bold: bool, colour: str, reach: Optional[float],
+               clear_only: bool) -> Optional[Placed]:
         upright = block_size(lines, size, bold)
         ax, ay = anchor
         boxes: List[Tuple[Box, bool]] = []
@@ -262,6 +282,8 @@ class LabelPlacer:
             self._raster.take_segment(leader, "marks")
             return self._keep(Placed(key, list(lines), size, _unpadded(box), first_turned, bold, colour, anchor,
                                      leader))
+        if clear_only:
+            return None
         for box, turned in boxes:
             if self._inside(box) and self._raster.free(box, ("marks", "labels")):
                 return self._keep(Placed(key, list(lines), size, _unpadded(box), turned, bold, colour, anchor,
@@ -271,7 +293,7 @@ class LabelPlacer:
             box, leader, _ = found
             self._raster.take_segment(leader, "marks")
             return self._keep(Placed(key, list(lines), size, _unpadded(box), first_turned, bold, colour, anchor,
-                                     leader))
+                                     leader, leader_over=True))
         # Lines all round (pipes crossing in a tangle): the nearest place clear of labels and
         # marks, on a leader, its white ground masking the lines under it.
         found = self._leader_spot(anchor, width + 2 * PAD, height + 2 * PAD,
