@@ -8,7 +8,7 @@ does; then every point inside an area belongs to it."""
 from __future__ import annotations
 
 import math
-from typing import Dict, Hashable, List, Sequence, Tuple
+from typing import Dict, Hashable, List, Optional, Sequence, Tuple
 
 Point = Tuple[float, float]
 Box = Tuple[float, float, float, float]
@@ -29,10 +29,12 @@ def inside(p: Point, box: Box) -> bool:
 
 
 def congested_areas(seeds: Dict[Hashable, Point], everything: Dict[Hashable, Point],
-                    reach: float, margin: float) -> List[List[Hashable]]:
+                    reach: float, margin: float, one_sheet: Optional[Tuple[float, float]] = None) -> List[List[Hashable]]:
     """The areas around the `seeds` (keys to points), each as the keys of `everything`
     inside it (the seeds among them), in a stable order: by their first key's position in
-    `everything`."""
+    `everything`. With `one_sheet` (the width and height a detail sheet holds), areas that
+    fit one together become one, the tightest pairs first: a detail sheet each would be
+    mostly empty."""
     keys = list(seeds)
     parent = list(range(len(keys)))
 
@@ -71,6 +73,8 @@ def congested_areas(seeds: Dict[Hashable, Point], everything: Dict[Hashable, Poi
                     break
             if merged:
                 break
+    if one_sheet is not None:
+        boxes = _gathered(boxes, one_sheet)
     members: List[List[Hashable]] = [[] for _ in boxes]
     for key, point in everything.items():
         for k, box in enumerate(boxes):
@@ -78,6 +82,38 @@ def congested_areas(seeds: Dict[Hashable, Point], everything: Dict[Hashable, Poi
                 members[k].append(key)
                 break
     return [m for m in members if m]
+
+
+def _gathered(boxes: List[Box], room: Tuple[float, float]) -> List[Box]:
+    """Boxes joined pairwise, smallest union first (as Kruskal joins trees), wherever the
+    union of the two groups still fits `room`."""
+    def union(a: Box, b: Box) -> Box:
+        return min(a[0], b[0]), min(a[1], b[1]), max(a[2], b[2]), max(a[3], b[3])
+
+    def fits(box: Box) -> bool:
+        return box[2] - box[0] <= room[0] and box[3] - box[1] <= room[1]
+
+    pairs = []
+    for a in range(len(boxes)):
+        for b in range(a + 1, len(boxes)):
+            u = union(boxes[a], boxes[b])
+            if fits(u):
+                pairs.append(((u[2] - u[0]) * (u[3] - u[1]), a, b))
+    group = list(range(len(boxes)))
+    extent = list(boxes)
+
+    def root(k: int) -> int:
+        while group[k] != k:
+            group[k] = group[group[k]]
+            k = group[k]
+        return k
+
+    for _, a, b in sorted(pairs):
+        ra, rb = root(a), root(b)
+        if ra != rb and fits(union(extent[ra], extent[rb])):
+            group[rb] = ra
+            extent[ra] = union(extent[ra], extent[rb])
+    return [extent[k] for k in range(len(boxes)) if root(k) == k]
 
 
 def halves(keys: Sequence[Hashable], points: Dict[Hashable, Point]) -> Tuple[List[Hashable], List[Hashable]]:

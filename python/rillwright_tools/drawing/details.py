@@ -18,7 +18,7 @@ from .areas import bounds
 from .paper import Point
 from .sheet_view import MAP, Box, Drawn, Grid, Item, Plan, View, anchor_of, draw_view
 
-ROOM = 24.0  # pt of paper round an area's anchors inside its limit, and again round the limit
+ROOM = 12.0  # pt of paper round an area's anchors inside its limit, and again round the limit
 
 
 @dataclass
@@ -68,8 +68,48 @@ class DetailSearch:
         self.scales = [s for s in plan.units.detail_scales if s < grid.scale]
         self._found: Dict[Tuple[FrozenSet[Item], int], List[Detail]] = {}
 
+    def one_sheet(self) -> Tuple[float, float]:
+        """The ground (feet) one detail at the coarsest finer scale labels: its limit's most."""
+        fpp = self.plan.units.feet_per_point(self.scales[0])
+        return (MAP[2] - MAP[0] - 2 * ROOM) * fpp, (MAP[3] - MAP[1] - 2 * ROOM) * fpp
+
     def details(self, items: Sequence[Item]) -> List[Detail]:
-        return self._search(list(items), 0)
+        return self._pack(self._search(list(items), 0))
+
+    def _pack(self, details: List[Detail]) -> List[Detail]:
+        """Two details of the area drawn as one where their items fit one sheet at the finer
+        of their scales and every label there stays clear, the tightest pair first, until no
+        pair does: the cut into tiles, scale by scale, leaves many sheets part empty."""
+        details = list(details)
+        extent = {id(d): bounds([anchor_of(self.plan, i) for i in d.items], 0.0) for d in details}
+        made = list(details)  # kept, so that no id in `tried` is reused by another
+        tried = set()
+        while True:
+            pairs = []
+            for a, first in enumerate(details):
+                for b in range(a + 1, len(details)):
+                    second = details[b]
+                    if first.unclear or second.unclear or (id(first), id(second)) in tried:
+                        continue  # a degenerate spot stays on its own detail
+                    scale = min(first.scale, second.scale)
+                    fpp = self.plan.units.feet_per_point(scale)
+                    e, f = extent[id(first)], extent[id(second)]
+                    limit = (min(e[0], f[0]) - ROOM * fpp, min(e[1], f[1]) - ROOM * fpp,
+                             max(e[2], f[2]) + ROOM * fpp, max(e[3], f[3]) + ROOM * fpp)
+                    if _fits(limit, fpp):
+                        pairs.append(((limit[2] - limit[0]) * (limit[3] - limit[1]) / fpp ** 2, a, b, scale, fpp, limit))
+            for _, a, b, scale, fpp, limit in sorted(pairs, key=lambda pair: pair[:3]):
+                tried.add((id(details[a]), id(details[b])))
+                joined = self._draw(details[a].items + details[b].items, scale, fpp, limit, probe=True)
+                if not joined.unclear:
+                    made.append(joined)
+                    extent[id(joined)] = (limit[0] + ROOM * fpp, limit[1] + ROOM * fpp,
+                                          limit[2] - ROOM * fpp, limit[3] - ROOM * fpp)
+                    details[a] = joined
+                    del details[b]
+                    break
+            else:
+                return details
 
     def _search(self, items: List[Item], start: int) -> List[Detail]:
         key = (frozenset(items), start)

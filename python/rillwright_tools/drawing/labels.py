@@ -133,6 +133,9 @@ class _Raster:
         # worked out again after lines were (they come first, before the labels).
         self._taken = np.zeros((self.ny, self.nx), dtype=bool)
         self._lines_changed = False
+        # Lines wait here and are drawn all at once when first asked about: one pass of
+        # array arithmetic for a sheet's hundreds of pipes, the cells those of take_segment.
+        self._pending: List[Segment] = []
 
     def _slice(self, box: Box) -> Tuple[slice, slice]:
         i0 = max(math.floor(box[0]) - self.x0, 0)
@@ -143,6 +146,7 @@ class _Raster:
 
     def _everything(self) -> Any:
         if self._lines_changed:
+            self._flush()
             lines = self.layers["lines"]
             taken = self.layers["marks"] | self.layers["labels"]
             for dj in (-1, 0, 1):
@@ -165,6 +169,10 @@ class _Raster:
     def take_segment(self, segment: Segment, layer: str = "lines") -> None:
         import numpy as np
 
+        if layer == "lines":
+            self._pending.append(segment)
+            self._lines_changed = True
+            return
         x0, y0, x1, y1 = segment
         count = int(math.hypot(x1 - x0, y1 - y0) / 0.5) + 2
         t = np.linspace(0.0, 1.0, count)
@@ -177,11 +185,33 @@ class _Raster:
         else:
             self._taken[j[keep], i[keep]] = True
 
+    def _flush(self) -> None:
+        """The waiting lines into their layer: each sampled as take_segment samples one
+        (count points at i / (count - 1) of the way, as numpy's linspace puts them)."""
+        import numpy as np
+
+        if not self._pending:
+            return
+        ends = np.array(self._pending, dtype=float)
+        self._pending = []
+        x0, y0, x1, y1 = ends.T
+        counts = (np.hypot(x1 - x0, y1 - y0) / 0.5).astype(np.int64) + 2
+        first = np.repeat(np.cumsum(counts) - counts, counts)
+        step = np.arange(int(counts.sum())) - first  # 0 .. count - 1 along each segment
+        t = step * np.repeat(1.0 / (counts - 1), counts)
+        t[np.cumsum(counts) - 1] = 1.0  # linspace ends exactly at its stop
+        dx, dy = np.repeat(x1 - x0, counts), np.repeat(y1 - y0, counts)
+        i = np.floor(np.repeat(x0, counts) + t * dx).astype(np.int64) - self.x0
+        j = np.floor(np.repeat(y0, counts) + t * dy).astype(np.int64) - self.y0
+        keep = (i >= 0) & (i < self.nx) & (j >= 0) & (j < self.ny)
+        self.layers["lines"][j[keep], i[keep]] = True
+
     def free(self, box: Box, layers: Sequence[str] = ("lines", "marks", "labels")) -> bool:
         where = self._slice(box)
         if tuple(layers) == ("lines", "marks", "labels"):
             # The lines within a cell of the box are the wide lines inside it.
             return not self._everything()[where].any()
+        self._flush()
         if "lines" in layers and self.layers["lines"][self._slice((box[0] - 1, box[1] - 1, box[2] + 1, box[3] + 1))].any():
             return False
         return not any(self.layers[name][where].any() for name in layers if name != "lines")

@@ -289,6 +289,8 @@ def _outline(drawing: Drawing, placer: LabelPlacer, view: View, outline: Outline
         placer.place_clear(outline.key, [outline.callout], (x0, y1), spots, reach=FAR, **style)
     if placed is None and outline.callout.isdigit():
         return  # an area's piece whose number finds no clear room: the area's callout names them all
+    if placed is None:  # the last resort before a callout over other text: anywhere on the sheet
+        placed = placer.place_clear(outline.key, [outline.callout], (x0, y1), spots, reach=MAP[2] - MAP[0], **style)
     drawing.label(placed or placer.place(outline.key, [outline.callout], (x0, y1), spots, reach=FAR, **style))
 
 

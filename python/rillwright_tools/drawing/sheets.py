@@ -122,7 +122,7 @@ def _key_map(plan: Plan, grid: Grid, title: str, details: Sequence[Detail] = (),
 
 def _detail_list(grid: Grid, details: Sequence[Detail]) -> List[str]:
     """ "Details (outlined):", then "Sheet 4: details 1-5 (sheets 38-42)" for each plan sheet
-    in order (the details are numbered by the sheet that holds their middles)."""
+    in order (a round of details found is numbered by the sheets that hold their middles)."""
     if not details:
         return []
     first = len(grid.cells) + 1
@@ -130,10 +130,11 @@ def _detail_list(grid: Grid, details: Sequence[Detail]) -> List[str]:
     for j, detail in enumerate(details):
         by_sheet.setdefault(detail.home, []).append(j + 1)
     lines = ["Details (outlined):"]
-    for sheet, numbers in by_sheet.items():
-        a, b = min(numbers), max(numbers)
-        lines.append(f"Sheet {sheet}: detail {a} (sheet {a + first - 1})" if a == b else
-                     f"Sheet {sheet}: details {a}-{b} (sheets {a + first - 1}-{b + first - 1})")
+    for sheet in sorted(by_sheet):
+        numbers = by_sheet[sheet]
+        plural = "s" if len(numbers) > 1 else ""
+        lines.append(f"Sheet {sheet}: detail{plural} {_ranges(numbers)} "
+                     f"(sheet{plural} {_ranges([n + first - 1 for n in numbers])})")
     return lines
 
 
@@ -154,6 +155,17 @@ def choose_scale(plan: Plan) -> int:
     median = needs[middle] if len(needs) % 2 else (needs[middle - 1] + needs[middle]) / 2
     fitting = [s for s in plan.units.scales if plan.units.feet_per_point(s) <= median]
     return max(fitting) if fitting else min(plan.units.scales)
+
+
+def _ranges(numbers: Sequence[int]) -> str:
+    """1, 2, 3, 5, 7, 8 as "1-3, 5, 7-8"."""
+    runs: List[List[int]] = []
+    for n in sorted(numbers):
+        if runs and n == runs[-1][1] + 1:
+            runs[-1][1] = n
+        else:
+            runs.append([n, n])
+    return ", ".join(str(a) if a == b else f"{a}-{b}" for a, b in runs)
 
 
 def _plan_grid(plan: Plan) -> Grid:
@@ -234,13 +246,17 @@ def layout(plan: Plan) -> SheetSet:
         # details found already stand).
         seeds = {item: items[item] for item in unclear}
         free = {item: p for item, p in items.items() if item not in owned}
-        for area in congested_areas(seeds, free, reach=54.0 * grid.fpp, margin=ROOM * grid.fpp):
+        found = []
+        for area in congested_areas(seeds, free, reach=54.0 * grid.fpp, margin=ROOM * grid.fpp,
+                                    one_sheet=search.one_sheet()):
             group = search.details(area)
             home = _home(grid, _union(group))
             for detail in group:
                 detail.home = home
-            groups.append(group)
-        groups.sort(key=lambda g: (g[0].home, -_union(g)[3], _union(g)[0]))
+            found.append(group)
+        # Numbered in the order found (by sheet within a round), so that the callouts drawn
+        # already keep their numbers and the sheets that carry them need not be drawn again.
+        groups += sorted(found, key=lambda g: (g[0].home, -_union(g)[3], _union(g)[0]))
 
 
 def _union(group: Sequence[Detail]) -> Tuple[float, float, float, float]:
