@@ -367,13 +367,7 @@ class LabelPlacer:
         # The nearest few in each of sixteen directions, so that a leader can find a gap.
         bearing = np.floor((np.arctan2(ey[usable] - ay, ex[usable] - ax) + math.pi) / (2 * math.pi) * 16)
         # In each direction the nearest, the first of equals (as a stable sort would give).
-        sector = bearing.astype(np.int64)
-        closest = np.full(17, np.inf)
-        np.minimum.at(closest, sector, distance[usable])
-        ties = np.nonzero(distance[usable] == closest[sector])[0]
-        _, first = np.unique(sector[ties], return_index=True)  # sectors ascending
-        nearest = usable[ties[first]]
-        nearest = nearest[np.argsort(distance[nearest], kind="stable")]
+        nearest = usable[nearest_per_sector(bearing.astype(np.int64), distance[usable])]
         for k in nearest:
             length = float(distance[k])
             sx, sy = ax + 2 * (ex[k] - ax) / length, ay + 2 * (ey[k] - ay) / length
@@ -403,6 +397,18 @@ class LabelPlacer:
     @property
     def over_lines(self) -> int:
         return sum(1 for p in self.placed if p.over_lines)
+
+
+def nearest_per_sector(sector: Any, distance: Any) -> Any:
+    """The index of the nearest in each sector (the first of equals), nearest first (equals
+    by sector): lexsort is stable, so by sector then distance the first of each sector is
+    where its run begins."""
+    import numpy as np
+
+    order = np.lexsort((distance, sector))
+    ordered = sector[order]
+    firsts = order[np.nonzero(np.concatenate(([True], ordered[1:] != ordered[:-1])))[0]]
+    return firsts[np.argsort(distance[firsts], kind="stable")]
 
 
 def _unpadded(box: Box) -> Box:

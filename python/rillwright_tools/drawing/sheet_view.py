@@ -243,8 +243,15 @@ def draw_view(plan: "Plan", view: View, labelled: Callable[[Item], bool], *,
         drawing.line([(a, b), (c, b), (c, d), (a, d), (a, b)], colour=DETAIL, width=0.9, dash=(6, 2), z=3.4)
         placer.obstacle_line([(a, b), (c, b), (c, d), (a, d), (a, b)])
         drawn.legend.append("limit")
-    for outline in outlines:
-        _outline(drawing, placer, view, outline)
+    # Every outline before any callout: the raster widens new lines once, not per callout.
+    rings = [_outline_ring(view, outline) for outline in outlines]
+    for ring in rings:
+        if ring:
+            drawing.line(ring, colour=DETAIL, width=1.1, dash=(6, 2), z=3.4)
+            placer.obstacle_line(ring)
+    for outline, ring in zip(outlines, rings):
+        if ring:
+            _callout(drawing, placer, outline, ring[3])
     if outlines:
         drawn.legend.append("outline")
     # Labels: outfalls and flooded structures first, then the others, then the pipes.
@@ -271,16 +278,19 @@ def draw_view(plan: "Plan", view: View, labelled: Callable[[Item], bool], *,
     return drawn
 
 
-def _outline(drawing: Drawing, placer: LabelPlacer, view: View, outline: Outline) -> None:
-    """The part of a detail area on this sheet, and its callout at its upper left corner
-    (or where the area comes onto the sheet)."""
+def _outline_ring(view: View, outline: Outline) -> List[Point]:
+    """The part of a detail area on this sheet as a closed ring (its upper left corner
+    fourth), or nothing where it misses the sheet."""
     (a, b), (c, d) = view.paper(outline.ground[:2]), view.paper(outline.ground[2:])
     x0, y0, x1, y1 = max(a, MAP[0]), max(b, MAP[1]), min(c, MAP[2]), min(d, MAP[3])
     if x0 >= x1 or y0 >= y1:
-        return
-    ring = [(x0, y0), (x1, y0), (x1, y1), (x0, y1), (x0, y0)]
-    drawing.line(ring, colour=DETAIL, width=1.1, dash=(6, 2), z=3.4)
-    placer.obstacle_line(ring)
+        return []
+    return [(x0, y0), (x1, y0), (x1, y1), (x0, y1), (x0, y0)]
+
+
+def _callout(drawing: Drawing, placer: LabelPlacer, outline: Outline, corner: Point) -> None:
+    """The callout at the upper left corner of the area's part on the sheet."""
+    x0, y1 = corner
     spots = [(2, -2, 0, 1), (-2, 2, 0, 0), (2, 2, 0, 0), (-2, 2, 1, 0), (-2, -2, 1, 1)]
     style: Dict[str, Any] = {"size": SIZE, "bold": True, "colour": DETAIL}
     # Where areas crowd one another, a callout may go farther out on its leader (it names
@@ -371,7 +381,7 @@ def _legend(drawing: Drawing, plan: Plan, after: float, extra: Sequence[str] = (
     if "outline" in extra:
         items.append(("detail", DETAIL, "Detail area"))
     if "limit" in extra:
-        items.append(("detail", DETAIL, "Detail limit: labels outside it are on the plan sheets"))
+        items.append(("detail", DETAIL, "Detail limit"))
     for kind, colour, text in items:
         if kind == "line":
             drawing.line([(x, y + 3), (x + 16, y + 3)], colour=colour, width=2, z=6)
