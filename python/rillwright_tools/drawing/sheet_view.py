@@ -309,9 +309,9 @@ def finish(drawing: Drawing, plan: "Plan", scale: int, fpp: float, title: str, l
     """The frame, title, scale bar, north arrow and legend, and a `note` in red where the
     sheet must own up to something."""
     bar_end = frame(drawing, plan.units, scale, fpp, title)
-    end = _legend(drawing, plan, bar_end, legend)
-    if note:
-        drawing.text(max(end, MAP[0] + 150), 12.0, note, size=SIZE, colour="#d7191c")
+    _legend(drawing, plan, bar_end, legend)
+    if note:  # between the frame and the scale bar
+        drawing.text(MAP[0] + 150, 40.0, note, size=SIZE, colour="#d7191c")
 
 
 def _inside(p: Point, box: Sequence[float]) -> bool:
@@ -367,8 +367,8 @@ def frame(drawing: Drawing, units: Units, scale: Optional[int], fpp: float, titl
     return bar_end
 
 
-def _legend(drawing: Drawing, plan: Plan, after: float, extra: Sequence[str] = ()) -> float:
-    """The legend from `after` on; returns where it ends."""
+def _legend(drawing: Drawing, plan: Plan, after: float, extra: Sequence[str] = ()) -> None:
+    """The legend from `after` on, in two rows where one would reach the north arrow."""
     x, y = max(MAP[0] + 150, after + 14), 26.0
     items = [("line", PART_FULL, "Pipe within capacity")]
     if any(p[4] for p in plan.pipes):
@@ -382,7 +382,10 @@ def _legend(drawing: Drawing, plan: Plan, after: float, extra: Sequence[str] = (
         items.append(("detail", DETAIL, "Detail area"))
     if "limit" in extra:
         items.append(("detail", DETAIL, "Detail limit"))
+    start = x
     for kind, colour, text in items:
+        if x + 20 + block_size([text], SIZE)[0] > MAP[2] - 24 and x > start:
+            x, y = start, y - 14  # a second row: the north arrow stands at the right
         if kind == "line":
             drawing.line([(x, y + 3), (x + 16, y + 3)], colour=colour, width=2, z=6)
         elif kind == "detail":
@@ -394,4 +397,3 @@ def _legend(drawing: Drawing, plan: Plan, after: float, extra: Sequence[str] = (
             _marker(drawing, None, x + 8, y + 3, "outfall" if kind == "outfall" else "", kind == "flood")
         drawing.text(x + 20, y, text, size=SIZE)
         x += 20 + block_size([text], SIZE)[0] + 10
-    return x
