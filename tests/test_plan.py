@@ -59,7 +59,8 @@ def test_crowded_labels_move_out_on_leaders_and_none_is_left_out():
 @pytest.mark.parametrize("seed", range(3))
 def test_the_label_raster_is_the_same_drawn_at_once_and_its_sector_choice_the_plain_one(seed):
     """Lines drawn all at once take the cells that sampling each at numpy's linspace takes,
-    and the nearest place per direction is the plain loop's (the first of equals)."""
+    the leader search near the anchor first finds what the whole search finds, and the
+    nearest place per direction is the plain loop's (the first of equals)."""
     import random
 
     import numpy as np
@@ -80,6 +81,21 @@ def test_the_label_raster_is_the_same_drawn_at_once_and_its_sector_choice_the_pl
         expected[j[keep], i[keep]] = True
     raster.free((0, 0, 1, 1))
     assert (raster.layers["lines"] == expected).all()
+
+    # The search near the anchor first finds what the whole search finds.
+    from rillwright_tools.drawing.labels import LabelPlacer, around
+
+    placer = LabelPlacer((18, 50, 702, 440), leader_reach=54.0)
+    for _ in range(rng.choice((20, 150, 400))):
+        placer.obstacle_line([(rng.uniform(18, 702), rng.uniform(50, 440)), (rng.uniform(18, 702), rng.uniform(50, 440))])
+    for _ in range(300):
+        ax, ay, w, h = rng.uniform(18, 702), rng.uniform(50, 440), rng.uniform(10, 60), rng.uniform(8, 30)
+        reach, clear, lines = rng.choice((54.0, 90.0)), rng.random() < 0.5, rng.random() < 0.7
+        whole = (max(ax - reach - w, 18), max(ay - reach - h, 50), min(ax + reach + w, 702), min(ay + reach + h, 440))
+        found = placer._leader_spot((ax, ay), w, h, reach, clear, lines)
+        assert found == placer._search((ax, ay), w, h, reach, whole, clear, lines)
+        if rng.random() < 0.5:  # labels taken as they go, which leaders must not cross
+            placer.place("P", ["P1 12 in"], (ax, ay), around(2.5))
 
     sector = np.array([rng.randrange(16) for _ in range(400)])
     distance = np.array([float(rng.randrange(30)) for _ in range(400)])
