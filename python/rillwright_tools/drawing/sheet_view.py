@@ -101,6 +101,7 @@ class Grid:
         # Reading order: the top row first, left to right.
         self.cells = sorted(used, key=lambda c: (-c[1], c[0]))
         self.number = {c: k + 1 for k, c in enumerate(self.cells)}
+        self._extents: Any = None  # the pipes' bounding boxes, for near()
 
     def _cell(self, x: float, y: float) -> Tuple[int, int]:
         return math.floor((x - self.x0) / self.cell_w), math.floor((y - self.y0) / self.cell_h)
@@ -122,14 +123,27 @@ class Grid:
         return View(self.ground(*cell), self.scale, self.fpp, self.pipes_in.get(cell, []), self.nodes_in.get(cell, []))
 
     def near(self, box: Box) -> Tuple[List[int], List[str]]:
-        """The pipes and structures of the cells the ground box meets."""
+        """The pipes and structures of the cells the ground box meets, less those a paper
+        point or more outside it (which a sheet of that window would not draw)."""
+        import numpy as np
+
         (i0, j0), (i1, j1) = self._cell(box[0], box[1]), self._cell(box[2], box[3])
         pipes, nodes = set(), []
         for i in range(i0, i1 + 1):
             for j in range(j0, j1 + 1):
                 pipes.update(self.pipes_in.get((i, j), []))
                 nodes += self.nodes_in.get((i, j), [])
-        return sorted(pipes), nodes
+        if self._extents is None:
+            ends = np.array([(*self.plan.nodes[a], *self.plan.nodes[b]) for _, a, b, _, _ in self.plan.pipes],
+                            dtype=float).reshape(-1, 4)
+            self._extents = np.column_stack((np.minimum(ends[:, 0], ends[:, 2]), np.minimum(ends[:, 1], ends[:, 3]),
+                                             np.maximum(ends[:, 0], ends[:, 2]), np.maximum(ends[:, 1], ends[:, 3])))
+        x0, y0, x1, y1 = box[0] - self.fpp, box[1] - self.fpp, box[2] + self.fpp, box[3] + self.fpp
+        found = np.array(sorted(pipes), dtype=np.int64)
+        e = self._extents[found]
+        meets = (e[:, 0] <= x1) & (e[:, 2] >= x0) & (e[:, 1] <= y1) & (e[:, 3] >= y0)
+        inside = [n for n in nodes if x0 <= self.plan.nodes[n][0] <= x1 and y0 <= self.plan.nodes[n][1] <= y1]
+        return [int(k) for k in found[meets]], inside
 
     def cell_of(self, p: Point) -> Tuple[int, int]:
         return self._cell(*p)
