@@ -306,8 +306,8 @@ def plan_sheets(source: Source, result: Dict[str, Any], *, title: str = "Plan") 
         name = f"Detail {j + 1} of {len(details)}: {title} sheet {count + j + 1} of {total}"
         note = ""
         if detail.unclear:
-            note = (f"{detail.unclear} labels cannot be set clear at any scale of the list: "
-                    "structures on one spot or pipes along one another")
+            note = (f"{detail.unclear} labels not clear at any scale of the list, {detail.drawn.placer.crowded} "
+                    "over other text: structures on one spot or pipes along one another")
         finish(detail.drawn.drawing, plan, detail.scale, detail.fpp, f"{name}, enlarging sheet {detail.home}",
                detail.drawn.legend, note)
         sheets.append(SheetFigure(name, detail.drawn.drawing))
