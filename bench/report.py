@@ -5,9 +5,10 @@ pipes) written as HTML and PDF together, with its plan sheets and every profile.
 
 Prints the seconds for the content (analysis, check, figures), the HTML and the PDF.
 `random` (the default, and the figure quoted) is bench/run.py's forest, whose pipes run
-at random angles and cross one another in tangles no plan can label without overlaps;
-`streets` lays each tree along the streets of a grid of 250 ft blocks, as networks are
-built, which the plan sheets label cleanly. `--keep DIR` keeps report.html and report.pdf.
+at random angles and cross one another in tangles, which the plan sheets leave to
+hundreds of detail sheets; `streets` lays each tree along the streets of a grid of 250 ft
+blocks, as networks are built, which needs few details. The line printed counts the plan
+sheets and the details. `--keep DIR` keeps report.html and report.pdf.
 """
 from __future__ import annotations
 
@@ -104,7 +105,10 @@ def main() -> None:
         done = time.perf_counter()
     if tty:
         sys.stderr.write("\r\033[K")
-    print(f"{pipes} pipes ({args.layout}), {len(content.figures)} figures: content {built - start:.1f} s, "
+    plan = sum(1 for f in content.figures if f.title.startswith("Plan sheet "))
+    details = sum(1 for f in content.figures if f.title.startswith("Detail "))
+    print(f"{pipes} pipes ({args.layout}), {len(content.figures)} figures ({plan} plan sheets, {details} details): "
+          f"content {built - start:.1f} s, "
           f"HTML {html - built:.1f} s, PDF {done - html:.1f} s, total {done - start:.1f} s")
 
 

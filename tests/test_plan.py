@@ -56,6 +56,56 @@ def test_crowded_labels_move_out_on_leaders_and_none_is_left_out():
     assert not any(p.box[1] < 144 < p.box[3] for p in labels if not (p.crowded or p.over_lines))
 
 
+@pytest.mark.parametrize("seed", range(3))
+def test_the_label_raster_is_the_same_drawn_at_once_and_its_sector_choice_the_plain_one(seed):
+    """Lines drawn all at once take the cells that sampling each at numpy's linspace takes,
+    the leader search near the anchor first finds what the whole search finds, and the
+    nearest place per direction is the plain loop's (the first of equals)."""
+    import random
+
+    import numpy as np
+
+    from rillwright_tools.drawing.labels import _Raster, nearest_per_sector
+
+    rng = random.Random(seed)
+    raster = _Raster((18, 50, 702, 440))
+    expected = np.zeros_like(raster.layers["lines"])
+    for _ in range(60):
+        x0, y0 = rng.uniform(-40, 760), rng.uniform(0, 480)
+        x1, y1 = (x0 + rng.uniform(0, 0.6), y0) if rng.random() < 0.2 else (rng.uniform(-40, 760), rng.uniform(0, 480))
+        raster.take_segment((x0, y0, x1, y1))
+        t = np.linspace(0.0, 1.0, int(np.hypot(x1 - x0, y1 - y0) / 0.5) + 2)
+        i = np.floor(x0 + t * (x1 - x0)).astype(np.int64) - raster.x0
+        j = np.floor(y0 + t * (y1 - y0)).astype(np.int64) - raster.y0
+        keep = (i >= 0) & (i < raster.nx) & (j >= 0) & (j < raster.ny)
+        expected[j[keep], i[keep]] = True
+    raster.free((0, 0, 1, 1))
+    assert (raster.layers["lines"] == expected).all()
+
+    # The search near the anchor first finds what the whole search finds.
+    from rillwright_tools.drawing.labels import LabelPlacer, around
+
+    placer = LabelPlacer((18, 50, 702, 440), leader_reach=54.0)
+    for _ in range(rng.choice((20, 150, 400))):
+        placer.obstacle_line([(rng.uniform(18, 702), rng.uniform(50, 440)), (rng.uniform(18, 702), rng.uniform(50, 440))])
+    for _ in range(300):
+        ax, ay, w, h = rng.uniform(18, 702), rng.uniform(50, 440), rng.uniform(10, 60), rng.uniform(8, 30)
+        reach, clear, lines = rng.choice((54.0, 90.0)), rng.random() < 0.5, rng.random() < 0.7
+        whole = (max(ax - reach - w, 18), max(ay - reach - h, 50), min(ax + reach + w, 702), min(ay + reach + h, 440))
+        found = placer._leader_spot((ax, ay), w, h, reach, clear, lines)
+        assert found == placer._search((ax, ay), w, h, reach, whole, clear, lines)
+        if rng.random() < 0.5:  # labels taken as they go, which leaders must not cross
+            placer.place("P", ["P1 12 in"], (ax, ay), around(2.5))
+
+    sector = np.array([rng.randrange(16) for _ in range(400)])
+    distance = np.array([float(rng.randrange(30)) for _ in range(400)])
+    best = {}
+    for k, (s, d) in enumerate(zip(sector, distance)):
+        if s not in best or d < distance[best[s]]:
+            best[s] = k
+    assert list(nearest_per_sector(sector, distance)) == sorted(best.values(), key=lambda k: (distance[k], sector[k]))
+
+
 def test_node_values_get_their_own_scale_and_never_floods_marker(tmp_path):
     source = inputs.resolve(text=rillwright.demo_project_json(), format="rwproj")
     result = inputs.analyze(source)

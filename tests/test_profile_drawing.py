@@ -9,6 +9,7 @@ import pytest
 import rillwright
 from rillwright_tools import inputs
 from rillwright_tools.drawing.labels import block_size, overlaps
+from rillwright_tools.drawing.notation import Units
 from rillwright_tools.drawing.profile import profile_path, profile_series, profile_sheets
 from rillwright_tools.drawing.sheets import plan_sheets
 
@@ -65,7 +66,7 @@ def test_plan_sheets_key_map_first_and_every_element_labelled(text, many):
     assert (len(sheets) > 2) == many
     project = json.loads(text)
     keys = [p.key for s in sheets[1:] for p in s.drawing.labels]
-    assert sorted(k for k in keys if not k.startswith("match-")) == sorted(
+    assert sorted(k for k in keys if not k.startswith(("match-", "detail"))) == sorted(
         [n["id"] for n in project["nodes"]] + [p["id"] for p in project["pipes"]])
     assert all(_clear_labels_never_overlap(s) and _boxes_hold_their_text(s) for s in sheets[1:])
     if many:
@@ -90,3 +91,45 @@ def test_a_structure_on_a_match_line_leaves_its_note_readable_at_a_coarse_scale(
     assert layout.count > 1 and layout.h_fpp > 20.0 / 72 and not any(p.crowded for s in sheets for p in s.drawing.labels)
     notes = [t.text for s in sheets for t in s.drawing.texts if t.key.startswith("match-")]
     assert len(notes) == 2 * (layout.count - 1) and all("SEE SHEET" in n for n in notes)
+
+
+def _bench_forest(pipes):
+    """bench/run.py's forest: pipes at random angles crossing in tangles, as a project."""
+    import importlib.util
+
+    spec = importlib.util.spec_from_file_location("bench_run", Path(__file__).resolve().parent.parent / "bench" / "run.py")
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return json.dumps({"name": "forest", "idf_a": 120.0, "idf_b": 10.0, "idf_c": 0.8, "min_tc": 10.0,
+                       "junction_k": 0.5, **module.generate(pipes, "circular")})
+
+
+@pytest.mark.parametrize("text", [_bench_forest(200), generated(200, 4), generated(60, 3, "si"), INLETS],
+                         ids=["forest", "tangle", "si", "inlets"])
+def test_plan_and_detail_sheets_set_every_label_clear_and_each_element_once(text):
+    """Where the plan sheets' scale crowds labels, details at finer scales of the list carry
+    them: no label on any sheet meets another, and every id is on exactly one sheet."""
+    source = _source(text)
+    sheets = plan_sheets(source, inputs.analyze(source))
+    project = json.loads(text)
+    labels = [p for s in sheets[1:] for p in s.drawing.labels]
+    elements = [p for p in labels if not p.key.startswith(("match-", "detail"))]
+    assert sorted(p.key for p in elements) == sorted([n["id"] for n in project["nodes"]] + [p["id"] for p in project["pipes"]])
+    assert all(p.clear for p in elements) and not any(p.crowded for p in labels)
+    for sheet in sheets[1:]:  # an independent check of the placer's own flags
+        boxes = [p.box for p in sheet.drawing.labels]
+        assert not any(overlaps(a, b) for i, a in enumerate(boxes) for b in boxes[i + 1:]), sheet.title
+        assert _boxes_hold_their_text(sheet)
+    details = [s for s in sheets if s.title.startswith("Detail ")]
+    assert (len(details) > 0) == (text is not INLETS)
+    units = Units(project.get("units") == "si")
+    scales = {units.scale_text(s) for s in units.detail_scales}
+    count = len(sheets) - 1
+    for k, sheet in enumerate(details):
+        texts = [t.text for t in sheet.drawing.texts]
+        assert sheet.title.startswith(f"Detail {k + 1} of {len(details)}: Plan sheet {count - len(details) + k + 1} of {count}")
+        assert any(t.startswith("Scale ") and t[6:] in scales for t in texts) and "N" in texts  # its scale, bar, arrow
+    # Each detail is called out where it comes from: its own callout, or its area's range.
+    keys = {p.key for p in labels}
+    ranges = [tuple(map(int, p.lines[0].split()[1].rstrip(",").split("-"))) for p in labels if p.key.startswith("details-")]
+    assert all(f"detail-{j}" in keys or any(a <= j <= b for a, b in ranges) for j in range(1, len(details) + 1))

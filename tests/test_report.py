@@ -278,6 +278,12 @@ def test_pdf_bookmarks_every_section_and_figure_with_review_first_up_front(writt
     plan = [title for title in marks if title.startswith("Plan sheet ")]
     assert len(plan) == sum(1 for f in content.figures if f.title.startswith("Plan sheet "))
     assert (len(plan) > 1) == (content.title != "Demo Trunk Line")
+    # Where labels crowd, detail sheets: each bookmarked, in the contents, after the plan sheets.
+    details = [title for title in marks if title.startswith("Detail ")]
+    assert (len(details) > 0) == (content.title != "Demo Trunk Line")
+    assert all(marks[d] > max(marks[p] for p in plan) for d in details)
+    contents = " ".join(p.extract_text() for p in reader.pages[1:4])
+    assert all(d.split(":")[0] in contents for d in details[:3])
     assert marks["Review first"] <= 3 and "Review first" in " ".join(p.extract_text() for p in reader.pages[:4])
     assert "Contents" in reader.pages[1].extract_text()
     # The sheets are drawn, their text as text: match lines and the vertical exaggeration read back.

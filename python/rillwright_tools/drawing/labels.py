@@ -92,12 +92,18 @@ class Placed:
     crowded: bool = False  # no free spot anywhere: drawn at its first spot regardless
     over_lines: bool = False  # crosses lines (which its white ground masks), no label or mark
     tangled: bool = False  # on a leader to a place clear only of labels and marks: not clear
+    leader_over: bool = False  # clear itself, its leader passing over other labels
 
     @property
     def unclear(self) -> bool:
         """Not set clear of what it names' surroundings: a scale that gives such labels is
         one to pass over where another gives none."""
         return self.crowded or self.tangled
+
+    @property
+    def clear(self) -> bool:
+        """Clear of every other label, mark and line, its leader (if any) crossing no label."""
+        return not (self.crowded or self.tangled or self.over_lines or self.leader_over)
 
     def baselines(self) -> List[Tuple[float, float]]:
         """Where each line starts (its left end on the baseline, before turning)."""
@@ -127,6 +133,9 @@ class _Raster:
         # worked out again after lines were (they come first, before the labels).
         self._taken = np.zeros((self.ny, self.nx), dtype=bool)
         self._lines_changed = False
+        # Lines wait here and are drawn all at once when first asked about: one pass of
+        # array arithmetic for a sheet's hundreds of pipes, the cells those of take_segment.
+        self._pending: List[Segment] = []
 
     def _slice(self, box: Box) -> Tuple[slice, slice]:
         i0 = max(math.floor(box[0]) - self.x0, 0)
@@ -137,6 +146,7 @@ class _Raster:
 
     def _everything(self) -> Any:
         if self._lines_changed:
+            self._flush()
             lines = self.layers["lines"]
             taken = self.layers["marks"] | self.layers["labels"]
             for dj in (-1, 0, 1):
@@ -159,6 +169,10 @@ class _Raster:
     def take_segment(self, segment: Segment, layer: str = "lines") -> None:
         import numpy as np
 
+        if layer == "lines":
+            self._pending.append(segment)
+            self._lines_changed = True
+            return
         x0, y0, x1, y1 = segment
         count = int(math.hypot(x1 - x0, y1 - y0) / 0.5) + 2
         t = np.linspace(0.0, 1.0, count)
@@ -171,11 +185,33 @@ class _Raster:
         else:
             self._taken[j[keep], i[keep]] = True
 
+    def _flush(self) -> None:
+        """The waiting lines into their layer: each sampled as take_segment samples one
+        (count points at i / (count - 1) of the way, as numpy's linspace puts them)."""
+        import numpy as np
+
+        if not self._pending:
+            return
+        ends = np.array(self._pending, dtype=float)
+        self._pending = []
+        x0, y0, x1, y1 = ends.T
+        counts = (np.hypot(x1 - x0, y1 - y0) / 0.5).astype(np.int64) + 2
+        first = np.repeat(np.cumsum(counts) - counts, counts)
+        step = np.arange(int(counts.sum())) - first  # 0 .. count - 1 along each segment
+        t = step * np.repeat(1.0 / (counts - 1), counts)
+        t[np.cumsum(counts) - 1] = 1.0  # linspace ends exactly at its stop
+        dx, dy = np.repeat(x1 - x0, counts), np.repeat(y1 - y0, counts)
+        i = np.floor(np.repeat(x0, counts) + t * dx).astype(np.int64) - self.x0
+        j = np.floor(np.repeat(y0, counts) + t * dy).astype(np.int64) - self.y0
+        keep = (i >= 0) & (i < self.nx) & (j >= 0) & (j < self.ny)
+        self.layers["lines"][j[keep], i[keep]] = True
+
     def free(self, box: Box, layers: Sequence[str] = ("lines", "marks", "labels")) -> bool:
         where = self._slice(box)
         if tuple(layers) == ("lines", "marks", "labels"):
             # The lines within a cell of the box are the wide lines inside it.
             return not self._everything()[where].any()
+        self._flush()
         if "lines" in layers and self.layers["lines"][self._slice((box[0] - 1, box[1] - 1, box[2] + 1, box[3] + 1))].any():
             return False
         return not any(self.layers[name][where].any() for name in layers if name != "lines")
@@ -240,6 +276,20 @@ class LabelPlacer:
     def place(self, key: str, lines: Sequence[str], anchor: Tuple[float, float], spots: Sequence[Spot], *,
               size: float = 8.0, vertical: bool = False, bold: bool = False, colour: str = "black",
               reach: Optional[float] = None) -> Placed:
+        placed = self._place(key, lines, anchor, spots, size, vertical, bold, colour, reach, False)
+        assert placed is not None
+        return placed
+
+    def place_clear(self, key: str, lines: Sequence[str], anchor: Tuple[float, float], spots: Sequence[Spot], *,
+                    size: float = 8.0, vertical: bool = False, bold: bool = False, colour: str = "black",
+                    reach: Optional[float] = None) -> Optional[Placed]:
+        """The label where place() puts it if that is clear (at a spot or on a leader that
+        crosses no label); else None, and nothing taken."""
+        return self._place(key, lines, anchor, spots, size, vertical, bold, colour, reach, True)
+
+    def _place(self, key: str, lines: Sequence[str], anchor: Tuple[float, float], spots: Sequence[Spot],
+               size: float, vertical: bool, bold: bool, colour: str, reach: Optional[float],
+               clear_only: bool) -> Optional[Placed]:
         upright = block_size(lines, size, bold)
         ax, ay = anchor
         boxes: List[Tuple[Box, bool]] = []
@@ -262,6 +312,8 @@ class LabelPlacer:
             self._raster.take_segment(leader, "marks")
             return self._keep(Placed(key, list(lines), size, _unpadded(box), first_turned, bold, colour, anchor,
                                      leader))
+        if clear_only:
+            return None
         for box, turned in boxes:
             if self._inside(box) and self._raster.free(box, ("marks", "labels")):
                 return self._keep(Placed(key, list(lines), size, _unpadded(box), turned, bold, colour, anchor,
@@ -271,7 +323,7 @@ class LabelPlacer:
             box, leader, _ = found
             self._raster.take_segment(leader, "marks")
             return self._keep(Placed(key, list(lines), size, _unpadded(box), first_turned, bold, colour, anchor,
-                                     leader))
+                                     leader, leader_over=True))
         # Lines all round (pipes crossing in a tangle): the nearest place clear of labels and
         # marks, on a leader, its white ground masking the lines under it.
         found = self._leader_spot(anchor, width + 2 * PAD, height + 2 * PAD,
@@ -293,13 +345,32 @@ class LabelPlacer:
     def _leader_spot(self, anchor: Tuple[float, float], width: float, height: float,
                      reach: float, clear: bool = True, lines: bool = True) -> Optional[Tuple[Box, Segment, bool]]:
         """The nearest free place for the box within `reach`, its leader crossing no label
-        (`clear`) or, failing that, any. One search serves both."""
-        import numpy as np
+        (`clear`) or, failing that, any. One search serves both.
 
+        The places within a third of the reach are tried first, in a window that holds all
+        of them: the nearest of each direction among them are the first of the whole
+        search's list (which is in order of distance), so a clear leader found there is the
+        one the whole search finds, for a ninth of the cells."""
         ax, ay = anchor
         f = self.frame
         window = (max(ax - reach - width, f[0]), max(ay - reach - height, f[1]),
                   min(ax + reach + width, f[2]), min(ay + reach + height, f[3]))
+        near = reach / 3
+        if near >= 3.0:
+            w, h = math.ceil(width) + 2, math.ceil(height) + 2
+            close = (max(window[0], ax - near - w), max(window[1], ay - near - h),
+                     min(window[2], ax + near + w), min(window[3], ay + near + h))
+            found = self._search(anchor, width, height, near, close, True, lines)
+            if found is not None:
+                return found
+        return self._search(anchor, width, height, reach, window, clear, lines)
+
+    def _search(self, anchor: Tuple[float, float], width: float, height: float, reach: float, window: Box,
+                clear: bool, lines: bool) -> Optional[Tuple[Box, Segment, bool]]:
+        import numpy as np
+
+        ax, ay = anchor
+        f = self.frame
         corners = self._raster.free_corners(window, width, height, lines)
         if not len(corners):
             return None
@@ -315,13 +386,7 @@ class LabelPlacer:
         # The nearest few in each of sixteen directions, so that a leader can find a gap.
         bearing = np.floor((np.arctan2(ey[usable] - ay, ex[usable] - ax) + math.pi) / (2 * math.pi) * 16)
         # In each direction the nearest, the first of equals (as a stable sort would give).
-        sector = bearing.astype(np.int64)
-        closest = np.full(17, np.inf)
-        np.minimum.at(closest, sector, distance[usable])
-        ties = np.nonzero(distance[usable] == closest[sector])[0]
-        _, first = np.unique(sector[ties], return_index=True)  # sectors ascending
-        nearest = usable[ties[first]]
-        nearest = nearest[np.argsort(distance[nearest], kind="stable")]
+        nearest = usable[nearest_per_sector(bearing.astype(np.int64), distance[usable])]
         for k in nearest:
             length = float(distance[k])
             sx, sy = ax + 2 * (ex[k] - ax) / length, ay + 2 * (ey[k] - ay) / length
@@ -351,6 +416,18 @@ class LabelPlacer:
     @property
     def over_lines(self) -> int:
         return sum(1 for p in self.placed if p.over_lines)
+
+
+def nearest_per_sector(sector: Any, distance: Any) -> Any:
+    """The index of the nearest in each sector (the first of equals), nearest first (equals
+    by sector): lexsort is stable, so by sector then distance the first of each sector is
+    where its run begins."""
+    import numpy as np
+
+    order = np.lexsort((distance, sector))
+    ordered = sector[order]
+    firsts = order[np.nonzero(np.concatenate(([True], ordered[1:] != ordered[:-1])))[0]]
+    return firsts[np.argsort(distance[firsts], kind="stable")]
 
 
 def _unpadded(box: Box) -> Box:

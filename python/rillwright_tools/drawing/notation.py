@@ -14,6 +14,14 @@ from ..units import M_PER_FT
 CFS_TO_CMS = M_PER_FT ** 3
 US_SCALES = (20, 30, 40, 50, 100, 200, 500)  # 1 in = N ft, the engineer's scale
 SI_SCALES = (200, 250, 500, 1000, 2000, 2500, 5000)  # 1:N
+# Finer still, for the detail sheets that enlarge a congested piece of plan.
+US_DETAIL_SCALES = (10, 5)
+SI_DETAIL_SCALES = (100, 50)
+# A profile is one long strip, so its horizontal scale takes the engineer's steps between
+# too (the divisions of the 10-60 scale and their multiples; the metric ruler's 1:750,
+# 1:1250, 1:1500): a profile that fits one sheet then fills most of its width.
+US_PROFILE_SCALES = (20, 30, 40, 50, 60, 80, 100, 150, 200, 300, 400, 500)
+SI_PROFILE_SCALES = (200, 250, 500, 750, 1000, 1250, 1500, 2000, 2500, 5000)
 PT_PER_IN = 72.0
 
 
@@ -76,6 +84,15 @@ class Units:
     @property
     def scales(self) -> Sequence[int]:
         return SI_SCALES if self.si else US_SCALES
+
+    @property
+    def detail_scales(self) -> Sequence[int]:
+        """The plan's scales and the finer ones of the detail sheets, coarsest first."""
+        return sorted(set(self.scales) | set(SI_DETAIL_SCALES if self.si else US_DETAIL_SCALES), reverse=True)
+
+    @property
+    def profile_scales(self) -> Sequence[int]:
+        return SI_PROFILE_SCALES if self.si else US_PROFILE_SCALES
 
     def scale_text(self, scale: int) -> str:
         return f"1:{scale:,}" if self.si else f"1 in = {scale} ft"

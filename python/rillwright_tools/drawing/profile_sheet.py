@@ -417,7 +417,7 @@ def choose_layout(series: ProfileSeries, title: str) -> Tuple[_Layout, List[Shee
     # the scales are tried by count, the finest of each count first, and the first that
     # works is it (a trial ends at its first crowded label).
     layouts: List[_Layout] = []
-    for scale in sorted(units.scales):
+    for scale in sorted(units.profile_scales):
         layouts.append(_Layout(series, title, units.feet_per_point(scale), units.scale_text(scale),
                                layouts[0] if layouts else None))
     for layout in sorted(layouts, key=lambda candidate: candidate.count):  # stable: finest first
@@ -437,7 +437,7 @@ def one_sheet(series: ProfileSeries, title: str) -> SheetFigure:
     scale that just holds it."""
     units = Units(series.si)
     length = max(series.stations[-1] - series.stations[0], 1.0)
-    fitting = [s for s in units.scales if length <= _usable() * units.feet_per_point(s) * (1 + 1e-12)]
+    fitting = [s for s in units.profile_scales if length <= _usable() * units.feet_per_point(s) * (1 + 1e-12)]
     if fitting:
         layout = _Layout(series, title, units.feet_per_point(min(fitting)), units.scale_text(min(fitting)))
     else:
