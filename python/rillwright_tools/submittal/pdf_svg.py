@@ -132,16 +132,33 @@ def draw(document: Any, drawing: Any, x: float, y: float, font: str) -> None:
     pen = _Pen(document, font)
     from fpdf.enums import StrokeJoinStyle
 
+    # A sheet's lines run by the hundred in one style: their path operators, the ones
+    # polyline writes for each, go to the page together when something else comes.
+    paths: List[str] = []
+    k, page_h = document.k, document.h
+
+    def flush() -> None:
+        if paths:
+            document._out("\n".join(paths))
+            paths.clear()
+
     with document.local_context(stroke_join_style=StrokeJoinStyle.ROUND):
         for _, _, kind, item in items:
+            if kind == "line":
+                if pen.changes(item.colour, item.width):
+                    flush()
+                    pen.draw(item.colour, item.width)
+                for piece in (dashes(item.points, item.dash) if item.dash else (item.points,)):
+                    moves = [f"{px * k:.2f} {(page_h - py) * k:.2f} l" for px, py in page(piece)]
+                    moves[0] = moves[0][:-1] + "m"
+                    paths.append("\n".join(moves) + "\n S")
+                continue
+            flush()
             if kind == "shape":
                 _shape(document, pen, item, page(item.points))
-            elif kind == "line":
-                pen.draw(item.colour, item.width)
-                for piece in (dashes(item.points, item.dash) if item.dash else (item.points,)):
-                    document.polyline(page(piece), style="D")
             else:
                 _text(document, pen, item, x + item.x * MM_PER_PT, y + (h - item.y) * MM_PER_PT)
+        flush()
 
 
 class _Pen:
@@ -158,6 +175,10 @@ class _Pen:
             return False
         self.state[key] = value
         return True
+
+    def changes(self, colour: str, width: float) -> bool:
+        """Whether draw(colour, width) would set anything."""
+        return self.state.get("draw") != colour or self.state.get("width") != width
 
     def draw(self, colour: str, width: float) -> None:
         if self._changed("draw", colour):
