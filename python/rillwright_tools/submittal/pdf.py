@@ -16,6 +16,7 @@ from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple
 from ..inputs import InputError
 from .build import REPORT_HINT, Content, Figure, Section, Table
 from .fonts import FAMILY as FONT, font_files
+from .pdf_ops import PageRun
 from .pdf_svg import MM_PER_PT, draw, drawable
 
 BLUE = (31, 78, 156)
@@ -222,6 +223,8 @@ def _table(document: Any, table: Table, heading: Optional[str]) -> None:
     ascent = line * 0.78
     bold = _Widths(document, "B", size)
 
+    run = PageRun(document)  # each stretch of cell texts written at once, before anything else is drawn
+
     def headings() -> None:
         rows = [(table.headings, "B")] + ([(table.units, "")] if units else [])
         document.set_fill_color(*HEADING_FILL)
@@ -234,7 +237,8 @@ def _table(document: Any, table: Table, heading: Optional[str]) -> None:
             for k, text in enumerate(texts):
                 if text:
                     x = xs[k + 1] - PAD - width_of(text) if table.numeric[k] else xs[k] + PAD
-                    document.text(x, y + ascent, text)
+                    run.text(x, y + ascent, text)
+            run.flush()
             y += line
         document.set_font(FONT, "", size)
         document.set_y(y + 0.3)
@@ -254,19 +258,22 @@ def _table(document: Any, table: Table, heading: Optional[str]) -> None:
         height = line * (max(len(lines) for lines in wrapped) if wrapped else 1)
         y = document.get_y()
         if y + height > bottom:
+            run.flush()
             document.add_page()
             headings()
             document.set_fill_color(*STRIPE_FILL)
             y = document.get_y()
         if index % 2:
+            run.flush()
             document.rect(xs[0], y, total, height, style="F")
         for k, text in enumerate(cells):
             if not text:
                 continue
             for n, part in enumerate(wrapped[k] if wrapped else (text,)):
                 x = xs[k + 1] - PAD - measure(part) if table.numeric[k] else xs[k] + PAD
-                document.text(x, y + ascent + n * line, part)
+                run.text(x, y + ascent + n * line, part)
         document.set_y(y + height)
+    run.flush()
     document.line(xs[0], document.get_y(), xs[-1], document.get_y())
     document.ln(1.5)
     if table.note:

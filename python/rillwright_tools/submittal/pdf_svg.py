@@ -22,6 +22,8 @@ import math
 import re
 from typing import Any, Dict, Iterator, List, Sequence, Tuple
 
+from .pdf_ops import PageRun
+
 MM_PER_PT = 25.4 / 72.0
 _NAMED = {"black": (0, 0, 0), "white": (255, 255, 255)}
 
@@ -132,33 +134,21 @@ def draw(document: Any, drawing: Any, x: float, y: float, font: str) -> None:
     pen = _Pen(document, font)
     from fpdf.enums import StrokeJoinStyle
 
-    # A sheet's lines run by the hundred in one style: their path operators, the ones
-    # polyline writes for each, go to the page together when something else comes.
-    paths: List[str] = []
-    k, page_h = document.k, document.h
-
-    def flush() -> None:
-        if paths:
-            document._out("\n".join(paths))
-            paths.clear()
-
+    run = PageRun(document)
     with document.local_context(stroke_join_style=StrokeJoinStyle.ROUND):
         for _, _, kind, item in items:
             if kind == "line":
                 if pen.changes(item.colour, item.width):
-                    flush()
+                    run.flush()
                     pen.draw(item.colour, item.width)
                 for piece in (dashes(item.points, item.dash) if item.dash else (item.points,)):
-                    moves = [f"{px * k:.2f} {(page_h - py) * k:.2f} l" for px, py in page(piece)]
-                    moves[0] = moves[0][:-1] + "m"
-                    paths.append("\n".join(moves) + "\n S")
-                continue
-            flush()
-            if kind == "shape":
-                _shape(document, pen, item, page(item.points))
+                    run.polyline(page(piece))
+            elif kind == "text":
+                _text(document, run, pen, item, x + item.x * MM_PER_PT, y + (h - item.y) * MM_PER_PT)
             else:
-                _text(document, pen, item, x + item.x * MM_PER_PT, y + (h - item.y) * MM_PER_PT)
-        flush()
+                run.flush()
+                _shape(document, pen, item, page(item.points))
+        run.flush()
 
 
 class _Pen:
@@ -189,6 +179,10 @@ class _Pen:
     def fill(self, colour: str) -> None:
         if self._changed("fill", colour):
             self.document.set_fill_color(*_colour(colour))
+
+    def writes(self, colour: str, bold: bool, size: float) -> bool:
+        """Whether write(colour, bold, size) would set anything."""
+        return self.state.get("font") != (bold, size) or self.state.get("text") != colour
 
     def write(self, colour: str, bold: bool, size: float) -> None:
         if self._changed("font", (bold, size)):
@@ -221,14 +215,17 @@ def _shape(document: Any, pen: _Pen, shape: Any, points: List[Tuple[float, float
         document.polygon(points, style=style)
 
 
-def _text(document: Any, pen: _Pen, text: Any, x: float, y: float) -> None:
-    pen.write(text.colour, text.bold, text.size)
+def _text(document: Any, run: PageRun, pen: _Pen, text: Any, x: float, y: float) -> None:
+    if pen.writes(text.colour, text.bold, text.size):
+        run.flush()
+        pen.write(text.colour, text.bold, text.size)
     shift = 0.0
     if text.anchor != "start":
         width = pen.width_of(text.text, text.bold, text.size)
         shift = width if text.anchor == "end" else width / 2
     if text.vertical:  # a quarter turn anticlockwise about its anchor, as the SVG turns it
+        run.flush()
         with document.rotation(90, x, y):
             document.text(x - shift, y, text.text)
     else:
-        document.text(x - shift, y, text.text)
+        run.text(x - shift, y, text.text)
