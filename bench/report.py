@@ -26,8 +26,7 @@ from run import generate  # noqa: E402
 
 from rillwright_tools.inputs import Source  # noqa: E402
 from rillwright_tools.submittal.build import build  # noqa: E402
-from rillwright_tools.submittal.html import write_html  # noqa: E402
-from rillwright_tools.submittal.pdf import write_pdf  # noqa: E402
+from rillwright_tools.submittal.writer import write_files  # noqa: E402
 
 
 BLOCK = 250.0  # ft between street intersections
@@ -99,17 +98,14 @@ def main() -> None:
     with tempfile.TemporaryDirectory() as scratch:
         folder = Path(args.keep or scratch)
         folder.mkdir(parents=True, exist_ok=True)
-        write_html(content, str(folder / "report.html"))
-        html = time.perf_counter()
-        write_pdf(content, str(folder / "report.pdf"), progress)
+        write_files(content, folder / "report.html", folder / "report.pdf", progress)
         done = time.perf_counter()
     if tty:
         sys.stderr.write("\r\033[K")
     plan = sum(1 for f in content.figures if f.title.startswith("Plan sheet "))
     details = sum(1 for f in content.figures if f.title.startswith("Detail "))
     print(f"{pipes} pipes ({args.layout}), {len(content.figures)} figures ({plan} plan sheets, {details} details): "
-          f"content {built - start:.1f} s, "
-          f"HTML {html - built:.1f} s, PDF {done - html:.1f} s, total {done - start:.1f} s")
+          f"content {built - start:.1f} s, HTML and PDF {done - built:.1f} s, total {done - start:.1f} s")
 
 
 if __name__ == "__main__":

@@ -133,3 +133,27 @@ def test_plan_and_detail_sheets_set_every_label_clear_and_each_element_once(text
     keys = {p.key for p in labels}
     ranges = [tuple(map(int, p.lines[0].split()[1].rstrip(",").split("-"))) for p in labels if p.key.startswith("details-")]
     assert all(f"detail-{j}" in keys or any(a <= j <= b for a, b in ranges) for j in range(1, len(details) + 1))
+
+
+def test_details_found_in_a_second_process_are_those_found_in_one(monkeypatch):
+    """The plan's detail areas are shared between two processes where a core is free: the
+    sheets are the same, byte for byte, as one process draws them."""
+    import rillwright_tools.alongside as alongside
+
+    source = _source(_bench_forest(200))
+    result = inputs.analyze(source)
+    together = [sheet.svg() for sheet in plan_sheets(source, result)]
+    monkeypatch.setattr(alongside, "spare_core", lambda: False)
+    assert [sheet.svg() for sheet in plan_sheets(source, result)] == together
+
+
+@pytest.mark.parametrize("work, expected", [(lambda: [1, 2], [1, 2]), (lambda: 1 / 0, ZeroDivisionError)])
+def test_work_alongside_returns_its_result_or_raises_its_error(work, expected):
+    from rillwright_tools.alongside import alongside
+
+    with alongside(work) as result:
+        if isinstance(expected, type):
+            with pytest.raises(expected):
+                result()
+        else:
+            assert result() == expected

@@ -261,6 +261,10 @@ class LabelPlacer:
     def __post_init__(self) -> None:
         self._raster = _Raster(self.frame)
 
+    def forget_raster(self) -> None:
+        """Drops what it placed around once placing is over (most of its memory); its labels stay."""
+        self._raster = _Raster((0.0, 0.0, 0.0, 0.0))
+
     def obstacle_box(self, box: Box) -> None:
         self._raster.take_box(box, "marks")
 

@@ -19,6 +19,7 @@ import math
 from dataclasses import dataclass
 from typing import Any, Dict, FrozenSet, List, Optional, Sequence, Tuple
 
+from ..alongside import alongside
 from ..inputs import InputError, Source
 from .areas import congested_areas, inside
 from .details import ROOM, Detail, DetailSearch
@@ -247,9 +248,9 @@ def layout(plan: Plan) -> SheetSet:
         seeds = {item: items[item] for item in unclear}
         free = {item: p for item, p in items.items() if item not in owned}
         found = []
-        for area in congested_areas(seeds, free, reach=54.0 * grid.fpp, margin=ROOM * grid.fpp,
-                                    one_sheet=search.one_sheet()):
-            group = search.details(area)
+        areas = congested_areas(seeds, free, reach=54.0 * grid.fpp, margin=ROOM * grid.fpp,
+                                one_sheet=search.one_sheet())
+        for group in _details_of(search, list(areas)):
             home = _home(grid, _union(group))
             for detail in group:
                 detail.home = home
@@ -257,6 +258,24 @@ def layout(plan: Plan) -> SheetSet:
         # Numbered in the order found (by sheet within a round), so that the callouts drawn
         # already keep their numbers and the sheets that carry them need not be drawn again.
         groups += sorted(found, key=lambda g: (g[0].home, -_union(g)[3], _union(g)[0]))
+
+
+def _details_of(search: DetailSearch, areas: List[List[Item]]) -> List[List[Detail]]:
+    """Each area's details, in the areas' order; every other area found in a second process
+    where a core is free (the details of an area depend on nothing but the area)."""
+    def others() -> List[List[Detail]]:
+        found = [search.details(area) for area in areas[1::2]]
+        for group in found:
+            for detail in group:
+                detail.drawn.placer.forget_raster()  # done with placing: only its labels come back
+        return found
+
+    if len(areas) < 2:
+        return [search.details(area) for area in areas]
+    with alongside(others) as second:
+        first = [search.details(area) for area in areas[0::2]]
+        odd = second()
+    return [first[k // 2] if k % 2 == 0 else odd[k // 2] for k in range(len(areas))]
 
 
 def _union(group: Sequence[Detail]) -> Tuple[float, float, float, float]:

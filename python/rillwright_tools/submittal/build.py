@@ -17,6 +17,7 @@ from ..check import SEVERITIES, pipe_marks, result_findings
 from ..inputs import Geometry, InputError, Source, analyze, geometry, records
 from ..drawing.profile import head_paths, profile_series, profile_title
 from .. import tables as T
+from ..alongside import alongside
 from .content import Content, Figure, Section, Table, table
 from .review import findings_by_kind, review_first
 
@@ -457,22 +458,29 @@ def build(source: Source, *, design: Optional[Dict[str, Any]] = None, service: b
         sections.append(service_section(source, si))
 
     drawings = Section("Plan and profiles", "drawings")
-    tick("plan")
-    try:
-        drawings.figures += _plan_figures(source, drawn)
-    except ValueError as error:  # no plan coordinates: the report goes on without a plan
-        drawings.paragraphs.append(f"No plan view: {error}")
     from ..drawing.profile import ADVERSE_SLOPE
 
     adverse = {row["id"] for row in result["pipes"] if row.get("slope") is not None and row["slope"] < ADVERSE_SLOPE}
-    paths = report_paths(shape, shown=adverse)
-    for k, path in enumerate(paths):
-        tick(f"profile {k + 1} of {len(paths)}")
+    every_series = []
+    for k, path in enumerate(report_paths(shape, shown=adverse)):
         series = profile_series(path, shape, drawn)
         series.dead_end = series.dead_end and k == 0
-        drawings.figures += _profile_figures(series)
+        every_series.append(series)
+    # The profiles are drawn beside the plan where a second core is free.
+    with alongside(lambda: _all_profile_figures(every_series)) as profiles:
+        tick("plan")
+        try:
+            drawings.figures += _plan_figures(source, drawn)
+        except ValueError as error:  # no plan coordinates: the report goes on without a plan
+            drawings.paragraphs.append(f"No plan view: {error}")
+        tick(f"{len(every_series)} profiles")
+        drawings.figures += profiles()
     sections.append(drawings)
     return Content(name, sections, si)
+
+
+def _all_profile_figures(every_series: Sequence[Any]) -> List[Figure]:
+    return [figure for series in every_series for figure in _profile_figures(series)]
 
 
 def _amount(value: Any) -> str:

@@ -6,6 +6,7 @@ import os
 from typing import Any, Dict, Optional, Union
 
 from ..inputs import Source, resolve
+from ..alongside import alongside
 from .build import Content, Progress, build
 
 
@@ -31,14 +32,24 @@ def write_report(source: Source, html: Optional[Union[str, "os.PathLike[str]"]],
 
         source = open_model(source).source
     content = build(source, design=design, service=service, progress=progress)
-    if html is not None:
-        from .html import write_html
-
-        if progress:
-            progress("HTML")
-        write_html(content, os.fspath(html))
-    if pdf is not None:
-        from .pdf import write_pdf
-
-        write_pdf(content, os.fspath(pdf), progress)
+    write_files(content, html, pdf, progress)
     return content
+
+
+def write_files(content: Content, html: Optional[Union[str, "os.PathLike[str]"]],
+                pdf: Optional[Union[str, "os.PathLike[str]"]], progress: Optional[Progress] = None) -> None:
+    """The content as HTML and/or PDF; with both, the HTML beside the PDF where a second core is free."""
+    from .html import write_html
+    from .pdf import write_pdf
+
+    if html is None and pdf is None:
+        return
+    if pdf is None:
+        write_html(content, os.fspath(html))
+        return
+    if html is None:
+        write_pdf(content, os.fspath(pdf), progress)
+        return
+    with alongside(lambda: write_html(content, os.fspath(html))) as html_written:
+        write_pdf(content, os.fspath(pdf), progress)
+        html_written()
