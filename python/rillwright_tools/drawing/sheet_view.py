@@ -270,23 +270,18 @@ def draw_view(plan: "Plan", view: View, labelled: Callable[[Item], bool], *,
         drawn.legend.append("outline")
     # Labels: outfalls and flooded structures first, then the others, then the pipes.
     here.sort(key=lambda item: (plan.kinds[item[0]] != "outfall", item[0] not in plan.flooded))
-    for nid, q in here:
-        alarm = nid in plan.flooded
-        placed = (placer.place_clear if probe else placer.place)(nid, [nid], q, around(4.0), size=size, bold=True,
-                                                                 colour="#7b2cbf" if alarm else "black")
+    labels: List[Tuple[Item, str, List[str], Point, Any, Dict[str, Any]]] = [
+        (("node", nid), nid, [nid], q, around(4.0),
+         {"bold": True, "colour": "#7b2cbf" if nid in plan.flooded else "black"}) for nid, q in here]
+    labels += [(("pipe", k), pid, [label], mid, around(2.5), {"colour": SURCHARGED if surcharged else "#333333"})
+               for k, pid, label, mid, surcharged in middles]
+    place = placer.place_clear if probe else placer.place
+    for item, key, lines, anchor, spots, style in labels:
+        placed = place(key, lines, anchor, spots, size=size, **style)
         if placed is not None:
             drawing.label(placed)
         if placed is None or not placed.clear:
-            drawn.unclear.append(("node", nid))
-            if trial:
-                return drawn
-    for k, pid, label, mid, surcharged in middles:
-        placed = (placer.place_clear if probe else placer.place)(pid, [label], mid, around(2.5), size=size,
-                                                                 colour=SURCHARGED if surcharged else "#333333")
-        if placed is not None:
-            drawing.label(placed)
-        if placed is None or not placed.clear:
-            drawn.unclear.append(("pipe", k))
+            drawn.unclear.append(item)
             if trial:
                 return drawn
     return drawn
