@@ -220,7 +220,7 @@ void TreeDesigner::pipe_ends(std::size_t p) {
 // to its highest end, and the flat pairs the analysis judges on the project's minimum slope.
 std::vector<EndPoint> TreeDesigner::ends_of_size(std::size_t p, std::size_t s, bool velocity) {
     PipeTables& tables = tables_[p];
-    const auto [from, to] = topo_.pipe_ends[p];
+    const std::size_t from = topo_.pipe_ends[p].first, to = topo_.pipe_ends[p].second;  // (lambdas capture them)
     const Levels& up = levels_[from];
     const Levels& dn = levels_[to];
     const int K = dn.count;
