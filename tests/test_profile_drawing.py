@@ -97,9 +97,9 @@ def _bench_forest(pipes):
     """bench/run.py's forest: pipes at random angles crossing in tangles, as a project."""
     import importlib.util
 
-    spec = importlib.util.spec_from_file_location("bench_run", Path(__file__).resolve().parent.parent / "bench" / "run.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("bench_run", Path(__file__).resolve().parent.parent / "bench" / "run.py")
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return json.dumps({"name": "forest", "idf_a": 120.0, "idf_b": 10.0, "idf_c": 0.8, "min_tc": 10.0,
                        "junction_k": 0.5, **module.generate(pipes, "circular")})
 
